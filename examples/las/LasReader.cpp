@@ -48,12 +48,12 @@ struct RecordLayout
 const RecordLayout* FindLayout(unsigned format)
 {
     static const RecordLayout layouts[] = {
-        {20, 15, 0x1F, 18, 0}, // 0
-        {28, 15, 0x1F, 18, 0}, // 1: + GPS time
+        {20, 15, 0x1F, 18, 0},  // 0
+        {28, 15, 0x1F, 18, 0},  // 1: + GPS time
         {26, 15, 0x1F, 18, 20}, // 2: + RGB
         {34, 15, 0x1F, 18, 28}, // 3: + GPS time, RGB
-        {0, 0, 0, 0, 0},         // 4
-        {0, 0, 0, 0, 0},         // 5
+        {0, 0, 0, 0, 0},        // 4
+        {0, 0, 0, 0, 0},        // 5
         {30, 16, 0xFF, 20, 0},  // 6: extended flags, 16-bit scan angle, GPS time
         {36, 16, 0xFF, 20, 30}, // 7: + RGB
         {38, 16, 0xFF, 20, 30}, // 8: + RGB, NIR
@@ -186,13 +186,13 @@ LasHeader ParseHeader(const uint8_t* data, size_t size, const std::string& name)
                        << " (0 to 3 and 6 to 8 are read)")
             .Throw();
     if (h.pointFormat >= 6 && h.versionMinor < 4)
-        (Failure(name) << "point format " << unsigned{h.pointFormat} << " needs LAS 1.4, the file is 1."
-                       << unsigned{h.versionMinor})
+        (Failure(name) << "point format " << unsigned{h.pointFormat}
+                       << " needs LAS 1.4, the file is 1." << unsigned{h.versionMinor})
             .Throw();
     if (h.recordLength < layout->minimumLength)
         (Failure(name) << "point record length " << h.recordLength << " is smaller than the "
-                       << layout->minimumLength << " bytes point format "
-                       << unsigned{h.pointFormat} << " needs")
+                       << layout->minimumLength << " bytes point format " << unsigned{h.pointFormat}
+                       << " needs")
             .Throw();
 
     h.pointCount = U32(data + kLegacyPointCountAt);
