@@ -1,0 +1,62 @@
+#include "host/core/Factory.h"
+
+#include <mutex>
+#include <new>
+#include <string>
+#include <unordered_map>
+
+namespace orv::General
+{
+
+namespace
+{
+
+class Factory final : public IFactory
+{
+public:
+    int GetTypeId(const std::type_info& type) override
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        Entry& entry = mEntries[type.name()];
+        if (entry.id == 0)
+            entry.id = ++mLastId;
+        ++entry.requests;
+        return entry.id;
+    }
+
+    uint64_t GetRequestCount(const std::type_info& type) const override
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        const auto found = mEntries.find(type.name());
+        return found == mEntries.end() ? 0 : found->second.requests;
+    }
+
+private:
+    struct Entry
+    {
+        int id = 0;
+        uint64_t requests = 0;
+    };
+
+    mutable std::mutex mMutex;
+    std::unordered_map<std::string, Entry> mEntries;
+    int mLastId = 0;
+};
+
+} // namespace
+
+IFactory& IFactory::GetInstance()
+{
+    // Built in static storage on first use and never destroyed: other libraries' static
+    // destructors may still run after this library's.
+    alignas(Factory) static unsigned char storage[sizeof(Factory)];
+    static Factory* const instance = ::new (static_cast<void*>(storage)) Factory();
+    return *instance;
+}
+
+IFactory::~IFactory() = default;
+
+IFactoryProduct::IFactoryProduct() = default;
+IFactoryProduct::~IFactoryProduct() = default;
+
+} // namespace orv::General

@@ -1,0 +1,166 @@
+#include "host/core/TableCluster.h"
+
+#include "host/base/Memory.h"
+
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+namespace orv::Collection
+{
+
+namespace
+{
+uint32_t ShiftOf(uint32_t n)
+{
+    if ((n & (n - 1)) != 0)
+        return 0xFFFFFFFFu;
+    uint32_t shift = 0;
+    while ((uint32_t(1) << shift) != n)
+        ++shift;
+    return shift;
+}
+} // namespace
+
+TableCluster::TableCluster(uint32_t elementSize, uint32_t elementsPerBuffer)
+    : mElementSize(elementSize == 0 ? 1 : elementSize),
+      mElementsPerBuffer(elementsPerBuffer == 0 ? 1 : elementsPerBuffer),
+      mShift(ShiftOf(mElementsPerBuffer)), mBufferBytes(size_t(mElementSize) * mElementsPerBuffer)
+{
+}
+
+TableCluster::TableCluster(const TableCluster& other)
+    : mElementSize(other.mElementSize), mElementsPerBuffer(other.mElementsPerBuffer),
+      mShift(other.mShift), mBufferBytes(other.mBufferBytes), mFreshFill(other.mFreshFill)
+{
+    try
+    {
+        Reserve(other.count);
+    }
+    catch (...)
+    {
+        Release();
+        throw;
+    }
+    // Buffers are filled in order, so every buffer but the last is full.
+    uint64_t left = uint64_t(other.count) * mElementSize;
+    for (size_t b = 0; left != 0; ++b)
+    {
+        const size_t bytes = left < mBufferBytes ? size_t(left) : mBufferBytes;
+        std::memcpy(mBuffers[b], other.mBuffers[b], bytes);
+        left -= bytes;
+    }
+    count = other.count;
+}
+
+TableCluster& TableCluster::operator=(const TableCluster& other)
+{
+    if (this != &other)
+    {
+        TableCluster copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+TableCluster::TableCluster(TableCluster&& other) noexcept
+    : count(other.count), mElementSize(other.mElementSize),
+      mElementsPerBuffer(other.mElementsPerBuffer), mShift(other.mShift),
+      mBufferBytes(other.mBufferBytes), mFreshFill(other.mFreshFill),
+      mBuffers(std::move(other.mBuffers))
+{
+    other.mBuffers.clear();
+    other.count = 0;
+}
+
+TableCluster& TableCluster::operator=(TableCluster&& other) noexcept
+{
+    if (this != &other)
+    {
+        Release();
+        count = other.count;
+        mElementSize = other.mElementSize;
+        mElementsPerBuffer = other.mElementsPerBuffer;
+        mShift = other.mShift;
+        mBufferBytes = other.mBufferBytes;
+        mFreshFill = other.mFreshFill;
+        mBuffers = std::move(other.mBuffers);
+        other.mBuffers.clear();
+        other.count = 0;
+    }
+    return *this;
+}
+
+TableCluster::~TableCluster()
+{
+    Release();
+}
+
+void TableCluster::Release() noexcept
+{
+    for (uint8_t* buffer : mBuffers)
+        orv::Free(buffer);
+    mBuffers.clear();
+    count = 0;
+}
+
+void TableCluster::AddBuffer()
+{
+    mBuffers.reserve(mBuffers.size() + 1); // may throw; nothing obtained yet
+    void* buffer = orv::Alloc(mBufferBytes, 16);
+    if (buffer == nullptr)
+        throw std::bad_alloc();
+    mBuffers.push_back(static_cast<uint8_t*>(buffer));
+}
+
+void* TableCluster::New(bool zeroFill)
+{
+    if (count == 0xFFFFFFFFu)
+        throw std::length_error("TableCluster holds 2^32 - 1 elements");
+    if (count >= GetCapacity())
+        AddBuffer();
+    uint8_t* element = mBuffers[BufferOf(count)] + SlotOf(count) * mElementSize;
+    std::memset(element, zeroFill ? 0 : mFreshFill, mElementSize);
+    ++count;
+    return element;
+}
+
+void TableCluster::Reserve(uint64_t n)
+{
+    if (n > 0xFFFFFFFFu)
+        n = 0xFFFFFFFFu;
+    while (GetCapacity() < n)
+        AddBuffer();
+}
+
+void TableCluster::Clear()
+{
+    Release();
+}
+
+void TableCluster::Iterator::FirstOfNextBuf()
+{
+    if (ptr == nullptr || table == nullptr)
+    {
+        ptr = bufEnd = nullptr;
+        return;
+    }
+    // Stepping with Next leaves ptr == bufEnd with pos already on the next buffer's first
+    // position; otherwise pos is inside the current buffer.
+    const uint64_t current = table->BufferOf(ptr < bufEnd ? uint64_t(pos) : uint64_t(pos) - 1);
+    const uint64_t next = current + 1;
+    const uint64_t first = next * table->mElementsPerBuffer;
+    pos = first > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(first);
+    if (next < table->mBuffers.size() && first <= 0xFFFFFFFFu)
+    {
+        ptr = table->mBuffers[size_t(next)];
+        bufEnd = ptr + table->mBufferBytes;
+    }
+    else
+    {
+        ptr = bufEnd = nullptr;
+    }
+}
+
+} // namespace orv::Collection

@@ -1,0 +1,155 @@
+#pragma once
+
+#include "host/base/Memory.h"
+
+#include <functional>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+// The host's type-erased callable. Empty by default; copying copies the callable; a moved-from
+// function is empty. The callable lives in a block from orv::Alloc (std::bad_alloc when memory
+// is short). Calling an empty function throws std::bad_function_call.
+
+namespace eastl
+{
+
+template <class Signature>
+class function;
+
+template <class R, class... Args>
+class function<R(Args...)>
+{
+    class callable_base
+    {
+    public:
+        virtual ~callable_base() = default;
+        virtual R invoke(Args... args) = 0;
+        virtual callable_base* clone() const = 0;
+    };
+
+    template <class F>
+    class callable final : public callable_base
+    {
+    public:
+        explicit callable(F f) : mFunctor(std::move(f)) {}
+        R invoke(Args... args) override
+        {
+            return static_cast<R>(std::invoke(mFunctor, std::forward<Args>(args)...));
+        }
+        callable_base* clone() const override { return create(mFunctor); }
+
+        static callable* create(const F& f) { return create_from(f); }
+        static callable* create(F&& f) { return create_from(std::move(f)); }
+
+    private:
+        template <class G>
+        static callable* create_from(G&& f)
+        {
+            void* mem = orv::Alloc(sizeof(callable), alignof(callable));
+            if (mem == nullptr)
+                throw std::bad_alloc();
+            try
+            {
+                return ::new (mem) callable(std::forward<G>(f));
+            }
+            catch (...)
+            {
+                orv::Free(mem);
+                throw;
+            }
+        }
+
+        F mFunctor;
+    };
+
+    static void destroy(callable_base* c) noexcept
+    {
+        if (c != nullptr)
+        {
+            c->~callable_base();
+            orv::Free(c);
+        }
+    }
+
+    template <class F>
+    using enable_if_callable =
+        std::enable_if_t<!std::is_same<std::decay_t<F>, function>::value &&
+                         std::is_invocable_r<R, std::decay_t<F>&, Args...>::value>;
+
+public:
+    function() noexcept = default;
+    function(std::nullptr_t) noexcept {}
+
+    template <class F, class = enable_if_callable<F>>
+    function(F&& f)
+    {
+        using Stored = std::decay_t<F>;
+        if constexpr (std::is_pointer<Stored>::value || std::is_member_pointer<Stored>::value)
+        {
+            if (f == nullptr)
+                return;
+        }
+        mpCallable = callable<Stored>::create(Stored(std::forward<F>(f)));
+    }
+
+    function(const function& other)
+        : mpCallable(other.mpCallable ? other.mpCallable->clone() : nullptr)
+    {
+    }
+    function(function&& other) noexcept : mpCallable(other.mpCallable)
+    {
+        other.mpCallable = nullptr;
+    }
+    ~function() { destroy(mpCallable); }
+
+    function& operator=(const function& other)
+    {
+        function(other).swap(*this);
+        return *this;
+    }
+    function& operator=(function&& other) noexcept
+    {
+        function(std::move(other)).swap(*this);
+        return *this;
+    }
+    function& operator=(std::nullptr_t) noexcept
+    {
+        destroy(mpCallable);
+        mpCallable = nullptr;
+        return *this;
+    }
+    template <class F, class = enable_if_callable<F>>
+    function& operator=(F&& f)
+    {
+        function(std::forward<F>(f)).swap(*this);
+        return *this;
+    }
+
+    void swap(function& other) noexcept { std::swap(mpCallable, other.mpCallable); }
+
+    explicit operator bool() const noexcept { return mpCallable != nullptr; }
+
+    R operator()(Args... args) const
+    {
+        if (mpCallable == nullptr)
+            throw std::bad_function_call();
+        return mpCallable->invoke(std::forward<Args>(args)...);
+    }
+
+private:
+    callable_base* mpCallable = nullptr;
+};
+
+template <class R, class... Args>
+bool operator==(const function<R(Args...)>& f, std::nullptr_t) noexcept
+{
+    return !f;
+}
+template <class R, class... Args>
+bool operator!=(const function<R(Args...)>& f, std::nullptr_t) noexcept
+{
+    return static_cast<bool>(f);
+}
+
+} // namespace eastl
