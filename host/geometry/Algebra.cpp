@@ -1,0 +1,200 @@
+#include "host/geometry/Algebra.h"
+
+#include <cmath>
+#include <limits>
+
+namespace orv::Math::Algebra
+{
+
+bool IsIdentity(const Matrix3x3& m)
+{
+    static const Matrix3x3 identity = Identity3x3();
+    for (int i = 0; i < 9; ++i)
+    {
+        if (m.v[i] != identity.v[i])
+            return false;
+    }
+    return true;
+}
+
+bool IsIdentity(const Matrix3x4& m)
+{
+    return IsIdentity(Linear(m)) && m.v[9] == 0 && m.v[10] == 0 && m.v[11] == 0;
+}
+
+bool IsFinite(const Matrix3x4& m)
+{
+    for (double d : m.v)
+    {
+        if (!std::isfinite(d))
+            return false;
+    }
+    return true;
+}
+
+double Determinant(const Matrix3x3& m)
+{
+    const double* a = m.v;
+    return a[0] * (a[4] * a[8] - a[5] * a[7]) - a[1] * (a[3] * a[8] - a[5] * a[6]) +
+           a[2] * (a[3] * a[7] - a[4] * a[6]);
+}
+
+Matrix3x3 Multiply(const Matrix3x3& a, const Matrix3x3& b)
+{
+    Matrix3x3 r{};
+    for (int i = 0; i < 3; ++i)
+    {
+        for (int j = 0; j < 3; ++j)
+        {
+            r.v[3 * i + j] =
+                (a.v[3 * i] * b.v[j] + a.v[3 * i + 1] * b.v[3 + j]) + a.v[3 * i + 2] * b.v[6 + j];
+        }
+    }
+    return r;
+}
+
+Matrix3x4 Multiply(const Matrix3x4& a, const Matrix3x4& b)
+{
+    const Matrix3x3 l = Multiply(Linear(a), Linear(b));
+    const GPointDouble t = TransformPoint(a, GPointDouble{b.v[9], b.v[10], b.v[11]});
+    Matrix3x4 r{};
+    for (int i = 0; i < 9; ++i)
+        r.v[i] = l.v[i];
+    r.v[9] = t.x;
+    r.v[10] = t.y;
+    r.v[11] = t.z;
+    return r;
+}
+
+bool TryInverse(const Matrix3x4& m, Matrix3x4& out)
+{
+    if (!IsFinite(m))
+        return false;
+    const double* a = m.v;
+    const double det = Determinant(Linear(m));
+    if (det == 0 || !std::isfinite(det))
+        return false;
+    // Adjugate over determinant: exact enough for the frames a cloud uses (rotations,
+    // translations, moderate scales), and it keeps the identity and pure translations exact.
+    Matrix3x4 r{};
+    r.v[0] = (a[4] * a[8] - a[5] * a[7]) / det;
+    r.v[1] = (a[2] * a[7] - a[1] * a[8]) / det;
+    r.v[2] = (a[1] * a[5] - a[2] * a[4]) / det;
+    r.v[3] = (a[5] * a[6] - a[3] * a[8]) / det;
+    r.v[4] = (a[0] * a[8] - a[2] * a[6]) / det;
+    r.v[5] = (a[2] * a[3] - a[0] * a[5]) / det;
+    r.v[6] = (a[3] * a[7] - a[4] * a[6]) / det;
+    r.v[7] = (a[1] * a[6] - a[0] * a[7]) / det;
+    r.v[8] = (a[0] * a[4] - a[1] * a[3]) / det;
+    const GVector3 t = Multiply(Linear(r), GVector3{a[9], a[10], a[11]});
+    r.v[9] = -t.x;
+    r.v[10] = -t.y;
+    r.v[11] = -t.z;
+    if (!IsFinite(r))
+        return false;
+    out = r;
+    return true;
+}
+
+Matrix3x4 Inverse(const Matrix3x4& m)
+{
+    Matrix3x4 r{};
+    if (!TryInverse(m, r))
+    {
+        for (double& d : r.v)
+            d = std::numeric_limits<double>::quiet_NaN();
+    }
+    return r;
+}
+
+namespace
+{
+
+// Codes 0..65534 cover [-1, 1] in steps of 2/65534, so -1, 0 and 1 are exact (the axes are
+// stored exactly); code 65535 is never written.
+constexpr double kSteps = 65534.0;
+
+// The code pair (1, 1): the same direction as (-1, -1), whose raw value would be 0.
+constexpr uint32_t kStraightDown = 65534u | (65534u << 16);
+
+double SignNotZero(double a)
+{
+    return a < 0 ? -1.0 : 1.0;
+}
+
+uint32_t Quantise(double a)
+{
+    // a is in [-1, 1]; the nearest code.
+    const double q = std::floor((a + 1.0) * 0.5 * kSteps + 0.5);
+    return static_cast<uint32_t>(q < 0 ? 0 : (q > kSteps ? kSteps : q));
+}
+
+double Dequantise(uint32_t code)
+{
+    return static_cast<double>(code) * (2.0 / kSteps) - 1.0;
+}
+
+} // namespace
+
+void CompressedVector32Bits::VectorSet(const GVector3& in)
+{
+    if (!std::isfinite(in.x) || !std::isfinite(in.y) || !std::isfinite(in.z))
+    {
+        bits = 0;
+        return;
+    }
+    // Scale by the largest magnitude first: the direction of 1e-310 or 1e300 vectors survives.
+    const double big = std::fmax(std::fabs(in.x), std::fmax(std::fabs(in.y), std::fabs(in.z)));
+    if (big == 0)
+    {
+        bits = 0;
+        return;
+    }
+    const double x = in.x / big;
+    const double y = in.y / big;
+    const double z = in.z / big;
+    const double l1 = std::fabs(x) + std::fabs(y) + std::fabs(z);
+    double u = x / l1;
+    double v = y / l1;
+    if (z < 0)
+    {
+        const double fu = (1.0 - std::fabs(v)) * SignNotZero(u);
+        const double fv = (1.0 - std::fabs(u)) * SignNotZero(v);
+        u = fu;
+        v = fv;
+    }
+    const uint32_t cu = Quantise(u);
+    const uint32_t cv = Quantise(v);
+    bits = cu | (cv << 16);
+    if (bits == 0)
+        bits = kStraightDown; // (-1, -1) and (1, 1) both decode to (0, 0, -1); 0 means "none"
+}
+
+int CompressedVector32Bits::VectorGet(GVector3& out) const
+{
+    if (bits == 0)
+        return 0;
+    const double u = Dequantise(bits & 0xFFFFu);
+    const double v = Dequantise(bits >> 16);
+    double x = u;
+    double y = v;
+    const double z = 1.0 - std::fabs(u) - std::fabs(v);
+    if (z < 0)
+    {
+        x = (1.0 - std::fabs(v)) * SignNotZero(u);
+        y = (1.0 - std::fabs(u)) * SignNotZero(v);
+    }
+    const double n = std::sqrt(x * x + y * y + z * z);
+    out = GVector3{x / n, y / n, z / n};
+    return 1;
+}
+
+CompressedVector32Bits& CompressedVector32Bits::operator*=(const Matrix3x3& m)
+{
+    GVector3 v{0, 0, 0};
+    if (VectorGet(v) != 0)
+        VectorSet(Multiply(m, v));
+    return *this;
+}
+
+} // namespace orv::Math::Algebra

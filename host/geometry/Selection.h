@@ -1,0 +1,236 @@
+#pragma once
+
+#include "host/geometry/Algebra.h"
+#include "host/geometry/GeometryExport.h"
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace orv::Data::Cloud
+{
+class GCloud;
+}
+
+// Selection procedures: solids and half-space sets that decide, point by point, whether a
+// point in world coordinates is accepted. GCloud::ApplySelectionProcedure runs them over a
+// cloud. Each procedure reports exactly the arguments it was constructed with (the getters), so
+// a caller's hand-over can be checked.
+//
+// Evaluation contract (what ApplySelectionProcedure relies on): Classify(x, y, z, n, accept)
+// writes accept[i] = 1 or 0 for n points given as three arrays of world coordinates. It is
+// inline, branch-free and makes no call, so a whole chunk of points costs no virtual call and
+// no mispredicted branch whatever the order of the points. Procedures are immutable after
+// construction (AddPlane aside) and may be evaluated on several threads at once.
+//
+// Hostile arguments: a NaN in any argument, or an unusable shape (zero or non-finite
+// direction, non-finite centre, axis point or plane, negative radius) makes the procedure
+// accept nothing; IsUsable() tells. Infinite box bounds, radii and lengths are legitimate.
+
+namespace orv::Graphics
+{
+
+using orv::Math::Algebra::GPointDouble;
+using orv::Math::Algebra::GVector3;
+
+// Accepts the points between the two corners on every axis, bounds included; the corners may
+// be given in any order (each axis uses the smaller and the larger coordinate).
+class ORV_GEOMETRY_API SelPrcBox
+{
+public:
+    SelPrcBox(const GPointDouble& firstCorner, const GPointDouble& secondCorner);
+
+    const GPointDouble& GetFirstCorner() const { return m_first; }
+    const GPointDouble& GetSecondCorner() const { return m_second; }
+    bool IsUsable() const { return m_usable; }
+
+    bool Accepts(const GPointDouble& world) const;
+
+    void Classify(const double* x, const double* y, const double* z, uint32_t n,
+                  uint8_t* accept) const
+    {
+        const double lx = m_lo[0], ly = m_lo[1], lz = m_lo[2];
+        const double hx = m_hi[0], hy = m_hi[1], hz = m_hi[2];
+        const uint8_t usable = m_usable ? 1 : 0;
+        for (uint32_t i = 0; i < n; ++i)
+        {
+            accept[i] = static_cast<uint8_t>(usable & (x[i] >= lx) & (x[i] <= hx) & (y[i] >= ly) &
+                                             (y[i] <= hy) & (z[i] >= lz) & (z[i] <= hz));
+        }
+    }
+
+private:
+    GPointDouble m_first;
+    GPointDouble m_second;
+    double m_lo[3];
+    double m_hi[3];
+    bool m_usable;
+};
+
+// Accepts the points whose distance to the centre is at most the radius (compared as squared
+// distances; radii above 2^500 are compared after an exact power-of-two scaling, so no square
+// overflows). A radius of 0 accepts the centre only, a negative radius nothing, +inf every
+// point. The flag is recorded and reported; it does not change the selection.
+class ORV_GEOMETRY_API SelPrcSph
+{
+public:
+    SelPrcSph(double radius, const GPointDouble& center, bool flag);
+
+    double GetRadius() const { return m_radius; }
+    const GPointDouble& GetCenter() const { return m_center; }
+    bool GetFlag() const { return m_flag; }
+    bool IsUsable() const { return m_usable; }
+
+    bool Accepts(const GPointDouble& world) const;
+
+    void Classify(const double* x, const double* y, const double* z, uint32_t n,
+                  uint8_t* accept) const
+    {
+        const double cx = m_center.x, cy = m_center.y, cz = m_center.z;
+        const double s = m_scale, r2 = m_scaledRadius2;
+        const uint8_t usable = m_usable ? 1 : 0;
+        for (uint32_t i = 0; i < n; ++i)
+        {
+            const double dx = (x[i] - cx) * s;
+            const double dy = (y[i] - cy) * s;
+            const double dz = (z[i] - cz) * s;
+            accept[i] = static_cast<uint8_t>(usable & ((dx * dx + dy * dy) + dz * dz <= r2));
+        }
+    }
+
+private:
+    double m_radius;
+    GPointDouble m_center;
+    bool m_flag;
+    bool m_usable;
+    double m_scale;
+    double m_scaledRadius2;
+};
+
+// A cylinder around the axis that starts at the axis point and runs along the normalised
+// direction: a point q with t = (q - axisPoint) . d and radial distance |q - axisPoint - t d| is
+// accepted when the radial distance is at most the radius and 0 <= t <= length (a negative
+// length accepts nothing). With `unbounded` set, every t is accepted (the cylinder is
+// infinite in both directions) and the length is only reported. The parameters `a` and `b`
+// and the two cloud pointers are recorded and reported; they do not change the selection
+// (a NaN in `a` or `b` still makes it accept nothing, like a NaN anywhere).
+class ORV_GEOMETRY_API SelPrcCyl
+{
+public:
+    SelPrcCyl(const GPointDouble& axisPoint, const GVector3& direction, double length, double a,
+              double radius, bool unbounded, double b, orv::Data::Cloud::GCloud* c1,
+              const orv::Data::Cloud::GCloud* c2);
+
+    const GPointDouble& GetAxisPoint() const { return m_axisPoint; }
+    const GVector3& GetDirection() const { return m_direction; }
+    double GetLength() const { return m_length; }
+    double GetParameterA() const { return m_a; }
+    double GetRadius() const { return m_radius; }
+    bool IsUnbounded() const { return m_unbounded; }
+    double GetParameterB() const { return m_b; }
+    orv::Data::Cloud::GCloud* GetFirstCloud() const { return m_c1; }
+    const orv::Data::Cloud::GCloud* GetSecondCloud() const { return m_c2; }
+    // The normalised axis direction the test uses (meaningful when IsUsable()).
+    const GVector3& GetUnitDirection() const { return m_unit; }
+    bool IsUsable() const { return m_usable; }
+
+    bool Accepts(const GPointDouble& world) const;
+
+    void Classify(const double* x, const double* y, const double* z, uint32_t n,
+                  uint8_t* accept) const
+    {
+        const double px = m_axisPoint.x, py = m_axisPoint.y, pz = m_axisPoint.z;
+        const double ux = m_unit.x, uy = m_unit.y, uz = m_unit.z;
+        const double s = m_scale, r2 = m_scaledRadius2, t0 = m_tMin, t1 = m_tMax;
+        const uint8_t usable = m_usable ? 1 : 0;
+        for (uint32_t i = 0; i < n; ++i)
+        {
+            const double vx = (x[i] - px) * s;
+            const double vy = (y[i] - py) * s;
+            const double vz = (z[i] - pz) * s;
+            const double t = (vx * ux + vy * uy) + vz * uz;
+            const double rx = vx - t * ux;
+            const double ry = vy - t * uy;
+            const double rz = vz - t * uz;
+            accept[i] = static_cast<uint8_t>(usable & (t >= t0) & (t <= t1) &
+                                             ((rx * rx + ry * ry) + rz * rz <= r2));
+        }
+    }
+
+private:
+    GPointDouble m_axisPoint;
+    GVector3 m_direction;
+    double m_length;
+    double m_a;
+    double m_radius;
+    bool m_unbounded;
+    double m_b;
+    orv::Data::Cloud::GCloud* m_c1;
+    const orv::Data::Cloud::GCloud* m_c2;
+    GVector3 m_unit;
+    bool m_usable;
+    double m_scale;
+    double m_scaledRadius2;
+    double m_tMin;
+    double m_tMax;
+};
+
+// A set of planes, each given by a point on it and a normal (any non-zero length).
+class ORV_GEOMETRY_API GCompSelClippingPlane
+{
+public:
+    struct Plane
+    {
+        GPointDouble point;
+        GVector3 normal;
+    };
+
+    GCompSelClippingPlane() = default;
+
+    void AddPlane(const GPointDouble& point, const GVector3& normal);
+    size_t GetPlaneCount() const { return m_planes.size(); }
+    const Plane& GetPlane(size_t i) const { return m_planes[i]; }
+    const std::vector<Plane>& GetPlanes() const { return m_planes; }
+    // False when a plane has a NaN or infinite coordinate or a zero normal.
+    bool IsUsable() const { return m_usable; }
+
+private:
+    std::vector<Plane> m_planes;
+    bool m_usable = true;
+};
+
+// Accepts a point q when it lies on the side opposite to every plane's normal or on the plane:
+// (q - point) . normal <= 0 for every plane, evaluated as ((dx nx + dy ny) + dz nz). With no
+// plane every point is accepted; with an unusable plane (see GCompSelClippingPlane::IsUsable)
+// none. The procedure keeps its own copy of the planes.
+class ORV_GEOMETRY_API SelPrcPntClipPlane
+{
+public:
+    explicit SelPrcPntClipPlane(const GCompSelClippingPlane& planes);
+
+    const GCompSelClippingPlane& GetComponent() const { return m_component; }
+    bool IsUsable() const { return m_component.IsUsable(); }
+
+    bool Accepts(const GPointDouble& world) const;
+
+    void Classify(const double* x, const double* y, const double* z, uint32_t n,
+                  uint8_t* accept) const
+    {
+        std::memset(accept, m_component.IsUsable() ? 1 : 0, n);
+        for (const GCompSelClippingPlane::Plane& p : m_component.GetPlanes())
+        {
+            const double px = p.point.x, py = p.point.y, pz = p.point.z;
+            const double nx = p.normal.x, ny = p.normal.y, nz = p.normal.z;
+            for (uint32_t i = 0; i < n; ++i)
+            {
+                const double d = ((x[i] - px) * nx + (y[i] - py) * ny) + (z[i] - pz) * nz;
+                accept[i] = static_cast<uint8_t>(accept[i] & (d <= 0.0));
+            }
+        }
+    }
+
+private:
+    GCompSelClippingPlane m_component;
+};
+
+} // namespace orv::Graphics
