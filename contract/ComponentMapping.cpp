@@ -51,7 +51,8 @@ unsigned char ComponentMapping::Map(EPointDataComponent component, int extraData
     else if (counter->second == 0)
     {
         // The 8-bit counter wrapped: all 256 indices of the component are in use.
-        throw std::length_error("ComponentMapping::Map: all 256 indices of the component are in use");
+        throw std::length_error(
+            "ComponentMapping::Map: all 256 indices of the component are in use");
     }
     const std::uint8_t index = counter->second;
     counter->second = static_cast<std::uint8_t>(index + 1);

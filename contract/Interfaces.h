@@ -148,7 +148,8 @@ public:
     virtual std::unique_ptr<IPointDataProvider> GetPoints(const Q& query, bool invert) const = 0;
 };
 
-extern template class ORV_DATAPROXY_INSTANTIATION_API IQueryablePointData<InsideAxisAlignedBoxQuery>;
+extern template class ORV_DATAPROXY_INSTANTIATION_API
+    IQueryablePointData<InsideAxisAlignedBoxQuery>;
 extern template class ORV_DATAPROXY_INSTANTIATION_API IQueryablePointData<InsideCylinderQuery>;
 extern template class ORV_DATAPROXY_INSTANTIATION_API IQueryablePointData<InsideSphereQuery>;
 extern template class ORV_DATAPROXY_INSTANTIATION_API IQueryablePointData<ClippingPlanesQuery>;

@@ -56,12 +56,11 @@ std::vector<std::ptrdiff_t> Expected(std::ptrdiff_t first, std::ptrdiff_t count)
 
 } // namespace
 
-
-
 TEST(InterfaceLayout, AccessorAndCursorFollowTheComponentOrder)
 {
     EXPECT_EQ(Slots(&dp::IPointDataAccessor::GetPosition, &dp::IPointDataAccessor::GetPointIndex,
-                    &dp::IPointDataAccessor::GetVector3, &dp::IPointDataAccessor::GetUnsignedInteger,
+                    &dp::IPointDataAccessor::GetVector3,
+                    &dp::IPointDataAccessor::GetUnsignedInteger,
                     &dp::IPointDataAccessor::GetSignedInteger, &dp::IPointDataAccessor::GetReal,
                     &dp::IPointDataAccessor::GetColor),
               Expected(2, 7));

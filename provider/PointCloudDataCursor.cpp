@@ -1,0 +1,168 @@
+#include "provider/PointCloudDataCursor.h"
+
+#include "contract/KeyedLookup.h"
+
+#include <typeindex>
+
+namespace orv::Data::Cloud
+{
+
+using orv::DataProxy::EPointDataComponent;
+
+PointCloudDataCursor::PointCloudDataCursor(const orv::DataProxy::IPointDataConsumer& consumer,
+                                           const PointCloud& source,
+                                           const ComponentMapping& mapping, std::uint64_t begin,
+                                           std::uint64_t endOrdinal)
+    : end(endOrdinal), cloud(source), hostCursor(cloud.Convert(), begin)
+{
+    if (consumer.IsComponentRequested(EPointDataComponent::Position, 0))
+    {
+        positionReader.emplace(hostCursor);
+        positionReader->Reset(hostCursor.GetLocalIndex());
+    }
+    for (const auto& [key, extraDataType] : mapping.extraDataTypeByKey)
+    {
+        if (!consumer.IsComponentRequested(key.component, key.index))
+        {
+            continue;
+        }
+        switch (key.component)
+        {
+        case EPointDataComponent::Vector3:
+            AddReader(vectorReaders, key.index, extraDataType);
+            break;
+        case EPointDataComponent::UnsignedInteger:
+            AddReader(unsignedReaders, key.index, extraDataType);
+            break;
+        case EPointDataComponent::SignedInteger:
+            AddReader(signedReaders, key.index, extraDataType);
+            break;
+        case EPointDataComponent::Real:
+            AddReader(realReaders, key.index, extraDataType);
+            break;
+        case EPointDataComponent::Color:
+            AddReader(colorReaders, key.index, extraDataType);
+            break;
+        default:
+            break; // Position, PointIndex and unknown components carry no extra data
+        }
+    }
+}
+
+template <class T>
+void PointCloudDataCursor::AddReader(ReaderMap<T>& readers, unsigned char index, int extraDataType)
+{
+    using Policy = orv::Data::ExtraData::Details::ICloudExtraDataConversionPolicy<T>;
+    const auto* policy = dynamic_cast<const Policy*>(
+        orv::Data::ExtraData::Details::GetCloudExtraDataConversionPolicy(
+            extraDataType, std::type_index(typeid(T))));
+    Reader<T> reader{
+        {hostCursor.GetExtraDataIterator(extraDataType, hostCursor.GetLocalIndex()), extraDataType},
+        policy};
+    // Reserve first so that the map and the step list never disagree after a throw.
+    positions.reserve(positions.size() + 1);
+    const auto [slot, inserted] = readers.try_emplace(index, reader);
+    if (inserted)
+    {
+        positions.push_back(&slot->second.position);
+    }
+}
+
+template <class T>
+std::optional<T> PointCloudDataCursor::Read(const ReaderMap<T>& readers, unsigned char index) const
+{
+    const Reader<T>& reader = orv::DataProxy::AtOrThrow(readers, index);
+    if (reader.policy == nullptr || reader.position.iterator.AtBufferEnd())
+    {
+        return std::nullopt;
+    }
+    return reader.policy->GetValue(reader.position.iterator.Get(), hostCursor);
+}
+
+orv::DataProxy::GPointDouble PointCloudDataCursor::GetPosition() const
+{
+    const float* stored = static_cast<const float*>(positionReader.value().iterator.Get());
+    const double x = stored[0];
+    const double y = stored[1];
+    const double z = stored[2];
+    const double* m = hostCursor.GetMatrix().v;
+    return {((m[1] * y + m[0] * x) + m[2] * z) + m[9], ((m[4] * y + m[3] * x) + m[5] * z) + m[10],
+            ((m[7] * y + m[6] * x) + m[8] * z) + m[11]};
+}
+
+std::uint64_t PointCloudDataCursor::GetPointIndex() const
+{
+    return hostCursor.GetPointIndex();
+}
+
+std::optional<orv::DataProxy::GVector3> PointCloudDataCursor::GetVector3(unsigned char index) const
+{
+    return Read(vectorReaders, index);
+}
+
+std::optional<std::uint64_t> PointCloudDataCursor::GetUnsignedInteger(unsigned char index) const
+{
+    return Read(unsignedReaders, index);
+}
+
+std::optional<std::int64_t> PointCloudDataCursor::GetSignedInteger(unsigned char index) const
+{
+    return Read(signedReaders, index);
+}
+
+std::optional<double> PointCloudDataCursor::GetReal(unsigned char index) const
+{
+    return Read(realReaders, index);
+}
+
+std::optional<orv::DataProxy::RgbaColor> PointCloudDataCursor::GetColor(unsigned char index) const
+{
+    const std::optional<orv::Data::Primitive::ColorValue> color = Read(colorReaders, index);
+    if (!color)
+    {
+        return std::nullopt;
+    }
+    float r = 0.0f;
+    float g = 0.0f;
+    float b = 0.0f;
+    (void)color->GetRGB(r, g, b);
+    return orv::DataProxy::RgbaColor{r, g, b, 1.0};
+}
+
+void PointCloudDataCursor::MoveNext()
+{
+    const auto step = hostCursor.Step();
+    const std::uint64_t k = step.subsetChanged ? hostCursor.GetLocalIndex() : step.step;
+    if (step.subsetChanged)
+    {
+        if (positionReader)
+        {
+            positionReader->Reset(k);
+        }
+        for (ElementPosition* position : positions)
+        {
+            position->iterator = hostCursor.GetExtraDataIterator(position->extraDataType, k);
+        }
+        return;
+    }
+    if (positionReader)
+    {
+        Advance(positionReader->iterator, k);
+    }
+    for (ElementPosition* position : positions)
+    {
+        // A reader past its buffer's end has no element for these points; it answers
+        // "no value" until the next subset re-positions it.
+        if (!position->iterator.AtBufferEnd())
+        {
+            Advance(position->iterator, k);
+        }
+    }
+}
+
+bool PointCloudDataCursor::IsValid() const
+{
+    return hostCursor.GetOrdinal() < end;
+}
+
+} // namespace orv::Data::Cloud
