@@ -1,0 +1,212 @@
+// Building host clouds through the contract's builder against a raw loop that fills the
+// host's point record and appends directly, in the same run, from the same in-memory points.
+// Figures: ns per point (1e9 / items_per_second); the ratio builder / raw is the one to quote.
+//
+// Each iteration builds a new cloud, so the host's fresh buffers page-fault unless the heap
+// keeps them (warm heap: GLIBC_TUNABLES=glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=
+// 68719476736). Run both ways and say which.
+#include "builder/PointCloudDataBuilder.h"
+#include "builder/PointCloudDataBuilderFactory.h"
+#include "host/geometry/Cloud.h"
+#include "host/geometry/ExtraDataTypes.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <random>
+#include <vector>
+
+using namespace orv::Data::Cloud;
+using orv::DataProxy::EPointDataComponent;
+using orv::Math::Algebra::CompressedVector32Bits;
+using orv::Math::Algebra::GPointDouble;
+using orv::Math::Algebra::GVector3;
+
+namespace
+{
+
+constexpr std::size_t kPoints = 1'000'000;
+
+// The points to write, as plain arrays.
+struct Source
+{
+    std::vector<GPointDouble> positions;
+    std::vector<double> intensities;
+    std::vector<std::uint64_t> classes;
+    std::vector<GVector3> normals;
+};
+
+const Source& Points()
+{
+    static const Source source = []
+    {
+        Source s;
+        std::mt19937_64 random(1234);
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        for (std::size_t i = 0; i < kPoints; ++i)
+        {
+            s.positions.push_back({652000.0 + unit(random) * 1000.0,
+                                   5180000.0 + unit(random) * 1000.0, 300.0 + unit(random) * 50.0});
+            s.intensities.push_back(unit(random));
+            s.classes.push_back(i % 7);
+            s.normals.push_back({unit(random) - 0.5, unit(random) - 0.5, 1.0});
+        }
+        return s;
+    }();
+    return source;
+}
+
+// An accessor over the arrays, standing on point `at`; index 0 of each mapped component.
+class ArrayAccessor final : public orv::DataProxy::IPointDataAccessor
+{
+public:
+    explicit ArrayAccessor(const Source& s) : source(s) {}
+    std::size_t at = 0;
+
+    GPointDouble GetPosition() const override { return source.positions[at]; }
+    std::uint64_t GetPointIndex() const override { return at; }
+    std::optional<GVector3> GetVector3(unsigned char i) const override
+    {
+        return i == 0 ? std::optional<GVector3>(source.normals[at]) : std::nullopt;
+    }
+    std::optional<std::uint64_t> GetUnsignedInteger(unsigned char i) const override
+    {
+        return i == 0 ? std::optional<std::uint64_t>(source.classes[at]) : std::nullopt;
+    }
+    std::optional<std::int64_t> GetSignedInteger(unsigned char) const override
+    {
+        return std::nullopt;
+    }
+    std::optional<double> GetReal(unsigned char i) const override
+    {
+        return i == 0 ? std::optional<double>(source.intensities[at]) : std::nullopt;
+    }
+    std::optional<orv::DataProxy::RgbaColor> GetColor(unsigned char) const override
+    {
+        return std::nullopt;
+    }
+
+private:
+    const Source& source;
+};
+
+class WantsAll final : public orv::DataProxy::IPointDataConsumer
+{
+public:
+    bool IsComponentRequested(EPointDataComponent, unsigned char) const override { return true; }
+};
+
+PointCloudDataBuilderFactory ThreeKeys()
+{
+    PointCloudDataBuilderFactory factory;
+    factory.MapOptionalComponent(EPointDataComponent::Real, CloudIntensityNewExtraData::TypeId(),
+                                 4);
+    factory.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
+                                 CloudClassificationExtraData::TypeId(), 1);
+    factory.MapOptionalComponent(EPointDataComponent::Vector3, CloudNormalExtraData::TypeId(), 4);
+    return factory;
+}
+
+// The same narrowing as the builder, straight into the host's record.
+void BM_RawHostAppend(benchmark::State& state)
+{
+    const Source& s = Points();
+    for (auto _ : state)
+    {
+        GPointDouble position{};
+        float intensity = 0.0f;
+        std::uint8_t classification = 0;
+        CompressedVector32Bits normal;
+        GCloudPointData record(&position);
+        record.AddExtraData(CloudIntensityNewExtraData::TypeId(), &intensity);
+        record.AddExtraData(CloudClassificationExtraData::TypeId(), &classification);
+        record.AddExtraData(CloudNormalExtraData::TypeId(), &normal);
+        PointCloud cloud;
+        for (std::size_t i = 0; i < kPoints; ++i)
+        {
+            position = s.positions[i];
+            intensity = static_cast<float>(s.intensities[i]);
+            classification = static_cast<std::uint8_t>(s.classes[i]);
+            normal.VectorSet(s.normals[i]);
+            cloud.AddPoint(record, true);
+        }
+        benchmark::DoNotOptimize(cloud.GetPointCount());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
+}
+
+void BM_BuilderAddPointData(benchmark::State& state)
+{
+    const Source& s = Points();
+    const PointCloudDataBuilderFactory factory = ThreeKeys();
+    const WantsAll consumer;
+    ArrayAccessor point(s);
+    for (auto _ : state)
+    {
+        const auto builder = factory.CreatePointDataBuilder(consumer);
+        for (point.at = 0; point.at < kPoints; ++point.at)
+        {
+            builder->AddPointData(point);
+        }
+        benchmark::DoNotOptimize(builder.get());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
+}
+
+// A builder of 10,000,000 points, built once per process.
+PointCloudDataBuilder& BigBuilder()
+{
+    static const WantsAll consumer;
+    static const PointCloudDataBuilderFactory factory = ThreeKeys();
+    static PointCloudDataBuilder big = []
+    {
+        PointCloudDataBuilder builder(consumer, factory.mapping, factory.storageWidthByKey);
+        ArrayAccessor point(Points());
+        for (std::size_t i = 0; i < 10'000'000; ++i)
+        {
+            point.at = i % kPoints;
+            builder.AddPointData(point);
+        }
+        return builder; // the copy takes the points over
+    }();
+    return big;
+}
+
+// GetResult on the big builder, then one more point while the result still shares the cloud
+// (the host copies what the new point writes into).
+void BM_GetResultThenAddPointOn10M(benchmark::State& state)
+{
+    PointCloudDataBuilder& big = BigBuilder();
+    ArrayAccessor point(Points());
+    using Clock = std::chrono::steady_clock;
+    double getResult = 0.0;
+    double addPoint = 0.0;
+    for (auto _ : state)
+    {
+        const auto t0 = Clock::now();
+        auto result = big.GetResult();
+        const auto t1 = Clock::now();
+        big.AddPointData(point);
+        const auto t2 = Clock::now();
+        benchmark::DoNotOptimize(result.get());
+        const double a = std::chrono::duration<double>(t1 - t0).count();
+        const double b = std::chrono::duration<double>(t2 - t1).count();
+        getResult += a;
+        addPoint += b;
+        state.SetIterationTime(a + b);
+        state.PauseTiming();
+        result.reset();
+        state.ResumeTiming();
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["GetResult_us"] = getResult / n * 1e6;
+    state.counters["AddPointAfter_us"] = addPoint / n * 1e6;
+}
+
+} // namespace
+
+BENCHMARK(BM_RawHostAppend)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuilderAddPointData)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetResultThenAddPointOn10M)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();

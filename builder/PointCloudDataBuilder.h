@@ -1,0 +1,92 @@
+#pragma once
+
+#include "contract/ComponentMapping.h"
+#include "contract/Export.h"
+#include "contract/Interfaces.h"
+#include "contract/PointDataComponents.h"
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+
+namespace orv::Data::Cloud
+{
+
+// Width in bytes of one point's value of a key in the host's extra-data storage:
+//   Vector3                         24 (three doubles) or 4 (one packed 32-bit vector)
+//   UnsignedInteger, SignedInteger  8, 4, 2, 1 (the value's low-order bytes, no range check)
+//   Real                            8 (double) or 4 (float, rounded to nearest)
+//   Color                           not consulted: always a host ColorValue
+// Any other width is accepted and never written: the key then carries zero in every point.
+using StorageWidthTable =
+    std::unordered_map<orv::DataProxy::PointDataComponents::ComponentKey, std::uint64_t,
+                       orv::DataProxy::PointDataComponents::ComponentKeyHash>;
+
+// The builder's private state (configuration and the cloud under construction).
+struct BuilderState;
+
+// Turns points read through the contract into a new host PointCloud.
+//
+// The first AddPointData creates the staging: a new cloud (of the host's colour type when a
+// Color key is mapped) and one fixed value slot per mapped extra-data key; the consumer is
+// asked once per mapped key, and the slots of the wanted keys are registered with the host's
+// point record. Every AddPointData then copies the position and each key's value, narrowed
+// to its width, into the slots and appends one host point. A point without a value for a key
+// stores zero for it; nothing is carried over from an earlier point.
+//
+// Owns its state alone. Borrows the consumer: it is asked whenever a staging is created
+// (first point, or a Merge into a builder without points), so the caller keeps it alive as
+// long as this builder or a copy of it may do so. The accessor is used only during the call.
+// Providers from GetResult hold their own copy of the cloud and may outlive the builder.
+//
+// Copying takes the points over: the new builder (or the target of an assignment) owns the
+// staging, and the builder copied from starts afresh with an empty cloud. There is no move;
+// moving goes through the copy, which hands the staging on as well.
+//
+// Threads: one thread at a time per builder; separate builders share nothing but a consumer,
+// on which they only call IsComponentRequested (const). Merge reads `other`, which no other
+// thread may use meanwhile.
+//
+// Throws: AddPointData std::out_of_range ("invalid unordered_map<K, T> key") when a point
+// brings a value for a Vector3 / integer / Real key without a width, before the point is
+// appended (the builder stays usable); std::bad_alloc; exceptions of the accessor, of the
+// consumer and of the host pass through. A staging is installed only when it is complete, so
+// a consumer that throws leaves the builder without one.
+class ORV_DATAPROXY_API PointCloudDataBuilder : public orv::DataProxy::IPointDataBuilder
+{
+public:
+    PointCloudDataBuilder(const orv::DataProxy::IPointDataConsumer& consumer,
+                          const ComponentMapping& mapping,
+                          const StorageWidthTable& storageWidthByKey);
+    // Copies the configuration and takes over `other`'s staging (its points), if any.
+    PointCloudDataBuilder(const PointCloudDataBuilder& other);
+    // Discards this builder's state, then as the copy constructor. Self-assignment changes
+    // nothing.
+    PointCloudDataBuilder& operator=(const PointCloudDataBuilder& other);
+    ~PointCloudDataBuilder() override;
+
+    // A hint only: the host cloud grows by itself.
+    void Reserve(std::uint64_t count) override;
+
+    // Appends the point `point` stands on. After the first point this allocates nothing of
+    // its own; the host's cloud grows its tables as it needs. A point the host refuses (a
+    // position that is not finite, for instance) is dropped without notice.
+    void AddPointData(const orv::DataProxy::IPointDataAccessor& point) override;
+
+    // A new provider over a copy of the cloud built so far (an empty cloud before the first
+    // point), with the whole mapping: every mapped key is reported by HasComponent, also keys
+    // the consumer declined. The builder can go on adding points.
+    std::shared_ptr<orv::DataProxy::IPointDataProvider> GetResult() override;
+
+    // Appends `other`'s points to this builder's cloud; `other` is left unchanged. Nothing
+    // happens when `other` has no points. A builder without points first creates its staging
+    // as its first AddPointData would (consumer asked, wanted keys registered), of the colour
+    // type also when `other`'s cloud is a colour cloud. Merging a builder into itself doubles
+    // its points.
+    void Merge(const PointCloudDataBuilder& other) const;
+
+private:
+    std::unique_ptr<BuilderState> state;
+};
+
+} // namespace orv::Data::Cloud

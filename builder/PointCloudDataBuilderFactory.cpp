@@ -1,0 +1,73 @@
+#include "builder/PointCloudDataBuilderFactory.h"
+
+#include <utility>
+
+namespace orv::Data::Cloud
+{
+
+PointCloudDataBuilderFactory::PointCloudDataBuilderFactory() = default;
+
+PointCloudDataBuilderFactory::PointCloudDataBuilderFactory(
+    const PointCloudDataBuilderFactory& other)
+    : IPointDataBuilderFactory(other), mapping(other.mapping),
+      storageWidthByKey(other.storageWidthByKey)
+{
+}
+
+PointCloudDataBuilderFactory::PointCloudDataBuilderFactory(
+    PointCloudDataBuilderFactory&& other) noexcept
+    : IPointDataBuilderFactory(other), mapping(std::move(other.mapping)),
+      storageWidthByKey(std::move(other.storageWidthByKey))
+{
+    // A moved-from standard map is only "valid but unspecified": make it empty.
+    other.storageWidthByKey.clear();
+}
+
+PointCloudDataBuilderFactory::~PointCloudDataBuilderFactory() = default;
+
+PointCloudDataBuilderFactory&
+PointCloudDataBuilderFactory::operator=(const PointCloudDataBuilderFactory& other)
+{
+    if (this != &other)
+    {
+        mapping = other.mapping;
+        storageWidthByKey = other.storageWidthByKey;
+    }
+    return *this;
+}
+
+PointCloudDataBuilderFactory&
+PointCloudDataBuilderFactory::operator=(PointCloudDataBuilderFactory&& other) noexcept
+{
+    if (this != &other)
+    {
+        mapping = std::move(other.mapping);
+        storageWidthByKey = std::move(other.storageWidthByKey);
+        other.storageWidthByKey.clear();
+    }
+    return *this;
+}
+
+PointCloudDataBuilderFactory::ComponentKey
+PointCloudDataBuilderFactory::MapOptionalComponent(EPointDataComponent component, int extraDataType,
+                                                   std::uint64_t width)
+{
+    const ComponentKey key{component, mapping.Map(component, extraDataType)};
+    storageWidthByKey.insert_or_assign(key, width);
+    return key;
+}
+
+void PointCloudDataBuilderFactory::ClearComponentMapping()
+{
+    mapping.Clear();
+}
+
+std::shared_ptr<orv::DataProxy::IPointDataBuilder>
+PointCloudDataBuilderFactory::CreatePointDataBuilder(
+    const orv::DataProxy::IPointDataConsumer& consumer) const
+{
+    // One allocation for the builder and its reference count.
+    return std::make_shared<PointCloudDataBuilder>(consumer, mapping, storageWidthByKey);
+}
+
+} // namespace orv::Data::Cloud
