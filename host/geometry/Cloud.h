@@ -2,6 +2,7 @@
 
 #include "host/geometry/Algebra.h"
 #include "host/geometry/GeometryExport.h"
+#include "host/geometry/Selection.h"
 #include "host/geometry/Values.h"
 
 #include <cstdint>
@@ -269,6 +270,7 @@ template <class P>
 int GCloud::ApplySelectionProcedure(P& proc, GCloud* first, GCloud* second, Thermometer*,
                                     AutoCompactOption) const
 {
+    orv::Graphics::Testing::NotifySelection(&proc, typeid(P));
     SelectionCopier copier(*this, first, second);
     if (copier.Status() != 0)
         return copier.Status();

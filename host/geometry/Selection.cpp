@@ -1,5 +1,7 @@
 #include "host/geometry/Selection.h"
 
+#include <utility>
+
 #include <cmath>
 #include <limits>
 
@@ -124,5 +126,30 @@ bool SelPrcPntClipPlane::Accepts(const GPointDouble& w) const
     Classify(&w.x, &w.y, &w.z, 1, &accept);
     return accept != 0;
 }
+
+namespace Testing
+{
+namespace
+{
+SelectionObserver& Observer()
+{
+    static SelectionObserver observer;
+    return observer;
+}
+} // namespace
+
+void SetSelectionObserver(SelectionObserver observer)
+{
+    Observer() = std::move(observer);
+}
+
+void NotifySelection(const void* procedure, const std::type_info& type)
+{
+    if (const SelectionObserver& observer = Observer())
+    {
+        observer(procedure, type);
+    }
+}
+} // namespace Testing
 
 } // namespace orv::Graphics

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <typeinfo>
 #include <vector>
 
 namespace orv::Data::Cloud
@@ -232,5 +234,16 @@ public:
 private:
     GCompSelClippingPlane m_component;
 };
+
+// What a selection was run with, for tests: every GCloud::ApplySelectionProcedure hands
+// the observer (when one is set) the procedure it received, with its dynamic type, before
+// it selects. Callers cast the pointer back after checking the type. Setting and clearing
+// the observer must not overlap selections running on other threads.
+namespace Testing
+{
+using SelectionObserver = std::function<void(const void* procedure, const std::type_info& type)>;
+ORV_GEOMETRY_API void SetSelectionObserver(SelectionObserver observer);
+ORV_GEOMETRY_API void NotifySelection(const void* procedure, const std::type_info& type);
+} // namespace Testing
 
 } // namespace orv::Graphics
