@@ -1,5 +1,8 @@
 #include "examples/demo/DemoSteps.h"
 
+#include "builder/PointCloudDataBuilder.h"
+#include "builder/PointCloudDataBuilderFactory.h"
+#include "examples/render/PngImage.h"
 #include "host/geometry/ExtraDataTypes.h"
 
 #include <algorithm>
@@ -56,6 +59,28 @@ std::uint64_t PointHash(std::uint64_t index, const orv::DataProxy::GPointDouble&
     std::memcpy(bits, &p, sizeof bits);
     return Mix(index ^ Mix(bits[0] ^ Mix(bits[1] ^ Mix(bits[2]))));
 }
+
+// An iterable halved until there are a few pieces per worker (or they get too small).
+struct Pieces
+{
+    Pieces(std::shared_ptr<orv::DataProxy::IPointDataIterable> root, std::uint64_t size,
+           unsigned workers)
+        : whole(std::move(root)), work{whole.get()}
+    {
+        const PieceSize hint(workers, std::max<std::uint64_t>(1, size / (workers * 4)));
+        for (std::size_t i = 0; i < work.size(); ++i)
+        {
+            while (work[i]->IsDivisible(hint))
+            {
+                split.push_back(work[i]->Split());
+                work.push_back(split.back().get());
+            }
+        }
+    }
+    std::shared_ptr<orv::DataProxy::IPointDataIterable> whole;
+    std::deque<std::unique_ptr<orv::DataProxy::IPointDataIterable>> split;
+    std::vector<orv::DataProxy::IPointDataIterable*> work;
+};
 
 ReadStats EmptyStats()
 {
@@ -127,41 +152,51 @@ void Merge(ReadStats& total, const ReadStats& part)
 
 } // namespace
 
-ScanKeys MapScanExtraData(orv::Data::Cloud::PointCloudDataProvider& provider)
+ScanKeys MapScanExtraData(orv::Data::Cloud::PointCloudDataProvider& provider, ScanKeyTypes* types)
 {
     using namespace orv::Data::Cloud;
     const PointCloud copy = provider.GetPointCloud();
     const GCloud& cloud = copy.Convert();
+    ScanKeyTypes ids;
     ScanKeys keys;
+    auto map =
+        [&](std::optional<unsigned char>& key, int& id, EPointDataComponent component, int type)
+    {
+        key = provider.MapOptionalComponent(component, type);
+        id = type;
+    };
     if (cloud.HasExtraData(CloudNormalExtraData::TypeId()))
     {
-        keys.normal = provider.MapOptionalComponent(EPointDataComponent::Vector3,
-                                                    CloudNormalExtraData::TypeId());
+        map(keys.normal, ids.normal, EPointDataComponent::Vector3, CloudNormalExtraData::TypeId());
     }
-    if (cloud.HasExtraData(CloudIntensityExtraData::TypeId()) && cloud.GetType() != 2)
+    // Intensities: the host's own intensity type unless it holds colours, else the float one.
+    if (cloud.GetType() != 2 && cloud.HasExtraData(CloudIntensityExtraData::TypeId()))
     {
-        keys.intensity = provider.MapOptionalComponent(EPointDataComponent::Real,
-                                                       CloudIntensityExtraData::TypeId());
+        map(keys.intensity, ids.intensity, EPointDataComponent::Real,
+            CloudIntensityExtraData::TypeId());
     }
     else if (cloud.HasExtraData(CloudIntensityNewExtraData::TypeId()))
     {
-        keys.intensity = provider.MapOptionalComponent(EPointDataComponent::Real,
-                                                       CloudIntensityNewExtraData::TypeId());
+        map(keys.intensity, ids.intensity, EPointDataComponent::Real,
+            CloudIntensityNewExtraData::TypeId());
     }
     if (cloud.HasExtraData(CloudClassificationExtraData::TypeId()))
     {
-        keys.classification = provider.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
-                                                            CloudClassificationExtraData::TypeId());
+        map(keys.classification, ids.classification, EPointDataComponent::UnsignedInteger,
+            CloudClassificationExtraData::TypeId());
     }
     if (cloud.HasExtraData(CloudScanIDExtraData::TypeId()))
     {
-        keys.scanId = provider.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
-                                                    CloudScanIDExtraData::TypeId());
+        map(keys.scanId, ids.scanId, EPointDataComponent::UnsignedInteger,
+            CloudScanIDExtraData::TypeId());
     }
     if (cloud.GetType() == 2 && cloud.HasExtraData(CloudIntensityExtraData::TypeId()))
     {
-        keys.color = provider.MapOptionalComponent(EPointDataComponent::Color,
-                                                   CloudIntensityExtraData::TypeId());
+        map(keys.color, ids.color, EPointDataComponent::Color, CloudIntensityExtraData::TypeId());
+    }
+    if (types != nullptr)
+    {
+        *types = ids;
     }
     return keys;
 }
@@ -173,19 +208,8 @@ ReadStats ReadInParallel(const orv::Data::Cloud::PointCloudDataProvider& provide
     const WantEverything consumer;
     const auto started = std::chrono::steady_clock::now();
 
-    // Halve pieces until there are a few per worker (or they get too small to split).
-    std::deque<std::unique_ptr<orv::DataProxy::IPointDataIterable>> pieces;
-    std::shared_ptr<orv::DataProxy::IPointDataIterable> whole = provider.GetIterable(consumer);
-    const PieceSize hint(threads, std::max<std::uint64_t>(1, provider.Size() / (threads * 4)));
-    std::vector<orv::DataProxy::IPointDataIterable*> work{whole.get()};
-    for (std::size_t i = 0; i < work.size(); ++i)
-    {
-        while (work[i]->IsDivisible(hint))
-        {
-            pieces.push_back(work[i]->Split());
-            work.push_back(pieces.back().get());
-        }
-    }
+    Pieces pieces(provider.GetIterable(consumer), provider.Size(), threads);
+    const std::vector<orv::DataProxy::IPointDataIterable*>& work = pieces.work;
 
     std::vector<ReadStats> partial(threads, EmptyStats());
     std::vector<std::thread> workers;
@@ -214,6 +238,294 @@ ReadStats ReadInParallel(const orv::Data::Cloud::PointCloudDataProvider& provide
     total.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return total;
+}
+
+std::uint64_t PositionChecksum(const orv::DataProxy::IPointDataProvider& provider)
+{
+    const WantEverything consumer;
+    std::uint64_t sum = 0;
+    for (auto cursor = provider.GetIterable(consumer)->CreateCursor(); cursor->IsValid();
+         cursor->MoveNext())
+    {
+        sum += PointHash(0, cursor->GetPosition());
+    }
+    return sum;
+}
+
+namespace
+{
+
+std::uint64_t SizeOf(const orv::DataProxy::IPointDataProvider& provider)
+{
+    return dynamic_cast<const orv::DataProxy::ISizedCollection&>(provider).Size();
+}
+
+template <class Q>
+QueryRun Run(const char* name, const orv::Data::Cloud::PointCloudDataProvider& provider,
+             const Q& query, std::uint64_t allChecksum)
+{
+    QueryRun run;
+    run.name = name;
+    const auto started = std::chrono::steady_clock::now();
+    std::unique_ptr<orv::DataProxy::IPointDataProvider> inside = provider.GetPoints(query, false);
+    std::unique_ptr<orv::DataProxy::IPointDataProvider> outside = provider.GetPoints(query, true);
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    run.selected = SizeOf(*inside);
+    run.rejected = SizeOf(*outside);
+    run.partitions = run.selected + run.rejected == provider.Size() &&
+                     PositionChecksum(*inside) + PositionChecksum(*outside) == allChecksum;
+    run.inside = std::move(inside);
+    return run;
+}
+
+} // namespace
+
+std::vector<QueryRun> RunQueries(const orv::Data::Cloud::PointCloudDataProvider& provider,
+                                 std::uint64_t allPointsChecksum)
+{
+    const auto box = provider.GetBoundingBox();
+    const auto& lo = box.firstCorner;
+    const auto& hi = box.secondCorner;
+    const double cx = 0.5 * (lo.x + hi.x);
+    const double cy = 0.5 * (lo.y + hi.y);
+    const double cz = 0.5 * (lo.z + hi.z);
+    const double sx = hi.x - lo.x;
+    const double sy = hi.y - lo.y;
+
+    std::vector<QueryRun> runs;
+    runs.push_back(
+        Run("box", provider,
+            orv::DataProxy::InsideAxisAlignedBoxQuery{{cx - 0.25 * sx, cy - 0.25 * sy, lo.z},
+                                                      {cx + 0.25 * sx, cy + 0.25 * sy, hi.z}},
+            allPointsChecksum));
+    runs.push_back(Run("sphere", provider,
+                       orv::DataProxy::InsideSphereQuery{{cx, cy, cz}, 0.2 * std::min(sx, sy)},
+                       allPointsChecksum));
+    runs.push_back(Run("cylinder", provider,
+                       orv::DataProxy::InsideCylinderQuery{{lo.x + 0.25 * sx, lo.y + 0.7 * sy, cz},
+                                                           {0.0, 0.0, 1.0},
+                                                           0.15 * std::min(sx, sy),
+                                                           -1.0},
+                       allPointsChecksum));
+    orv::DataProxy::ClippingPlanesQuery planes;
+    planes.planes.push_back({{1.0, 0.0, 0.0}, cx});   // keeps x >= cx
+    planes.planes.push_back({{0.0, -1.0, 0.0}, -cy}); // keeps y <= cy
+    runs.push_back(Run("planes", provider, planes, allPointsChecksum));
+    return runs;
+}
+
+namespace
+{
+
+// One point as compared between the source and the copy.
+struct CopiedPoint
+{
+    std::array<double, 3> position;
+    std::array<std::uint64_t, 2> labels; // classification, scan id
+    double intensity;
+    std::array<double, 3> normal;
+    std::array<double, 3> color;
+};
+
+void Snapshot(const orv::DataProxy::IPointDataIterable& iterable, const ScanKeys& keys,
+              std::vector<CopiedPoint>& points)
+{
+    for (auto c = iterable.CreateCursor(); c->IsValid(); c->MoveNext())
+    {
+        CopiedPoint p{};
+        const auto q = c->GetPosition();
+        p.position = {q.x, q.y, q.z};
+        if (keys.classification)
+        {
+            p.labels[0] = c->GetUnsignedInteger(*keys.classification).value_or(~0ull);
+        }
+        if (keys.scanId)
+        {
+            p.labels[1] = c->GetUnsignedInteger(*keys.scanId).value_or(~0ull);
+        }
+        if (keys.intensity)
+        {
+            p.intensity = c->GetReal(*keys.intensity).value_or(-1.0);
+        }
+        if (keys.normal)
+        {
+            const auto n = c->GetVector3(*keys.normal).value_or(orv::DataProxy::GVector3{9, 9, 9});
+            p.normal = {n.x, n.y, n.z};
+        }
+        if (keys.color)
+        {
+            const auto rgb =
+                c->GetColor(*keys.color).value_or(orv::DataProxy::RgbaColor{9, 9, 9, 9});
+            p.color = {rgb.r, rgb.g, rgb.b};
+        }
+        points.push_back(p);
+    }
+}
+
+bool Near(const std::array<double, 3>& a, const std::array<double, 3>& b, double tolerance)
+{
+    return std::abs(a[0] - b[0]) <= tolerance && std::abs(a[1] - b[1]) <= tolerance &&
+           std::abs(a[2] - b[2]) <= tolerance;
+}
+
+} // namespace
+
+CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, const ScanKeys& keys,
+                         const ScanKeyTypes& types, unsigned threads)
+{
+    using orv::Data::Cloud::PointCloudDataBuilder;
+    threads = std::max(1u, threads);
+    CopyRun run;
+    const auto started = std::chrono::steady_clock::now();
+
+    // The same keys, in the same order, so the copy's keys carry the source's indices.
+    orv::Data::Cloud::PointCloudDataBuilderFactory factory;
+    if (keys.normal)
+    {
+        factory.MapOptionalComponent(EPointDataComponent::Vector3, types.normal, 4);
+    }
+    if (keys.intensity)
+    {
+        factory.MapOptionalComponent(EPointDataComponent::Real, types.intensity, 4);
+    }
+    if (keys.classification)
+    {
+        factory.MapOptionalComponent(EPointDataComponent::UnsignedInteger, types.classification, 1);
+    }
+    if (keys.scanId)
+    {
+        factory.MapOptionalComponent(EPointDataComponent::UnsignedInteger, types.scanId, 4);
+    }
+    if (keys.color)
+    {
+        factory.MapOptionalComponent(EPointDataComponent::Color, types.color, 0);
+    }
+
+    const WantEverything consumer;
+    Pieces pieces(selection.GetIterable(consumer), SizeOf(selection), threads);
+    std::vector<std::shared_ptr<orv::DataProxy::IPointDataBuilder>> builders;
+    for (unsigned t = 0; t < threads; ++t)
+    {
+        builders.push_back(factory.CreatePointDataBuilder(consumer));
+    }
+    std::vector<std::uint64_t> added(threads, 0);
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < threads; ++t)
+    {
+        workers.emplace_back(
+            [&, t]
+            {
+                for (std::size_t i = t; i < pieces.work.size(); i += threads)
+                {
+                    for (auto c = pieces.work[i]->CreateCursor(); c->IsValid(); c->MoveNext())
+                    {
+                        builders[t]->AddPointData(*c);
+                        ++added[t];
+                    }
+                }
+            });
+    }
+    for (std::thread& worker : workers)
+    {
+        worker.join();
+    }
+    const auto& first = dynamic_cast<const PointCloudDataBuilder&>(*builders[0]);
+    for (unsigned t = 1; t < threads; ++t)
+    {
+        first.Merge(dynamic_cast<const PointCloudDataBuilder&>(*builders[t]));
+    }
+    const std::shared_ptr<orv::DataProxy::IPointDataProvider> result = builders[0]->GetResult();
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    run.builders = threads;
+    for (std::uint64_t n : added)
+    {
+        run.points += n;
+    }
+    run.hasKeys = true;
+    for (const auto& [key, type] : factory.mapping.extraDataTypeByKey)
+    {
+        (void)type;
+        run.hasKeys = run.hasKeys && result->HasComponent(key.component, key.index);
+    }
+
+    // Verify point by point: stored floats move by micrometres when re-expressed in the new
+    // cloud's frame, normals are re-packed (1e-4), the rest is exact.
+    // The copy holds builder 0's points, then builder 1's, ...; each builder took the pieces
+    // t, t + threads, ... in turn.
+    std::vector<CopiedPoint> source;
+    for (unsigned t = 0; t < threads; ++t)
+    {
+        for (std::size_t i = t; i < pieces.work.size(); i += threads)
+        {
+            Snapshot(*pieces.work[i], keys, source);
+        }
+    }
+    std::vector<CopiedPoint> copy;
+    Snapshot(*result->GetIterable(consumer), keys, copy);
+    for (std::size_t i = 0; i < std::min(source.size(), copy.size()); ++i)
+    {
+        const CopiedPoint& a = source[i];
+        const CopiedPoint& b = copy[i];
+        if (Near(a.position, b.position, 1e-3) && a.labels == b.labels &&
+            a.intensity == b.intensity && Near(a.normal, b.normal, 1e-4) && a.color == b.color)
+        {
+            ++run.verified;
+        }
+    }
+    if (copy.size() != source.size())
+    {
+        run.verified = 0;
+    }
+    return run;
+}
+
+void WritePicture(const std::string& path, const orv::Data::Cloud::PointCloudDataProvider& provider,
+                  const ScanKeys& keys, const std::vector<QueryRun>& queries)
+{
+    using orv::Demo::Render::PngImage;
+    using orv::Demo::Render::Rgb;
+    constexpr int kPanel = 600;
+    constexpr int kMargin = 30;
+    PngImage image(2 * kPanel + 3 * kMargin, kPanel + 2 * kMargin, Rgb{250, 250, 250});
+
+    const auto box = provider.GetBoundingBox();
+    const double sx = box.secondCorner.x - box.firstCorner.x;
+    const double sy = box.secondCorner.y - box.firstCorner.y;
+    const double scale = (kPanel - 1) / std::max({sx, sy, 1e-9});
+    auto plot = [&](int panel, const orv::DataProxy::IPointDataProvider& points, auto colourOf)
+    {
+        const WantEverything consumer;
+        const int left = kMargin + panel * (kPanel + kMargin);
+        for (auto c = points.GetIterable(consumer)->CreateCursor(); c->IsValid(); c->MoveNext())
+        {
+            const auto p = c->GetPosition();
+            image.DrawPoint(left + (p.x - box.firstCorner.x) * scale,
+                            kMargin + kPanel - 1 - (p.y - box.firstCorner.y) * scale, 0,
+                            colourOf(*c));
+        }
+    };
+    auto byClass = [&](const orv::DataProxy::IPointDataCursor& c)
+    {
+        const std::uint64_t label =
+            keys.classification ? c.GetUnsignedInteger(*keys.classification).value_or(0) : 0;
+        return orv::Demo::Render::ClassColour(static_cast<std::uint8_t>(label));
+    };
+    plot(0, provider, byClass);
+    plot(1, provider, [](const orv::DataProxy::IPointDataCursor&) { return Rgb{215, 215, 215}; });
+    for (std::size_t q = 0; q < queries.size(); ++q)
+    {
+        const Rgb colour = orv::Demo::Render::Palette(q);
+        plot(1, *queries[q].inside,
+             [colour](const orv::DataProxy::IPointDataCursor&) { return colour; });
+        image.DrawText(kPanel + 2 * kMargin + 10 + static_cast<int>(q) * 110, kMargin + kPanel + 10,
+                       queries[q].name, colour, 2);
+    }
+    image.DrawText(kMargin, 8, "SCAN BY CLASS", Rgb{40, 40, 40}, 2);
+    image.DrawText(kPanel + 2 * kMargin, 8, "QUERY SELECTIONS", Rgb{40, 40, 40}, 2);
+    image.StrokeRect(kMargin - 1, kMargin - 1, kPanel + 2, kPanel + 2, Rgb{120, 120, 120});
+    image.StrokeRect(kPanel + 2 * kMargin - 1, kMargin - 1, kPanel + 2, kPanel + 2,
+                     Rgb{120, 120, 120});
+    image.WritePng(path);
 }
 
 } // namespace orv::Demo

@@ -5,7 +5,10 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 // The demo's steps, kept apart from its command line so that tests can check their numbers
 // against an independent computation.
@@ -23,8 +26,19 @@ struct ScanKeys
     std::optional<unsigned char> color;          // Color
 };
 
+// The host extra-data type id behind each key (0 where the key is absent).
+struct ScanKeyTypes
+{
+    int normal = 0;
+    int intensity = 0;
+    int classification = 0;
+    int scanId = 0;
+    int color = 0;
+};
+
 // Maps the extra data the cloud holds on `provider` and returns the keys.
-ScanKeys MapScanExtraData(orv::Data::Cloud::PointCloudDataProvider& provider);
+ScanKeys MapScanExtraData(orv::Data::Cloud::PointCloudDataProvider& provider,
+                          ScanKeyTypes* types = nullptr);
 
 struct ReadStats
 {
@@ -46,5 +60,51 @@ struct ReadStats
 // given keys on that many threads.
 ReadStats ReadInParallel(const orv::Data::Cloud::PointCloudDataProvider& provider,
                          const ScanKeys& keys, unsigned threads);
+
+} // namespace orv::Demo
+
+namespace orv::Demo
+{
+
+// One spatial query of the demo, with its inversion.
+struct QueryRun
+{
+    std::string name;
+    std::uint64_t selected = 0;
+    std::uint64_t rejected = 0;
+    // selected + rejected hold every point exactly once (counts and position checksums).
+    bool partitions = false;
+    double seconds = 0.0; // both calls
+    std::shared_ptr<orv::DataProxy::IPointDataProvider> inside;
+};
+
+// The four queries, placed from the scan's bounding box so they suit any scan: a box over
+// the middle of the scan, a sphere at its centre, an endless vertical cylinder, and two
+// clipping planes keeping one quadrant.
+std::vector<QueryRun> RunQueries(const orv::Data::Cloud::PointCloudDataProvider& provider,
+                                 std::uint64_t allPointsChecksum);
+
+// The order-independent checksum of the positions of every point of `provider`.
+std::uint64_t PositionChecksum(const orv::DataProxy::IPointDataProvider& provider);
+
+struct CopyRun
+{
+    std::uint64_t points = 0;   // points copied
+    std::uint64_t verified = 0; // read back from the new cloud and matched to the source
+    unsigned builders = 0;
+    double seconds = 0.0;
+    bool hasKeys = false; // the result reports every mapped key
+};
+
+// The typical request: copies the points of `selection` (a query result carrying the
+// scan's mapping) with their extra data into a new cloud through a factory and one builder
+// per thread, merges the builders, reads the result back and verifies it point by point.
+CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, const ScanKeys& keys,
+                         const ScanKeyTypes& types, unsigned threads);
+
+// Writes the picture: the scan from above coloured by classification, beside the same view
+// with the query selections highlighted.
+void WritePicture(const std::string& path, const orv::Data::Cloud::PointCloudDataProvider& provider,
+                  const ScanKeys& keys, const std::vector<QueryRun>& queries);
 
 } // namespace orv::Demo

@@ -1,14 +1,20 @@
 // The demo: what the library does, on a generated scan (default) or a LAS file.
 //
-//   orv_demo [--points N] [--threads T] [--seed S] [--las FILE] [--verbose]
+//   orv_demo [--points N] [--threads T] [--seed S] [--las FILE] [--picture PATH] [--verbose]
 //
-// Exits non-zero when any verification fails.
+// Reads the scan on several threads through providers, iterables and cursors, runs the four
+// spatial queries with their inversions, copies the points inside a sphere into a new cloud
+// through a builder factory and builders, draws a picture, and checks every result. Exits
+// non-zero when any check fails.
 #include "examples/demo/DemoSteps.h"
+#include "examples/demo/LasScan.h"
 #include "examples/scan/SyntheticScan.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <string>
 #include <thread>
@@ -21,29 +27,36 @@ struct Options
     orv::Demo::ScanOptions scan;
     unsigned threads = std::max(1u, std::thread::hardware_concurrency());
     std::string las;
+    std::string picture = "demo-overview.png";
     bool verbose = false;
 };
 
-[[noreturn]] void Usage(const char* problem)
+[[noreturn]] void Usage(const std::string& problem)
 {
     std::fprintf(stderr,
-                 "%s\nusage: orv_demo [--points N] [--threads T] [--seed S] [--las FILE] "
-                 "[--verbose]\n",
-                 problem);
+                 "orv_demo: %s\nusage: orv_demo [--points N] [--threads T] [--seed S] "
+                 "[--las FILE] [--picture PATH] [--verbose]\n",
+                 problem.c_str());
     std::exit(2);
+}
+
+std::string Value(int& i, int argc, char** argv)
+{
+    if (i + 1 >= argc)
+    {
+        Usage(std::string("missing value after ") + argv[i]);
+    }
+    return argv[++i];
 }
 
 std::uint64_t Number(int& i, int argc, char** argv)
 {
-    if (i + 1 >= argc)
-    {
-        Usage("missing value");
-    }
+    const std::string text = Value(i, argc, argv);
     char* end = nullptr;
-    const unsigned long long value = std::strtoull(argv[++i], &end, 10);
-    if (end == argv[i] || *end != '\0')
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || text[0] == '-')
     {
-        Usage("not a number");
+        Usage("not a number: " + text);
     }
     return value;
 }
@@ -61,15 +74,19 @@ Options Parse(int argc, char** argv)
         else if (arg == "--threads")
         {
             options.threads =
-                static_cast<unsigned>(std::max<std::uint64_t>(1, Number(i, argc, argv)));
+                static_cast<unsigned>(std::clamp<std::uint64_t>(Number(i, argc, argv), 1, 256));
         }
         else if (arg == "--seed")
         {
             options.scan.seed = Number(i, argc, argv);
         }
-        else if (arg == "--las" && i + 1 < argc)
+        else if (arg == "--las")
         {
-            options.las = argv[++i];
+            options.las = Value(i, argc, argv);
+        }
+        else if (arg == "--picture")
+        {
+            options.picture = Value(i, argc, argv);
         }
         else if (arg == "--verbose")
         {
@@ -77,11 +94,34 @@ Options Parse(int argc, char** argv)
         }
         else
         {
-            Usage(("unknown option " + arg).c_str());
+            Usage("unknown option " + arg);
         }
     }
     return options;
 }
+
+// Counts with thousands separators.
+std::string Count(std::uint64_t n)
+{
+    std::string digits = std::to_string(n);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
+    {
+        digits.insert(static_cast<std::size_t>(i), ",");
+    }
+    return digits;
+}
+
+struct Verdict
+{
+    int checks = 0;
+    int failed = 0;
+    const char* Check(bool ok)
+    {
+        ++checks;
+        failed += ok ? 0 : 1;
+        return ok ? "ok" : "FAILED";
+    }
+};
 
 } // namespace
 
@@ -90,36 +130,93 @@ int main(int argc, char** argv)
     const Options options = Parse(argc, argv);
     try
     {
-        orv::Data::Cloud::PointCloud cloud = orv::Demo::GenerateScan(options.scan);
+        using namespace orv::Demo;
+        const auto loadStart = std::chrono::steady_clock::now();
+        const orv::Data::Cloud::PointCloud cloud =
+            options.las.empty() ? GenerateScan(options.scan) : LoadLasScan(options.las);
+        const double loadSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count();
         orv::Data::Cloud::PointCloudDataProvider provider(cloud);
-        const orv::Demo::ScanKeys keys = orv::Demo::MapScanExtraData(provider);
+        ScanKeyTypes types;
+        const ScanKeys keys = MapScanExtraData(provider, &types);
+        Verdict verdict;
 
-        std::printf("scan        %llu points\n", static_cast<unsigned long long>(provider.Size()));
-        const orv::Demo::ReadStats stats =
-            orv::Demo::ReadInParallel(provider, keys, options.threads);
-        std::printf("read        %llu points on %u threads (%llu pieces), %.1f M points/s\n",
-                    static_cast<unsigned long long>(stats.points), options.threads,
+        const orv::Data::Cloud::GCloud& host = cloud.Convert();
+        const double* m = host.GetMatrix().v;
+        std::printf("OrvDataProxyImplTzk demo on %s\n",
+                    options.las.empty() ? "a generated aerial scan" : options.las.c_str());
+        std::printf("scan      %s points (%s stored, %s hidden) in %u subsets, built in %.2f s\n",
+                    Count(provider.Size()).c_str(), Count(host.GetStoredPointCount()).c_str(),
+                    Count(host.GetStoredPointCount() - provider.Size()).c_str(),
+                    host.GetSubsetCount(), loadSeconds);
+        std::printf(
+            "          frame: %.1f deg about z, origin (%.3f, %.3f, %.3f); extra data:%s%s%s%s%s\n",
+            std::atan2(m[3], m[0]) * 180.0 / M_PI, m[9], m[10], m[11], keys.normal ? " normal" : "",
+            keys.intensity ? " intensity" : "", keys.classification ? " class" : "",
+            keys.scanId ? " scan-id" : "", keys.color ? " colour" : "");
+
+        const ReadStats stats = ReadInParallel(provider, keys, options.threads);
+        std::printf("read      %s points on %u threads (%llu pieces): %.1f M points/s   %s\n",
+                    Count(stats.points).c_str(), options.threads,
                     static_cast<unsigned long long>(stats.pieces),
-                    static_cast<double>(stats.points) / stats.seconds / 1e6);
-        std::printf("bounds      x %.3f .. %.3f  y %.3f .. %.3f  z %.3f .. %.3f\n", stats.min[0],
+                    static_cast<double>(stats.points) / stats.seconds / 1e6,
+                    verdict.Check(stats.points == provider.Size()));
+        std::printf("          x %.3f .. %.3f   y %.3f .. %.3f   z %.3f .. %.3f\n", stats.min[0],
                     stats.max[0], stats.min[1], stats.max[1], stats.min[2], stats.max[2]);
+        std::string classes;
         for (const auto& [label, count] : stats.perClass)
         {
-            std::printf("class %3llu   %llu\n", static_cast<unsigned long long>(label),
-                        static_cast<unsigned long long>(count));
+            classes += "  " + std::to_string(label) + ": " + Count(count);
         }
+        std::printf("          classes%s\n", classes.empty() ? " (none)" : classes.c_str());
         if (stats.intensityCount != 0)
         {
-            std::printf("intensity   mean %.4f\n",
-                        stats.intensitySum / static_cast<double>(stats.intensityCount));
+            std::printf("          mean intensity %.4f", stats.intensitySum / stats.intensityCount);
         }
-        const bool normalsOk = stats.worstNormalError < 1e-4;
-        std::printf("normals     %llu, worst | |n| - 1 | = %.2e (%s)\n",
-                    static_cast<unsigned long long>(stats.normalCount), stats.worstNormalError,
-                    normalsOk ? "ok" : "FAILED");
-        const bool countOk = stats.points == provider.Size();
-        std::printf("verdict     %s\n", countOk && normalsOk ? "PASS" : "FAIL");
-        return countOk && normalsOk ? 0 : 1;
+        if (keys.normal)
+        {
+            std::printf(
+                "   normals: worst | |n| - 1 | %.1e   %s", stats.worstNormalError,
+                verdict.Check(stats.normalCount == stats.points && stats.worstNormalError < 1e-4));
+        }
+        std::printf("\n");
+
+        const std::uint64_t all = PositionChecksum(provider);
+        const std::vector<QueryRun> queries = RunQueries(provider, all);
+        std::printf("queries   %-9s %12s %12s  %-9s %9s\n", "", "selected", "rejected", "partition",
+                    "time");
+        for (const QueryRun& q : queries)
+        {
+            std::printf("          %-9s %12s %12s  %-9s %7.1f ms\n", q.name.c_str(),
+                        Count(q.selected).c_str(), Count(q.rejected).c_str(),
+                        verdict.Check(q.partitions), q.seconds * 1e3);
+        }
+
+        // The typical request: the points inside the sphere, copied with their extra data.
+        const QueryRun& sphere = queries[1];
+        const CopyRun copy = CopyWithBuilders(*sphere.inside, keys, types, options.threads);
+        const bool copyOk =
+            copy.points == sphere.selected && copy.verified == copy.points && copy.hasKeys;
+        std::printf("copy      sphere: %s points through %u builders, merged, %s verified, "
+                    "keys kept: %s   %.1f M points/s   %s\n",
+                    Count(copy.points).c_str(), copy.builders, Count(copy.verified).c_str(),
+                    copy.hasKeys ? "yes" : "no",
+                    static_cast<double>(copy.points) / std::max(copy.seconds, 1e-9) / 1e6,
+                    verdict.Check(copyOk));
+
+        if (!options.picture.empty())
+        {
+            WritePicture(options.picture, provider, keys, queries);
+            std::printf("picture   %s\n", options.picture.c_str());
+        }
+        if (options.verbose)
+        {
+            std::printf("checksum  %016llx over %s positions\n",
+                        static_cast<unsigned long long>(all), Count(provider.Size()).c_str());
+        }
+        std::printf("verdict   %s (%d checks, %d failed)\n", verdict.failed == 0 ? "PASS" : "FAIL",
+                    verdict.checks, verdict.failed);
+        return verdict.failed == 0 ? 0 : 1;
     }
     catch (const std::exception& error)
     {
