@@ -1,17 +1,20 @@
 #pragma once
 
+#include "contract/Export.h"
 #include "host/geometry/Algebra.h"
 
 #include <vector>
 
 // Value records of the point data contract: colours and the four spatial query records.
-// Plain structs; queries are read-only inputs of IQueryablePointData<Q>::GetPoints.
+// Plain structs; queries are read-only inputs of IQueryablePointData<Q>::GetPoints. They
+// carry default visibility because the exported IQueryablePointData<Q> instantiations take
+// them as template arguments (a hidden argument would hide the instantiation).
 
 namespace orv::DataProxy
 {
 
 // The value of a Color key. Colours read from a host cloud always have a == 1.0.
-struct RgbaColor
+struct ORV_DATAPROXY_INTERFACE RgbaColor
 {
     double r;
     double g;
@@ -24,13 +27,13 @@ using GVector3 = orv::Math::Algebra::GVector3;
 
 // Points between the two corners, in the convention of the host's box selection
 // (the reference host accepts corners in any order, bounds included).
-struct InsideAxisAlignedBoxQuery
+struct ORV_DATAPROXY_INTERFACE InsideAxisAlignedBoxQuery
 {
     GPointDouble firstCorner;
     GPointDouble secondCorner;
 };
 
-struct InsideSphereQuery
+struct ORV_DATAPROXY_INTERFACE InsideSphereQuery
 {
     GPointDouble center;
     double radius;
@@ -38,7 +41,7 @@ struct InsideSphereQuery
 
 // `length` exactly -1.0 is special: it asks the host for its cylinder selection with the
 // selection's flag set (an axis unbounded in both directions in the reference host).
-struct InsideCylinderQuery
+struct ORV_DATAPROXY_INTERFACE InsideCylinderQuery
 {
     GPointDouble axisPoint;
     GVector3 axisDirection;
@@ -47,13 +50,13 @@ struct InsideCylinderQuery
 };
 
 // The plane of the points p with normal . p == distance, when normal has unit length.
-struct ClippingPlane
+struct ORV_DATAPROXY_INTERFACE ClippingPlane
 {
     GVector3 normal;
     double distance;
 };
 
-struct ClippingPlanesQuery
+struct ORV_DATAPROXY_INTERFACE ClippingPlanesQuery
 {
     std::vector<ClippingPlane> planes;
 };

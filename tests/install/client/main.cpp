@@ -3,8 +3,27 @@
 
 #include <cstdio>
 
+// Links only if the library exports IQueryablePointData's special members.
+class NoPoints final : public orv::DataProxy::IQueryablePointData<orv::DataProxy::InsideSphereQuery>
+{
+public:
+    std::unique_ptr<orv::DataProxy::IPointDataProvider>
+    GetPoints(const orv::DataProxy::InsideSphereQuery&, bool) const override
+    {
+        return nullptr;
+    }
+};
+
 int main()
 {
+    const NoPoints queryable;
+    NoPoints copy(queryable);
+    copy = queryable;
+    if (copy.GetPoints({{0, 0, 0}, 1.0}, false) != nullptr)
+    {
+        return 1;
+    }
+
     orv::Data::Cloud::ComponentMapping mapping;
     const unsigned char first = mapping.Map(orv::DataProxy::EPointDataComponent::Real, 7);
     const unsigned char second = mapping.Map(orv::DataProxy::EPointDataComponent::Real, 8);
