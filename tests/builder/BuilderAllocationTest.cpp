@@ -4,9 +4,7 @@
 
 #include <dlfcn.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 
 // This executable replaces the global operator new. While counting is on, every call is
@@ -74,20 +72,18 @@ using namespace builder_test;
 TEST(BuilderAllocation, AfterTheFirstPointAddPointDataAllocatesNothingOfItsOwn)
 {
     PointCloudDataBuilderFactory f;
-    f.MapOptionalComponent(C::Vector3, NormalType(), 4);
-    f.MapOptionalComponent(C::UnsignedInteger, ClassificationType(), 1);
-    f.MapOptionalComponent(C::SignedInteger, SplitColorType(), 2);
-    f.MapOptionalComponent(C::Real, IntensityNewType(), 4);
+    f.MapOptionalComponent(C::Vector3, Type::Normal(), 4);
+    f.MapOptionalComponent(C::UnsignedInteger, Type::Class(), 1);
+    f.MapOptionalComponent(C::SignedInteger, Type::SplitColor(), 2);
+    f.MapOptionalComponent(C::Real, Type::IntensityNew(), 4);
     const Key declined = f.MapOptionalComponent(C::Real, WideType<double>(), 8);
-    f.MapOptionalComponent(C::Color, IntensityType(), 0);
-    TestConsumer consumer;
-    consumer.declined = {declined};
+    f.MapOptionalComponent(C::Color, Type::Intensity(), 0);
+    TestConsumer consumer({declined});
     const auto builder = f.CreatePointDataBuilder(consumer);
 
     TestAccessor point; // the first point has no value at all
-    const Counts first = Counted([&] { builder->AddPointData(point); });
-    EXPECT_GT(first.adapter, 0u) << "the attribution sees the staging being created";
-
+    EXPECT_GT(Counted([&] { builder->AddPointData(point); }).adapter, 0u)
+        << "the attribution sees the staging being created";
     // Values come and go (slots written and cleared), the declined key gets its first value
     // late, and the host's tables grow past a buffer (8192 elements) on the way.
     const Counts loop = Counted(
@@ -95,9 +91,8 @@ TEST(BuilderAllocation, AfterTheFirstPointAddPointDataAllocatesNothingOfItsOwn)
         {
             for (int i = 1; i < 20000; ++i)
             {
-                if (i % 3 == 0)
-                    point.point = TestPoint{};
-                else
+                point.point = TestPoint{};
+                if (i % 3 != 0)
                 {
                     point.point.Set(0, GVector3{1.0, i * 1.0, 2.0});
                     point.point.Set(0, std::uint64_t(i));
@@ -113,6 +108,5 @@ TEST(BuilderAllocation, AfterTheFirstPointAddPointDataAllocatesNothingOfItsOwn)
     EXPECT_EQ(loop.adapter, 0u);
     EXPECT_GT(loop.hostBlocks, 0u) << "the host's own growth happened and is counted apart";
     RecordProperty("host_operator_new_calls", std::to_string(loop.other));
-    RecordProperty("host_alloc_blocks", std::to_string(loop.hostBlocks));
-    EXPECT_EQ(SizeOf(dynamic_cast<PointCloudDataBuilder&>(*builder)), 20000u);
+    EXPECT_EQ(SizeOf(*builder), 20000u);
 }

@@ -8,58 +8,53 @@ using namespace builder_test;
 // are merged pairwise on two threads, then into one: every point arrives once, intact.
 TEST(BuilderConcurrency, BuildersFromOneFactoryFillSeparateCloudsAndMerge)
 {
-    constexpr int kThreads = 4;
-    constexpr int kPoints = 30000;
+    constexpr int kThreads = 4, kPoints = 30000;
     PointCloudDataBuilderFactory f;
-    f.MapOptionalComponent(C::UnsignedInteger, ScanIdType(), 4);
-    f.MapOptionalComponent(C::Real, IntensityNewType(), 4);
-    f.MapOptionalComponent(C::Vector3, NormalType(), 4);
+    f.MapOptionalComponent(C::UnsignedInteger, Type::Scan(), 4);
+    f.MapOptionalComponent(C::Real, Type::IntensityNew(), 4);
+    f.MapOptionalComponent(C::Vector3, Type::Normal(), 4);
     TestConsumer consumer;
-
     std::shared_ptr<orv::DataProxy::IPointDataBuilder> builders[kThreads];
+    auto fill = [&](int t)
+    {
+        builders[t] = f.CreatePointDataBuilder(consumer);
+        TestAccessor point;
+        for (int id = t * kPoints; id < (t + 1) * kPoints; ++id)
+        {
+            point.point.position = {double(id), 2.0 * id, -0.5};
+            point.point.Set(0, std::uint64_t(id));
+            point.point.Set(0, id * 0.5);
+            point.point.Set(0, GVector3{0.0, 0.0, id % 2 ? 1.0 : -1.0});
+            builders[t]->AddPointData(point);
+        }
+    };
+    auto merge = [&](int into, int from)
+    {
+        dynamic_cast<PointCloudDataBuilder&>(*builders[into])
+            .Merge(dynamic_cast<PointCloudDataBuilder&>(*builders[from]));
+    };
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
-    {
-        threads.emplace_back(
-            [&, t]
-            {
-                builders[t] = f.CreatePointDataBuilder(consumer);
-                TestAccessor point;
-                for (int i = 0; i < kPoints; ++i)
-                {
-                    const int id = t * kPoints + i;
-                    point.point.position = {double(id), 2.0 * id, -0.5};
-                    point.point.Set(0, std::uint64_t(id));
-                    point.point.Set(0, id * 0.5);
-                    point.point.Set(0, GVector3{0.0, 0.0, id % 2 ? 1.0 : -1.0});
-                    builders[t]->AddPointData(point);
-                }
-            });
-    }
+        threads.emplace_back(fill, t);
     for (auto& thread : threads)
         thread.join();
-    auto as = [&](int t) -> PointCloudDataBuilder&
-    { return dynamic_cast<PointCloudDataBuilder&>(*builders[t]); };
-    std::thread left([&] { as(0).Merge(as(1)); });
-    std::thread right([&] { as(2).Merge(as(3)); });
+    std::thread left(merge, 0, 1), right(merge, 2, 3);
     left.join();
     right.join();
-    as(0).Merge(as(2));
+    merge(0, 2);
 
     const PointCloud cloud = CloudOf(builders[0]->GetResult());
     ASSERT_EQ(cloud.GetPointCount(), std::uint64_t{kThreads * kPoints});
     std::vector<bool> seen(kThreads * kPoints, false);
-    for (std::uint64_t j = 0; j < cloud.GetPointCount(); ++j)
+    GPointDouble p{};
+    for (std::uint64_t j = 0; cloud.Convert().GetStoredPosition(j, p); ++j)
     {
-        GPointDouble p{};
-        ASSERT_TRUE(cloud.Convert().GetStoredPosition(j, p));
         const auto id = static_cast<std::uint32_t>(p.x);
-        ASSERT_LT(id, seen.size());
-        EXPECT_FALSE(seen[id]);
+        ASSERT_TRUE(id < seen.size() && !seen[id] && p.y == 2.0 * id) << j;
         seen[id] = true;
-        EXPECT_EQ(p.y, 2.0 * id);
-        EXPECT_EQ(Stored<std::uint32_t>(cloud, ScanIdType(), j), id);
-        EXPECT_EQ(Stored<float>(cloud, IntensityNewType(), j), id * 0.5f);
+        EXPECT_EQ(Stored<std::uint32_t>(cloud.Convert(), Type::Scan(), j), id);
+        EXPECT_EQ(Stored<float>(cloud.Convert(), Type::IntensityNew(), j), id * 0.5f);
     }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), true), kThreads * kPoints);
     EXPECT_EQ(consumer.calls, kThreads * 3);
 }

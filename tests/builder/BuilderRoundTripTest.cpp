@@ -1,34 +1,28 @@
 #include "BuilderTestSupport.h"
 
-#include <cmath>
 #include <random>
 
 using namespace builder_test;
 
 // Every component at every width the builder writes: random values that the width holds
-// exactly go in, through a builder, out through a cursor into a second builder, and come back
+// exactly go in through a builder, out through a cursor into a second builder, and come back
 // through a cursor of the second cloud unchanged (the packed normal within the host's bound).
 TEST(BuilderRoundTrip, EveryComponentAndWidthSurvivesBuilderCursorBuilderCursor)
 {
-    struct Spec
-    {
-        C component;
-        int type;
-        std::uint64_t width;
-    };
-    const Spec specs[] = {{C::UnsignedInteger, ClassificationType(), 1},
-                          {C::UnsignedInteger, SplitColorType(), 2},
-                          {C::UnsignedInteger, ScanIdType(), 4},
-                          {C::UnsignedInteger, WideType<std::uint64_t>(), 8},
-                          {C::SignedInteger, WideType<std::int64_t>(), 8},
-                          {C::Real, IntensityNewType(), 4},
-                          {C::Real, WideType<double>(), 8},
-                          {C::Vector3, NormalType(), 4},
-                          {C::Vector3, WideType<GVector3>(), 24},
-                          {C::Color, WideType<orv::Data::Primitive::ColorValue>(), 4}};
+    const std::tuple<C, int, std::uint64_t> keys[] = {
+        {C::UnsignedInteger, Type::Class(), 1},
+        {C::UnsignedInteger, Type::SplitColor(), 2},
+        {C::UnsignedInteger, Type::Scan(), 4},
+        {C::UnsignedInteger, WideType<std::uint64_t>(), 8},
+        {C::SignedInteger, WideType<std::int64_t>(), 8},
+        {C::Real, Type::IntensityNew(), 4},
+        {C::Real, WideType<double>(), 8},
+        {C::Vector3, Type::Normal(), 4},
+        {C::Vector3, WideType<GVector3>(), 24},
+        {C::Color, WideType<orv::Data::Primitive::ColorValue>(), 4}};
     PointCloudDataBuilderFactory factory;
-    for (const Spec& s : specs)
-        factory.MapOptionalComponent(s.component, s.type, s.width);
+    for (const auto& [component, type, width] : keys)
+        factory.MapOptionalComponent(component, type, width);
 
     std::mt19937_64 rng(20240607);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
@@ -56,26 +50,23 @@ TEST(BuilderRoundTrip, EveryComponentAndWidthSurvivesBuilderCursorBuilderCursor)
         in.point = p;
         first->AddPointData(in);
     }
-    const auto firstResult = first->GetResult();
     const auto second = factory.CreatePointDataBuilder(consumer);
-    for (auto c = firstResult->GetIterable(consumer)->CreateCursor(); c->IsValid(); c->MoveNext())
+    for (auto c = first->GetResult()->GetIterable(consumer)->CreateCursor(); c->IsValid();
+         c->MoveNext())
         second->AddPointData(*c);
 
     auto out = second->GetResult()->GetIterable(consumer)->CreateCursor();
     for (const TestPoint& p : points)
     {
         ASSERT_TRUE(out->IsValid());
-        const GPointDouble q = out->GetPosition(); // floats in a frame at the first point
-        EXPECT_LT(std::hypot(q.x - p.position.x, q.y - p.position.y, q.z - p.position.z), 2e-5);
+        EXPECT_LT(Distance(out->GetPosition(), p.position), 2e-5); // floats in a near frame
         for (std::uint8_t i = 0; i < 4; ++i)
             EXPECT_EQ(out->GetUnsignedInteger(i), p.unsignedInteger[i]) << int(i);
         EXPECT_EQ(out->GetSignedInteger(0), p.signedInteger[0]);
         EXPECT_EQ(out->GetReal(0), p.real[0]);
         EXPECT_EQ(out->GetReal(1), p.real[1]);
-        const GVector3 n = out->GetVector3(0).value(), w = out->GetVector3(1).value();
-        EXPECT_LT(std::hypot(n.x - p.vector3[0]->x, n.y - p.vector3[0]->y, n.z - p.vector3[0]->z),
-                  7e-5);
-        EXPECT_TRUE(w.x == p.vector3[1]->x && w.y == p.vector3[1]->y && w.z == p.vector3[1]->z);
+        EXPECT_LT(Distance(out->GetVector3(0).value(), *p.vector3[0]), 7e-5);
+        EXPECT_EQ(Distance(out->GetVector3(1).value(), *p.vector3[1]), 0.0);
         const RgbaColor c = out->GetColor(0).value();
         EXPECT_TRUE(c.r == float(p.color[0]->r) && c.g == float(p.color[0]->g) && c.b == 1.0 &&
                     c.a == 1.0);

@@ -1,4 +1,5 @@
 #include "contract/ComponentMapping.h"
+#include "contract/PointDataComponents.h"
 
 #include <gtest/gtest.h>
 
@@ -6,125 +7,95 @@
 #include <utility>
 
 using orv::Data::Cloud::ComponentMapping;
-using orv::DataProxy::EPointDataComponent;
+using C = orv::DataProxy::EPointDataComponent;
 using Key = orv::DataProxy::PointDataComponents::ComponentKey;
 
 namespace
 {
-constexpr int kTypeA = 11;
-constexpr int kTypeB = 22;
-constexpr int kTypeC = 33;
 
-std::int32_t TypeOf(const ComponentMapping& m, EPointDataComponent c, std::uint8_t i)
+// Textbook FNV-1a 64 over a byte string, written independently of the library's hash.
+std::uint64_t Fnv1a(std::initializer_list<std::uint8_t> bytes)
 {
-    return m.extraDataTypeByKey.at(Key{c, i});
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (std::uint8_t b : bytes)
+        h = (h ^ b) * 0x100000001b3ull;
+    return h;
 }
+
 } // namespace
 
-TEST(ComponentMapping, HandsOutIndicesPerComponent)
+TEST(ComponentKey, HashIsFnv1aOverComponentThenIndexAndIdentityIsBothFields)
 {
-    ComponentMapping m;
-    EXPECT_EQ(m.Map(EPointDataComponent::UnsignedInteger, kTypeA), 0);
-    EXPECT_EQ(m.Map(EPointDataComponent::UnsignedInteger, kTypeB), 1);
-    EXPECT_EQ(m.Map(EPointDataComponent::Real, kTypeC), 0);
-
-    ASSERT_EQ(m.extraDataTypeByKey.size(), 3u);
-    EXPECT_EQ(TypeOf(m, EPointDataComponent::UnsignedInteger, 0), kTypeA);
-    EXPECT_EQ(TypeOf(m, EPointDataComponent::UnsignedInteger, 1), kTypeB);
-    EXPECT_EQ(TypeOf(m, EPointDataComponent::Real, 0), kTypeC);
-    EXPECT_EQ(m.nextIndexByComponent.at(EPointDataComponent::UnsignedInteger), 2);
-    EXPECT_EQ(m.nextIndexByComponent.at(EPointDataComponent::Real), 1);
-
-    // The same type twice gives two keys; Position keys are recorded like any other.
-    EXPECT_EQ(m.Map(EPointDataComponent::Color, kTypeA), 0);
-    EXPECT_EQ(m.Map(EPointDataComponent::Color, kTypeA), 1);
-    EXPECT_EQ(TypeOf(m, EPointDataComponent::Color, 1), kTypeA);
-    EXPECT_EQ(m.Map(EPointDataComponent::Position, kTypeB), 0);
-    EXPECT_EQ(m.extraDataTypeByKey.count(Key{EPointDataComponent::Position, 0}), 1u);
+    ASSERT_EQ(Fnv1a({'a'}), 0xaf63dc4c8601ec8cull); // the published vector for "a"
+    const orv::DataProxy::PointDataComponents::ComponentKeyHash hash;
+    for (int component = 0; component < 9; ++component)
+        for (int index : {0, 1, 2, 127, 255})
+            EXPECT_EQ(hash({C(component), std::uint8_t(index)}),
+                      Fnv1a({std::uint8_t(component), std::uint8_t(index)}))
+                << component << "/" << index;
+    EXPECT_NE(hash({C::Vector3, 3}), hash({C::UnsignedInteger, 2})); // the order matters
+    EXPECT_NE((Key{C::Real, 0}), (Key{C::Real, 1}));
+    EXPECT_NE((Key{C::Real, 0}), (Key{C::SignedInteger, 0}));
+    for (int c = 0; c < 9; ++c) // Vector3 .. Color
+        EXPECT_EQ(orv::DataProxy::IsExtraDataComponent(C(c)), c >= 2 && c <= 6) << c;
 }
 
-TEST(ComponentMapping, ClearRestartsEveryComponent)
+TEST(ComponentMapping, HandsOutIndicesPerComponentUntilCleared)
 {
     ComponentMapping m;
-    m.Map(EPointDataComponent::UnsignedInteger, kTypeA);
-    m.Map(EPointDataComponent::Vector3, kTypeB);
+    EXPECT_EQ(m.Map(C::UnsignedInteger, 11), 0);
+    EXPECT_EQ(m.Map(C::UnsignedInteger, 22), 1);
+    EXPECT_EQ(m.Map(C::Real, 33), 0);
+    EXPECT_EQ(m.Map(C::Real, 33), 1); // the same type twice gives two keys
+    EXPECT_EQ(m.Map(C::Position, 22), 0);
+    EXPECT_EQ(m.extraDataTypeByKey, (decltype(m.extraDataTypeByKey){{{C::UnsignedInteger, 0}, 11},
+                                                                    {{C::UnsignedInteger, 1}, 22},
+                                                                    {{C::Real, 0}, 33},
+                                                                    {{C::Real, 1}, 33},
+                                                                    {{C::Position, 0}, 22}}));
+    EXPECT_EQ(m.nextIndexByComponent.at(C::UnsignedInteger), 2);
     m.Clear();
-    EXPECT_TRUE(m.extraDataTypeByKey.empty());
-    EXPECT_TRUE(m.nextIndexByComponent.empty());
-    EXPECT_EQ(m.Map(EPointDataComponent::UnsignedInteger, kTypeC), 0);
-    EXPECT_EQ(TypeOf(m, EPointDataComponent::UnsignedInteger, 0), kTypeC);
+    EXPECT_TRUE(m.extraDataTypeByKey.empty() && m.nextIndexByComponent.empty());
+    EXPECT_EQ(m.Map(C::UnsignedInteger, 44), 0);
 }
 
-TEST(ComponentMapping, CopiesAreIndependent)
+TEST(ComponentMapping, CopiesAreIndependentMovedFromIsEmptyAndSelfMoveChangesNothing)
 {
-    ComponentMapping original;
-    original.Map(EPointDataComponent::Real, kTypeA);
-
+    ComponentMapping original, assigned;
+    original.Map(C::Real, 11);
+    assigned.Map(C::Color, 33);
     ComponentMapping copy(original);
-    EXPECT_EQ(copy.Map(EPointDataComponent::Real, kTypeB), 1);
-    EXPECT_EQ(original.extraDataTypeByKey.size(), 1u);
-    EXPECT_EQ(original.nextIndexByComponent.at(EPointDataComponent::Real), 1);
-
-    ComponentMapping assigned;
-    assigned.Map(EPointDataComponent::Color, kTypeC);
     assigned = original;
-    EXPECT_EQ(assigned.extraDataTypeByKey.size(), 1u);
-    EXPECT_EQ(TypeOf(assigned, EPointDataComponent::Real, 0), kTypeA);
-    assigned.Map(EPointDataComponent::Real, kTypeC);
+    EXPECT_EQ(copy.Map(C::Real, 22), 1);
+    EXPECT_EQ(assigned.Map(C::Real, 22), 1);
+    EXPECT_EQ(assigned.extraDataTypeByKey.count({C::Color, 0}), 0u);
     EXPECT_EQ(original.extraDataTypeByKey.size(), 1u);
-}
+    EXPECT_EQ(original.nextIndexByComponent.at(C::Real), 1);
 
-TEST(ComponentMapping, MovedFromIsEmptyAndUsable)
-{
-    ComponentMapping source;
-    source.Map(EPointDataComponent::Real, kTypeA);
-    source.Map(EPointDataComponent::Real, kTypeB);
-
-    ComponentMapping moved(std::move(source));
-    EXPECT_EQ(moved.extraDataTypeByKey.size(), 2u);
-    EXPECT_TRUE(source.extraDataTypeByKey.empty());   // NOLINT(bugprone-use-after-move)
-    EXPECT_TRUE(source.nextIndexByComponent.empty()); // NOLINT(bugprone-use-after-move)
-    EXPECT_EQ(source.Map(EPointDataComponent::Real, kTypeC), 0);
-
-    ComponentMapping target;
-    target.Map(EPointDataComponent::Vector3, kTypeC);
-    target = std::move(moved);
-    EXPECT_EQ(target.extraDataTypeByKey.size(), 2u);
-    EXPECT_EQ(target.extraDataTypeByKey.count(Key{EPointDataComponent::Vector3, 0}), 0u);
+    ComponentMapping moved(std::move(copy));
+    EXPECT_TRUE(copy.extraDataTypeByKey.empty() && copy.nextIndexByComponent.empty()); // NOLINT
+    EXPECT_EQ(copy.Map(C::Real, 33), 0);
+    ComponentMapping& alias = moved;
+    moved = std::move(alias);
+    EXPECT_EQ(moved.extraDataTypeByKey, assigned.extraDataTypeByKey);
+    EXPECT_EQ(moved.nextIndexByComponent.at(C::Real), 2);
+    original = std::move(moved);
+    EXPECT_EQ(original.extraDataTypeByKey.size(), 2u);
     EXPECT_TRUE(moved.extraDataTypeByKey.empty()); // NOLINT(bugprone-use-after-move)
-    EXPECT_EQ(moved.Map(EPointDataComponent::Real, kTypeC), 0);
-}
-
-TEST(ComponentMapping, SelfAssignmentChangesNothing)
-{
-    ComponentMapping m;
-    m.Map(EPointDataComponent::Real, kTypeA);
-    m.Map(EPointDataComponent::Color, kTypeB);
-    ComponentMapping& alias = m;
-    m = std::move(alias);
-    EXPECT_EQ(m.extraDataTypeByKey.size(), 2u);
-    EXPECT_EQ(m.nextIndexByComponent.at(EPointDataComponent::Real), 1);
-    m = alias;
-    EXPECT_EQ(TypeOf(m, EPointDataComponent::Color, 0), kTypeB);
 }
 
 TEST(ComponentMapping, The257thKeyOfAComponentIsRefusedWithoutDamage)
 {
     ComponentMapping m;
     for (int i = 0; i < 256; ++i)
-    {
-        ASSERT_EQ(m.Map(EPointDataComponent::UnsignedInteger, 1000 + i), i);
-    }
-    m.Map(EPointDataComponent::Real, kTypeA);
+        ASSERT_EQ(m.Map(C::UnsignedInteger, 1000 + i), i);
+    m.Map(C::Real, 11);
     const ComponentMapping before = m;
-
-    EXPECT_THROW(m.Map(EPointDataComponent::UnsignedInteger, kTypeB), std::length_error);
+    EXPECT_THROW(m.Map(C::UnsignedInteger, 22), std::length_error);
     EXPECT_EQ(m.extraDataTypeByKey, before.extraDataTypeByKey);
     EXPECT_EQ(m.nextIndexByComponent, before.nextIndexByComponent);
-    EXPECT_EQ(TypeOf(m, EPointDataComponent::UnsignedInteger, 0), 1000);
-
     // Other components are unaffected, and Clear lifts the limit.
-    EXPECT_EQ(m.Map(EPointDataComponent::Real, kTypeC), 1);
+    EXPECT_EQ(m.Map(C::Real, 33), 1);
     m.Clear();
-    EXPECT_EQ(m.Map(EPointDataComponent::UnsignedInteger, kTypeB), 0);
+    EXPECT_EQ(m.Map(C::UnsignedInteger, 22), 0);
 }

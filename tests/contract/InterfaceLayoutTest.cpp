@@ -29,83 +29,45 @@ std::ptrdiff_t SlotOf(Pmf pmf)
     } raw{};
     static_assert(sizeof(Pmf) == sizeof(Raw), "Itanium member pointer layout expected");
     std::memcpy(&raw, &pmf, sizeof raw);
-    if ((raw.ptr & 1u) == 0)
-    {
-        return -1; // not virtual
-    }
-    return static_cast<std::ptrdiff_t>((raw.ptr - 1) / sizeof(void*));
+    return (raw.ptr & 1u) == 0 ? -1
+                               : std::ptrdiff_t((raw.ptr - 1) / sizeof(void*)); // -1: not virtual
 }
 
-// The virtual destructor takes the first two slots (complete and deleting destructor);
-// the operations follow in declaration order.
+// The slots of the given operations must be consecutive from 2: the virtual destructor takes
+// the first two (complete and deleting destructor), the operations follow in declaration order.
 template <class... Pmfs>
-std::vector<std::ptrdiff_t> Slots(Pmfs... pmfs)
+void ExpectInOrder(Pmfs... pmfs)
 {
-    return {SlotOf(pmfs)...};
-}
-
-std::vector<std::ptrdiff_t> Expected(std::ptrdiff_t first, std::ptrdiff_t count)
-{
-    std::vector<std::ptrdiff_t> slots;
-    for (std::ptrdiff_t i = 0; i < count; ++i)
-    {
-        slots.push_back(first + i);
-    }
-    return slots;
+    const std::vector<std::ptrdiff_t> slots{SlotOf(pmfs)...};
+    for (std::size_t i = 0; i < slots.size(); ++i)
+        EXPECT_EQ(slots[i], std::ptrdiff_t(2 + i)) << "operation " << i;
 }
 
 } // namespace
 
-TEST(InterfaceLayout, AccessorAndCursorFollowTheComponentOrder)
+TEST(InterfaceLayout, EveryInterfaceKeepsItsOperationOrder)
 {
-    EXPECT_EQ(Slots(&dp::IPointDataAccessor::GetPosition, &dp::IPointDataAccessor::GetPointIndex,
-                    &dp::IPointDataAccessor::GetVector3,
-                    &dp::IPointDataAccessor::GetUnsignedInteger,
-                    &dp::IPointDataAccessor::GetSignedInteger, &dp::IPointDataAccessor::GetReal,
-                    &dp::IPointDataAccessor::GetColor),
-              Expected(2, 7));
-    EXPECT_EQ(Slots(&dp::IPointDataCursor::MoveNext, &dp::IPointDataCursor::IsValid),
-              Expected(9, 2));
-}
-
-TEST(InterfaceLayout, ProvidersIterablesBuildersAndFactories)
-{
-    EXPECT_EQ(Slots(&dp::IPointDataProvider::GetIterable, &dp::IPointDataProvider::HasComponent),
-              Expected(2, 2));
-    EXPECT_EQ(Slots(&dp::IBoundingBoxProvider::GetBoundingBox), Expected(2, 1));
-    EXPECT_EQ(Slots(&dp::ISizedCollection::Size), Expected(2, 1));
-    EXPECT_EQ(Slots(&dp::IPointDataIterable::CreateCursor, &dp::IPointDataIterable::IsEmpty,
-                    &dp::IPointDataIterable::IsDivisible, &dp::IPointDataIterable::Split),
-              Expected(2, 4));
-    EXPECT_EQ(Slots(&dp::IPointDataBuilder::Reserve, &dp::IPointDataBuilder::AddPointData,
-                    &dp::IPointDataBuilder::GetResult),
-              Expected(2, 3));
-    EXPECT_EQ(Slots(&dp::IPointDataBuilderFactory::CreatePointDataBuilder), Expected(2, 1));
-}
-
-TEST(InterfaceLayout, ConsumerHintAndQueries)
-{
-    // The library calls the consumer's second operation and the hint's third.
-    EXPECT_EQ(Slots(&dp::IPointDataConsumer::IsComponentRequested), Expected(2, 1));
-    EXPECT_EQ(Slots(&dp::IPointDataSplitHint::GetConcurrency,
-                    &dp::IPointDataSplitHint::GetMinimumPieceSize),
-              Expected(2, 2));
-    EXPECT_EQ(Slots(&dp::IQueryablePointData<dp::InsideAxisAlignedBoxQuery>::GetPoints),
-              Expected(2, 1));
-    EXPECT_EQ(Slots(&dp::IQueryablePointData<dp::InsideCylinderQuery>::GetPoints), Expected(2, 1));
-    EXPECT_EQ(Slots(&dp::IQueryablePointData<dp::InsideSphereQuery>::GetPoints), Expected(2, 1));
-    EXPECT_EQ(Slots(&dp::IQueryablePointData<dp::ClippingPlanesQuery>::GetPoints), Expected(2, 1));
+    ExpectInOrder(&dp::IPointDataAccessor::GetPosition, &dp::IPointDataAccessor::GetPointIndex,
+                  &dp::IPointDataAccessor::GetVector3, &dp::IPointDataAccessor::GetUnsignedInteger,
+                  &dp::IPointDataAccessor::GetSignedInteger, &dp::IPointDataAccessor::GetReal,
+                  &dp::IPointDataAccessor::GetColor, &dp::IPointDataCursor::MoveNext,
+                  &dp::IPointDataCursor::IsValid);
+    ExpectInOrder(&dp::IPointDataProvider::GetIterable, &dp::IPointDataProvider::HasComponent);
+    ExpectInOrder(&dp::IBoundingBoxProvider::GetBoundingBox);
+    ExpectInOrder(&dp::ISizedCollection::Size);
+    ExpectInOrder(&dp::IPointDataIterable::CreateCursor, &dp::IPointDataIterable::IsEmpty,
+                  &dp::IPointDataIterable::IsDivisible, &dp::IPointDataIterable::Split);
+    ExpectInOrder(&dp::IPointDataBuilder::Reserve, &dp::IPointDataBuilder::AddPointData,
+                  &dp::IPointDataBuilder::GetResult);
+    ExpectInOrder(&dp::IPointDataBuilderFactory::CreatePointDataBuilder);
+    // The library calls the consumer's second slot and the hint's third.
+    ExpectInOrder(&dp::IPointDataConsumer::IsComponentRequested);
+    ExpectInOrder(&dp::IPointDataSplitHint::GetConcurrency,
+                  &dp::IPointDataSplitHint::GetMinimumPieceSize);
+    ExpectInOrder(&dp::IQueryablePointData<dp::InsideAxisAlignedBoxQuery>::GetPoints);
+    ExpectInOrder(&dp::IQueryablePointData<dp::InsideCylinderQuery>::GetPoints);
+    ExpectInOrder(&dp::IQueryablePointData<dp::InsideSphereQuery>::GetPoints);
+    ExpectInOrder(&dp::IQueryablePointData<dp::ClippingPlanesQuery>::GetPoints);
 }
 
 #endif
-
-TEST(InterfaceLayout, RecordsArePlainDoubles)
-{
-    EXPECT_EQ(sizeof(dp::IBoundingBoxProvider::AxisAlignedBoundingBox), 6 * sizeof(double));
-    EXPECT_EQ(sizeof(dp::RgbaColor), 4 * sizeof(double));
-    EXPECT_EQ(sizeof(dp::InsideAxisAlignedBoxQuery), 6 * sizeof(double));
-    EXPECT_EQ(sizeof(dp::InsideSphereQuery), 4 * sizeof(double));
-    EXPECT_EQ(sizeof(dp::InsideCylinderQuery), 8 * sizeof(double));
-    EXPECT_EQ(sizeof(dp::ClippingPlane), 4 * sizeof(double));
-    EXPECT_EQ(sizeof(orv::DataProxy::PointDataComponents::ComponentKey), 2u);
-}

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <limits>
 #include <map>
-#include <random>
+#include <tuple>
 
 using namespace orv::Demo::Las;
 
@@ -114,12 +114,9 @@ TEST(LasSynthetic, ReadsEveryVersionAndFormat)
                     continue;
                 SCOPED_TRACE("1." + std::to_string(minor) + " format " + std::to_string(format) +
                              " extra " + std::to_string(extra));
-                const Recipe recipe{minor, format, 5, extra, extra * 11};
-                const LasPoints p = Read(MakeLas(recipe));
+                const LasPoints p = Read(MakeLas({minor, format, 5, extra, extra * 11}));
                 EXPECT_EQ(p.header.versionMinor, minor);
-                EXPECT_EQ(p.header.pointFormat, format);
                 EXPECT_EQ(p.header.recordLength, layout.length + extra);
-                ASSERT_EQ(p.header.pointCount, 5u);
                 ASSERT_EQ(p.Size(), 5u);
                 EXPECT_EQ(p.hasRgb, layout.rgbAt != 0);
                 for (size_t i = 0; i < 5; ++i)
@@ -131,12 +128,8 @@ TEST(LasSynthetic, ReadsEveryVersionAndFormat)
                     // The top three bits are flags in formats 0 to 5.
                     EXPECT_EQ(p.classification[i], format >= 6 ? RawClassByte(i) : 3 * i + 1);
                     EXPECT_EQ(p.pointSourceId[i], 40000 + i);
-                    if (p.hasRgb)
-                    {
-                        EXPECT_EQ(p.r[i], 256 * i);
-                        EXPECT_EQ(p.g[i], 256 * i + 100);
-                        EXPECT_EQ(p.b[i], 256 * i + 200);
-                    }
+                    EXPECT_TRUE(!p.hasRgb || (p.r[i] == 256 * i && p.g[i] == 256 * i + 100 &&
+                                              p.b[i] == 256 * i + 200));
                 }
                 EXPECT_EQ(p.dataMin[0], p.x[0]);
                 EXPECT_EQ(p.dataMax[2], p.z[4]);
@@ -160,125 +153,57 @@ TEST(LasMalformed, EveryTruncationIsAnError)
 
 TEST(LasMalformed, HeaderFaultsNameTheFileAndTheFault)
 {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    struct Case
-    {
-        const char* expected;
-        Recipe recipe;
-        std::function<void(std::vector<uint8_t>&)> damage;
-    };
     using B = std::vector<uint8_t>;
-    const Case cases[] = {
+    const std::tuple<const char*, Recipe, std::function<void(B&)>> cases[] = {
         {"signature", {}, [](B& b) { b[3] = 'G'; }},
         {"version 1.1", {}, [](B& b) { b[25] = 1; }},
-        {"version 2.2", {}, [](B& b) { b[24] = 2; }},
         {"point format 4", {}, [](B& b) { b[104] = 4; }},
-        {"point format 9", {4, 6}, [](B& b) { b[104] = 9; }},
         {"needs LAS 1.4", {3, 3}, [](B& b) { b[104] = 6; }},
         {"compressed", {}, [](B& b) { b[104] |= 0x80; }},
         {"record length 19", {}, [](B& b) { Put<uint16_t>(b, 105, 19); }},
-        {"record length 37", {4, 8}, [](B& b) { Put<uint16_t>(b, 105, 37); }},
-        {"header size", {}, [](B& b) { Put<uint16_t>(b, 94, 226); }},
         {"header size", {4, 0}, [](B& b) { Put<uint16_t>(b, 94, 235); }},
         {"inside the header", {}, [](B& b) { Put<uint32_t>(b, 96, 200); }},
         {"beyond the end", {}, [](B& b) { Put<uint32_t>(b, 96, 1u << 31); }},
         {"point count 6 ", {}, [](B& b) { Put<uint32_t>(b, 107, 6); }},
         {"point count 4294967295", {}, [](B& b) { Put<uint32_t>(b, 107, ~0u); }},
-        {"point count", {4, 6}, [](B& b) { Put<uint64_t>(b, 247, uint64_t{1} << 63); }},
         // count * record length wraps around to a small number in 64 bits
         {"point count", {4, 6}, [](B& b) { Put<uint64_t>(b, 247, ~uint64_t{0} / 30 + 1); }},
         {"disagrees with the 64-bit", {4, 1}, [](B& b) { Put<uint64_t>(b, 247, 4); }},
         {"Y scale", {}, [](B& b) { Put(b, 139, 0.0); }},
-        {"Z scale", {}, [nan](B& b) { Put(b, 147, nan); }},
+        {"Z scale", {}, [](B& b) { Put(b, 147, std::numeric_limits<double>::quiet_NaN()); }},
         {"X offset", {}, [](B& b) { Put(b, 155, HUGE_VAL); }},
     };
-    for (const Case& c : cases)
+    for (const auto& [expected, recipe, damage] : cases)
     {
-        auto bytes = MakeLas(c.recipe);
-        c.damage(bytes);
+        auto bytes = MakeLas(recipe);
+        damage(bytes);
         try
         {
             Read(bytes);
-            ADD_FAILURE() << "no error for " << c.expected;
+            ADD_FAILURE() << "no error for " << expected;
         }
         catch (const LasError& e)
         {
             const std::string message = e.what();
             EXPECT_EQ(message.rfind("synthetic.las: ", 0), 0u) << message;
-            EXPECT_NE(message.find(c.expected), std::string::npos) << message;
+            EXPECT_NE(message.find(expected), std::string::npos) << message;
         }
     }
 }
 
-TEST(LasMalformed, RandomCorruptionLoadsOrFailsCleanly)
+// A real aerial scan, checked against an independent reading of its raw bytes.
+TEST(LasRealScan, HeaderAndAttributesMatchAnIndependentReading)
 {
-    std::mt19937 random(20240611);
-    const auto original = MakeLas({4, 8, 4, 2, 30});
-    size_t loaded = 0;
-    for (int round = 0; round < 4000; ++round)
-    {
-        auto bytes = original;
-        const int flips = 1 + int(random() % 4);
-        for (int f = 0; f < flips; ++f)
-            bytes[random() % 380] = uint8_t(random()); // mostly inside the header
-        bytes.resize(bytes.size() - random() % 3);
-        try
-        {
-            const LasPoints p = Read(bytes);
-            ++loaded;
-            EXPECT_LE(p.Size() * p.header.recordLength, bytes.size() - p.header.offsetToPointData);
-            EXPECT_EQ(p.classification.size(), p.Size());
-        }
-        catch (const LasError&)
-        {
-        }
-    }
-    EXPECT_GT(loaded, 0u); // some corruptions hit fields the reader ignores
-}
-
-TEST(LasFile, ReadsFromDiskAndReportsMissingFiles)
-{
-    const std::string path = testing::TempDir() + "las_reader_test.las";
-    const auto bytes = MakeLas({3, 2, 4});
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    EXPECT_EQ(ReadLasFile(path).r, Read(bytes).r);
-    std::remove(path.c_str());
-    try
-    {
-        ReadLasFile(path);
-        ADD_FAILURE() << "no error for a missing file";
-    }
-    catch (const LasError& e)
-    {
-        EXPECT_EQ(std::string(e.what()).rfind(path, 0), 0u) << e.what();
-    }
-}
-
-// A real aerial scan, read once, checked against an independent reading of its raw records.
-class LasRealScan : public testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        const char* folder = std::getenv("ORV_SHARED_DATA");
-        const std::string path = std::string(folder ? folder : "") + "/autzen_trim.las";
-        std::ifstream file(path, std::ios::binary);
-        if (folder == nullptr || !file)
-            GTEST_SKIP() << "real scan not available (ORV_SHARED_DATA unset or " << path
-                         << " missing)";
-        raw.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-        points = ReadLasFile(path);
-    }
-    std::vector<uint8_t> raw;
-    LasPoints points;
-};
-
-TEST_F(LasRealScan, HeaderMatchesTheRawBytesAndTheFileSize)
-{
+    const char* folder = std::getenv("ORV_SHARED_DATA");
+    const std::string path = std::string(folder ? folder : "") + "/autzen_trim.las";
+    std::ifstream file(path, std::ios::binary);
+    if (folder == nullptr || !file)
+        GTEST_SKIP() << "real scan not available (ORV_SHARED_DATA unset or " << path << " missing)";
+    const std::vector<uint8_t> raw{std::istreambuf_iterator<char>(file),
+                                   std::istreambuf_iterator<char>()};
+    const LasPoints points = ReadLasFile(path);
     const LasHeader& h = points.header;
     const uint8_t* b = raw.data();
-    EXPECT_EQ(h.versionMinor, b[25]);
     EXPECT_EQ(h.pointFormat, 3);
     EXPECT_EQ(h.recordLength, Get<uint16_t>(b + 105));
     EXPECT_EQ(h.pointCount, Get<uint32_t>(b + 107));
@@ -287,22 +212,15 @@ TEST_F(LasRealScan, HeaderMatchesTheRawBytesAndTheFileSize)
     {
         EXPECT_EQ(h.scale[axis], Get<double>(b + 131 + 8 * axis));
         EXPECT_EQ(h.offset[axis], Get<double>(b + 155 + 8 * axis));
-        EXPECT_EQ(h.max[axis], Get<double>(b + 179 + 16 * axis));
-        EXPECT_EQ(h.min[axis], Get<double>(b + 187 + 16 * axis));
         // The writer's bounds are tight: the data reaches them to within half a step.
-        EXPECT_NEAR(points.dataMin[axis], h.min[axis], h.scale[axis] / 2);
-        EXPECT_NEAR(points.dataMax[axis], h.max[axis], h.scale[axis] / 2);
+        EXPECT_NEAR(points.dataMin[axis], Get<double>(b + 187 + 16 * axis), h.scale[axis] / 2);
+        EXPECT_NEAR(points.dataMax[axis], Get<double>(b + 179 + 16 * axis), h.scale[axis] / 2);
     }
-}
-
-TEST_F(LasRealScan, AttributesMatchAnIndependentReading)
-{
-    const LasHeader& h = points.header;
     ASSERT_TRUE(points.hasRgb);
     // Histogram of classes; sums of intensity, source id and colour: raw, then as read.
     std::map<int, size_t> classes[2];
     uint64_t sums[2][3] = {};
-    const uint8_t* record = raw.data() + Get<uint32_t>(raw.data() + 96);
+    const uint8_t* record = b + Get<uint32_t>(b + 96);
     for (size_t i = 0; i < points.Size(); ++i, record += h.recordLength)
     {
         ASSERT_EQ(points.z[i], Get<int32_t>(record + 8) * h.scale[2] + h.offset[2]) << i;
@@ -319,8 +237,5 @@ TEST_F(LasRealScan, AttributesMatchAnIndependentReading)
     EXPECT_EQ(classes[1], classes[0]);
     EXPECT_GT(classes[0].size(), 1u); // a real scan has more than one class
     for (int sum = 0; sum < 3; ++sum)
-    {
-        EXPECT_EQ(sums[1][sum], sums[0][sum]) << "sum " << sum;
-        EXPECT_GT(sums[0][sum], 0u) << "sum " << sum;
-    }
+        EXPECT_TRUE(sums[1][sum] == sums[0][sum] && sums[0][sum] > 0) << "sum " << sum;
 }

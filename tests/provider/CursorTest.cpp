@@ -3,54 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstring>
 #include <functional>
-#include <optional>
-#include <stdexcept>
 
 using namespace orv::TestSupport;
 using orv::Data::Cloud::PointCloudDataProvider;
-using orv::DataProxy::EPointDataComponent;
-using Key = orv::DataProxy::PointDataComponents::ComponentKey;
 
 namespace
 {
-
-const Matrix3x4 kIdentity{{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}};
-
-struct Visit
-{
-    std::uint64_t pointIndex;
-    GPointDouble position;
-};
-
-std::vector<Visit> Walk(orv::DataProxy::IPointDataCursor& cursor)
-{
-    std::vector<Visit> visits;
-    for (; cursor.IsValid(); cursor.MoveNext())
-    {
-        visits.push_back({cursor.GetPointIndex(), cursor.GetPosition()});
-    }
-    return visits;
-}
-
-// The stored floats of every visible point, as the host keeps them.
-std::vector<std::array<float, 3>> StoredFloats(const orv::Data::Cloud::PointCloud& cloud)
-{
-    const orv::Data::Cloud::GCloud& host = cloud.Convert();
-    std::vector<std::array<float, 3>> stored;
-    for (std::uint64_t i = 0; i < host.GetStoredPointCount(); ++i)
-    {
-        if (host.IsPointVisible(i))
-        {
-            std::array<float, 3> xyz;
-            std::memcpy(xyz.data(), host.GetStoredCoordinates(i), sizeof xyz);
-            stored.push_back(xyz);
-        }
-    }
-    return stored;
-}
 
 bool SameBits(double a, double b)
 {
@@ -59,111 +18,60 @@ bool SameBits(double a, double b)
 
 } // namespace
 
-TEST(Cursor, VisitsVisiblePointsAcrossSubsetsWithTheirStorageIndex)
+// Subsets of 4 in a rotated frame far from the origin; hidden: a subset's first point, one in
+// the middle, a whole subset and the last point. The cursor visits the visible points in storage
+// order, each with its storage index, its world position computed from the stored floats (to
+// the bit, in the order clients use), its extra data, and its normal rotated into the world.
+TEST(Cursor, VisitsVisiblePointsWithTheirIndexWorldPositionAndExtraData)
 {
-    // Subsets of 4: hidden points at a subset start, in the middle, a whole subset hidden,
-    // and the last point hidden.
-    CloudSetup setup;
-    setup.frame = kIdentity;
-    setup.subsetCapacity = 4;
-    setup.hidden = {0, 5, 8, 9, 10, 11, 13};
-    std::vector<TestPoint> points = GridPoints(14);
-    PointCloudDataProvider provider(BuildCloud(points, setup));
-    WantAll consumer;
-    const auto visits = Walk(*provider.GetIterable(consumer)->CreateCursor());
-
-    std::vector<std::uint64_t> expected = {1, 2, 3, 4, 6, 7, 12};
-    ASSERT_EQ(visits.size(), expected.size());
-    EXPECT_EQ(provider.Size(), expected.size());
-    for (std::size_t i = 0; i < visits.size(); ++i)
-    {
-        EXPECT_EQ(visits[i].pointIndex, expected[i]);
-        // Identity frame, coordinates exact in float: the position is the input, exactly.
-        EXPECT_EQ(visits[i].position.x, points[expected[i]].world.x);
-        EXPECT_EQ(visits[i].position.y, points[expected[i]].world.y);
-        EXPECT_EQ(visits[i].position.z, points[expected[i]].world.z);
-    }
-}
-
-TEST(Cursor, WorldPositionsFollowTheFrameToTheBit)
-{
-    CloudSetup setup;
-    setup.frame = RotationZ(0.7, 652000.25, 5180000.5, 301.0);
-    setup.subsetCapacity = 3;
-    setup.hidden = {4};
-    const auto cloud = BuildCloud(GridPoints(10, 652000.0), setup);
-    const auto stored = StoredFloats(cloud);
+    const double angle = 0.7, c = std::cos(angle), s = std::sin(angle);
+    const PointCloud cloud =
+        BuildCloud(GridPoints(14, 652000),
+                   {4, RotationZ(angle, 652000.25, 652000.5, 652001), {0, 5, 8, 9, 10, 11, 13}});
     PointCloudDataProvider provider(cloud);
-    WantAll consumer;
-    const auto visits = Walk(*provider.GetIterable(consumer)->CreateCursor());
-    ASSERT_EQ(visits.size(), stored.size());
+    const unsigned char cls = *provider.MapOptionalComponent(C::UnsignedInteger, Type::Class());
+    const unsigned char scan = *provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
+    const unsigned char intensity = *provider.MapOptionalComponent(C::Real, Type::IntensityNew());
+    const unsigned char normal = *provider.MapOptionalComponent(C::Vector3, Type::Normal());
     const double* m = cloud.Convert().GetMatrix().v;
-    for (std::size_t i = 0; i < visits.size(); ++i)
-    {
-        const double x = stored[i][0];
-        const double y = stored[i][1];
-        const double z = stored[i][2];
-        EXPECT_TRUE(SameBits(visits[i].position.x, ((m[1] * y + m[0] * x) + m[2] * z) + m[9]));
-        EXPECT_TRUE(SameBits(visits[i].position.y, ((m[4] * y + m[3] * x) + m[5] * z) + m[10]));
-        EXPECT_TRUE(SameBits(visits[i].position.z, ((m[7] * y + m[6] * x) + m[8] * z) + m[11]));
-    }
-}
-
-TEST(Cursor, ExtraDataFollowsThePointAcrossSubsetsAndFilters)
-{
-    CloudSetup setup;
-    setup.frame = RotationZ(M_PI / 2, 0, 0, 0); // x -> y
-    setup.subsetCapacity = 4;
-    setup.hidden = {1, 4, 5, 6, 7};
-    const std::vector<TestPoint> points = GridPoints(11);
-    PointCloudDataProvider provider(BuildCloud(points, setup));
-    using namespace orv::Data::Cloud;
-    const auto cls = provider.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
-                                                   CloudClassificationExtraData::TypeId());
-    const auto scan = provider.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
-                                                    CloudScanIDExtraData::TypeId());
-    const auto intensity = provider.MapOptionalComponent(EPointDataComponent::Real,
-                                                         CloudIntensityNewExtraData::TypeId());
-    const auto normal =
-        provider.MapOptionalComponent(EPointDataComponent::Vector3, CloudNormalExtraData::TypeId());
-
     WantAll consumer;
-    auto cursor = provider.GetIterable(consumer)->CreateCursor();
-    std::size_t visited = 0;
-    for (; cursor->IsValid(); cursor->MoveNext(), ++visited)
+    std::vector<std::uint64_t> visited;
+    for (auto cursor = provider.GetIterable(consumer)->CreateCursor(); cursor->IsValid();
+         cursor->MoveNext())
     {
-        const TestPoint& p = points[cursor->GetPointIndex()];
-        EXPECT_EQ(cursor->GetUnsignedInteger(*cls), p.classification);
-        EXPECT_EQ(cursor->GetUnsignedInteger(*scan), p.scanId);
-        EXPECT_EQ(cursor->GetReal(*intensity), static_cast<double>(p.intensityNew));
-        // Normals come out rotated into the frame: (x, y, z) -> (-y, x, z).
-        const auto n = cursor->GetVector3(*normal);
-        ASSERT_TRUE(n.has_value());
-        EXPECT_NEAR(n->x, -p.normal.y, 1e-4);
-        EXPECT_NEAR(n->y, p.normal.x, 1e-4);
-        EXPECT_NEAR(n->z, p.normal.z, 1e-4);
+        const std::uint64_t i = cursor->GetPointIndex();
+        visited.push_back(i);
+        const float* f = cloud.Convert().GetStoredCoordinates(i);
+        const double x = f[0], y = f[1], z = f[2];
+        const GPointDouble p = cursor->GetPosition();
+        EXPECT_TRUE(SameBits(p.x, ((m[1] * y + m[0] * x) + m[2] * z) + m[9])) << i;
+        EXPECT_TRUE(SameBits(p.y, ((m[4] * y + m[3] * x) + m[5] * z) + m[10])) << i;
+        EXPECT_TRUE(SameBits(p.z, ((m[7] * y + m[6] * x) + m[8] * z) + m[11])) << i;
+        const PointValues v(i);
+        EXPECT_EQ(cursor->GetUnsignedInteger(cls), v.classification);
+        EXPECT_EQ(cursor->GetUnsignedInteger(scan), v.scanId);
+        EXPECT_EQ(cursor->GetReal(intensity), double(v.intensity));
+        const GVector3 n = v.normal, rotated{c * n.x - s * n.y, s * n.x + c * n.y, n.z};
+        EXPECT_LT(Distance(cursor->GetVector3(normal).value(), rotated), 1e-4) << i;
     }
-    EXPECT_EQ(visited, 6u);
+    EXPECT_EQ(visited, (std::vector<std::uint64_t>{1, 2, 3, 4, 6, 7, 12}));
+    EXPECT_EQ(provider.Size(), visited.size());
 }
 
-TEST(Cursor, UnrequestedUnmappedAndUnreadableKeys)
+TEST(Cursor, UnrequestedAndUnmappedKeysThrowUnreadableOnesGiveNoValue)
 {
-    using namespace orv::Data::Cloud;
     PointCloudDataProvider provider(BuildCloud(GridPoints(3)));
-    const auto cls = provider.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
-                                                   CloudClassificationExtraData::TypeId());
-    // No policy converts classifications to signed integers: readable key, no value.
-    const auto signedCls = provider.MapOptionalComponent(EPointDataComponent::SignedInteger,
-                                                         CloudClassificationExtraData::TypeId());
-    // A type the cloud does not carry: no value either.
-    const auto absent = provider.MapOptionalComponent(EPointDataComponent::Real,
-                                                      CloudMaxProbabilityExtraData::TypeId());
-    const auto declined = provider.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
-                                                        CloudScanIDExtraData::TypeId());
-    RecordingConsumer consumer({{EPointDataComponent::UnsignedInteger, *declined}});
+    const auto cls = provider.MapOptionalComponent(C::UnsignedInteger, Type::Class());
+    // No policy converts classifications to signed integers, and the cloud carries no
+    // probabilities: readable keys without value.
+    const auto signedCls = provider.MapOptionalComponent(C::SignedInteger, Type::Class());
+    const auto absent =
+        provider.MapOptionalComponent(C::Real, CloudMaxProbabilityExtraData::TypeId());
+    const auto declined = provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
+    TestConsumer consumer({{C::UnsignedInteger, *declined}});
     auto cursor = provider.GetIterable(consumer)->CreateCursor();
     ASSERT_TRUE(cursor->IsValid());
-
+    EXPECT_EQ(consumer.calls, 5); // once about (Position, 0), then once per mapped key
     EXPECT_TRUE(cursor->GetUnsignedInteger(*cls).has_value());
     EXPECT_FALSE(cursor->GetSignedInteger(*signedCls).has_value());
     EXPECT_FALSE(cursor->GetReal(*absent).has_value());
@@ -183,61 +91,22 @@ TEST(Cursor, UnrequestedUnmappedAndUnreadableKeys)
             EXPECT_STREQ(error.what(), "invalid unordered_map<K, T> key");
         }
     }
-
-    // Asked once about (Position, 0), then once per mapped key.
-    ASSERT_EQ(consumer.asked.size(), 5u);
-    EXPECT_EQ(consumer.asked[0], (Key{EPointDataComponent::Position, 0}));
 }
 
-TEST(Cursor, PositionWithoutRequestThrowsInsteadOfReadingNothing)
+TEST(Cursor, PositionUnrequestedAndMappingChangedAfterGetIterable)
 {
-    PointCloudDataProvider provider(BuildCloud(GridPoints(2)));
-    RecordingConsumer consumer({{EPointDataComponent::Position, 0}});
-    auto cursor = provider.GetIterable(consumer)->CreateCursor();
-    ASSERT_TRUE(cursor->IsValid());
-    EXPECT_THROW(cursor->GetPosition(), std::bad_optional_access);
-    EXPECT_EQ(cursor->GetPointIndex(), 0u);
-    cursor->MoveNext();
-    EXPECT_EQ(cursor->GetPointIndex(), 1u);
-}
-
-TEST(Cursor, ColoursReadBackWithAlphaOne)
-{
-    using namespace orv::Data::Cloud;
-    PointCloud cloud;
-    cloud.Convert().SetType(2, 0.0f, 0.0f, nullptr, false);
-    GPointDouble position{1, 2, 3};
-    orv::Data::Primitive::ColorValue color;
-    color.SetRGB(1.0f, 0.0f, 0.2f);
-    GCloudPointData record(&position);
-    record.AddExtraData(CloudIntensityExtraData::TypeId(), &color);
-    cloud.AddPoint(record, true);
-
-    PointCloudDataProvider provider(cloud);
-    const auto key = provider.MapOptionalComponent(EPointDataComponent::Color,
-                                                   CloudIntensityExtraData::TypeId());
-    WantAll consumer;
-    auto cursor = provider.GetIterable(consumer)->CreateCursor();
-    const auto rgba = cursor->GetColor(*key);
-    ASSERT_TRUE(rgba.has_value());
-    float r = 0, g = 0, b = 0;
-    color.GetRGB(r, g, b);
-    EXPECT_EQ(rgba->r, r);
-    EXPECT_EQ(rgba->g, g);
-    EXPECT_EQ(rgba->b, b);
-    EXPECT_EQ(rgba->a, 1.0);
-}
-
-TEST(Cursor, SeesTheMappingAsItStandsWhenCreated)
-{
-    using namespace orv::Data::Cloud;
     PointCloudDataProvider provider(BuildCloud(GridPoints(4)));
+    TestConsumer noPosition({{C::Position, 0}});
+    auto blind = provider.GetIterable(noPosition)->CreateCursor();
+    EXPECT_THROW(blind->GetPosition(), std::bad_optional_access);
+    blind->MoveNext();
+    EXPECT_EQ(blind->GetPointIndex(), 1u);
+
+    // A cursor sees the mapping as it stands when the cursor is created.
     WantAll consumer;
     auto iterable = provider.GetIterable(consumer);
     auto before = iterable->CreateCursor();
-    const auto key = provider.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
-                                                   CloudScanIDExtraData::TypeId());
-    auto after = iterable->CreateCursor();
+    const auto key = provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
     EXPECT_THROW(before->GetUnsignedInteger(*key), std::out_of_range);
-    EXPECT_EQ(after->GetUnsignedInteger(*key), 1000u);
+    EXPECT_EQ(iterable->CreateCursor()->GetUnsignedInteger(*key), 1000u);
 }

@@ -1,139 +1,239 @@
 #pragma once
 
-// Small host clouds for tests: points given in world coordinates with optional extra data,
-// in a chosen frame, subset capacity and colour mode, with chosen points hidden.
+// Fixtures shared by the tests: small host clouds built through the host's point record (the
+// extra data of stored point i is a function of i, so a point is recognised wherever it ends
+// up), a walk that drives a host cursor as a cursor client does, a plain policy for test-only
+// extra-data types, and the contract's consumer and split hint.
 
 #include "contract/Interfaces.h"
 #include "host/geometry/Cloud.h"
+#include "host/geometry/CloudCursor.h"
+#include "host/geometry/ExtraDataRegistry.h"
 #include "host/geometry/ExtraDataTypes.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
-#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <vector>
 
 namespace orv::TestSupport
 {
 
+using namespace orv::Data::Cloud;
 using orv::Math::Algebra::GPointDouble;
 using orv::Math::Algebra::GVector3;
 using orv::Math::Algebra::Matrix3x4;
+using C = orv::DataProxy::EPointDataComponent;
+using Key = orv::DataProxy::PointDataComponents::ComponentKey;
 
-struct TestPoint
+// Host type ids; test clouds carry the first four.
+struct Type
 {
-    GPointDouble world{};
-    std::uint8_t classification = 0;
-    std::uint32_t scanId = 0;
-    float intensityNew = 0.0f;
-    GVector3 normal{0, 0, 1}; // in the cloud's frame
+    static int Class() { return CloudClassificationExtraData::TypeId(); }
+    static int Scan() { return CloudScanIDExtraData::TypeId(); }
+    static int IntensityNew() { return CloudIntensityNewExtraData::TypeId(); }
+    static int Normal() { return CloudNormalExtraData::TypeId(); }
+    static int SplitColor() { return CloudSplitColorExtraData::TypeId(); }
+    static int Intensity() { return CloudIntensityExtraData::TypeId(); } // colours in colour clouds
+};
+
+// The extra data of stored point i (the normal in the cloud's frame).
+struct PointValues
+{
+    explicit PointValues(std::uint64_t i)
+        : classification(std::uint8_t(i)), scanId(std::uint32_t(1000 + i)),
+          intensity(0.5f + float(i)), normal(i % 2 ? GVector3{1, 0, 0} : GVector3{0, 0.6, 0.8})
+    {
+    }
+    std::uint8_t classification;
+    std::uint32_t scanId;
+    float intensity;
+    GVector3 normal;
 };
 
 struct CloudSetup
 {
-    std::optional<Matrix3x4> frame;
-    std::uint32_t subsetCapacity = 65536;
+    CloudSetup(std::uint32_t capacity = GCloud::kDefaultSubsetCapacity,
+               std::optional<Matrix3x4> matrix = std::nullopt, std::set<std::uint64_t> hide = {},
+               bool extraData = true)
+        : subsetCapacity(capacity), frame(matrix), hidden(std::move(hide)), withExtraData(extraData)
+    {
+    }
+    std::uint32_t subsetCapacity;
+    std::optional<Matrix3x4> frame; // unset: the host moves the frame to the first point
     std::set<std::uint64_t> hidden; // stored point indices
-    bool withExtraData = true;
+    bool withExtraData;
 };
 
 inline Matrix3x4 RotationZ(double radians, double tx, double ty, double tz)
 {
-    const double c = std::cos(radians);
-    const double s = std::sin(radians);
+    const double c = std::cos(radians), s = std::sin(radians);
     return {{c, -s, 0, s, c, 0, 0, 0, 1, tx, ty, tz}};
 }
 
-inline orv::Data::Cloud::PointCloud BuildCloud(const std::vector<TestPoint>& points,
-                                               const CloudSetup& setup = {})
+// Point i at (i % 10, (i / 10) / 2, (i % 7) / 4) + origin: exact in floats near 0.
+inline std::vector<GPointDouble> GridPoints(std::size_t n, double origin = 0.0)
 {
-    using namespace orv::Data::Cloud;
+    std::vector<GPointDouble> points;
+    for (std::size_t i = 0; i < n; ++i)
+        points.push_back({origin + double(i % 10), origin + double(i / 10) * 0.5,
+                          origin + 0.25 * double(i % 7)});
+    return points;
+}
+
+// Points given in world coordinates; point i carries PointValues(i) unless told otherwise.
+inline PointCloud BuildCloud(const std::vector<GPointDouble>& world, const CloudSetup& setup = {})
+{
     PointCloud cloud;
     GCloud& host = cloud.Convert();
     host.SetSubsetCapacity(setup.subsetCapacity);
     if (setup.frame)
-    {
         host.SetMatrix(*setup.frame);
-    }
     GPointDouble position{};
-    TestPoint staged;
+    PointValues v(0);
     orv::Math::Algebra::CompressedVector32Bits normal;
     GCloudPointData record(&position);
     if (setup.withExtraData)
     {
-        record.AddExtraData(CloudClassificationExtraData::TypeId(), &staged.classification);
-        record.AddExtraData(CloudScanIDExtraData::TypeId(), &staged.scanId);
-        record.AddExtraData(CloudIntensityNewExtraData::TypeId(), &staged.intensityNew);
-        record.AddExtraData(CloudNormalExtraData::TypeId(), &normal);
+        record.AddExtraData(Type::Class(), &v.classification);
+        record.AddExtraData(Type::Scan(), &v.scanId);
+        record.AddExtraData(Type::IntensityNew(), &v.intensity);
+        record.AddExtraData(Type::Normal(), &normal);
     }
-    for (const TestPoint& point : points)
+    for (std::size_t i = 0; i < world.size(); ++i)
     {
-        staged = point;
-        position = point.world;
-        normal.VectorSet(point.normal);
+        position = world[i];
+        v = PointValues(i);
+        normal.VectorSet(v.normal);
         cloud.AddPoint(record, true);
     }
-    for (std::uint64_t index : setup.hidden)
-    {
-        host.SetPointVisible(index, false);
-    }
+    for (std::uint64_t i : setup.hidden)
+        host.SetPointVisible(i, false);
     return cloud;
 }
 
-// A grid of n points with distinct, easily recognised values.
-inline std::vector<TestPoint> GridPoints(std::size_t n, double origin = 0.0)
+template <class P, class Q>
+double Distance(const P& a, const Q& b)
 {
-    std::vector<TestPoint> points;
-    for (std::size_t i = 0; i < n; ++i)
-    {
-        TestPoint p;
-        p.world = {origin + static_cast<double>(i % 10), origin + static_cast<double>(i / 10) * 0.5,
-                   origin + 0.25 * static_cast<double>(i % 7)};
-        p.classification = static_cast<std::uint8_t>(i % 256);
-        p.scanId = static_cast<std::uint32_t>(1000 + i);
-        p.intensityNew = 0.5f + static_cast<float>(i);
-        p.normal = (i % 2) ? GVector3{1, 0, 0} : GVector3{0, 0.6, 0.8};
-        points.push_back(p);
-    }
-    return points;
+    return std::hypot(a.x - b.x, a.y - b.y, a.z - b.z);
 }
 
-// A consumer that wants every key, or every key but those it declines; it counts questions.
-class RecordingConsumer final : public orv::DataProxy::IPointDataConsumer
+template <class T>
+T Read(const void* bytes)
 {
-public:
-    using Key = orv::DataProxy::PointDataComponents::ComponentKey;
-    explicit RecordingConsumer(std::vector<Key> declined = {}) : declined_(std::move(declined)) {}
+    T value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
 
-    bool IsComponentRequested(orv::DataProxy::EPointDataComponent component,
-                              unsigned char index) const override
+// The stored element of `type` for point i, as T (T no wider than the element).
+template <class T>
+T Stored(const GCloud& cloud, int type, std::uint64_t i)
+{
+    const void* element = cloud.GetExtraDataElement(type, i);
+    if (element == nullptr)
+        throw std::out_of_range("no stored element");
+    return Read<T>(element);
+}
+
+struct Visit
+{
+    std::uint64_t ordinal, pointIndex;
+    GPointDouble world;
+    std::optional<std::uint32_t> scan;
+};
+
+// Visits every point from `start` the way a cursor client does: step, then move the position
+// and element iterators by the step, or fetch them again after a subset change. Reads a 4-byte
+// element of `type` (the scan id unless told otherwise).
+inline std::vector<Visit> Walk(const GCloud& cloud, std::uint64_t start = 0,
+                               int type = Type::Scan())
+{
+    std::vector<Visit> visits;
+    CloudCursorBase<1> cursor(cloud, start);
+    Component::CloudPointCoordinate<1> position(cursor);
+    auto element = cursor.GetExtraDataIterator(type, cursor.GetLocalIndex());
+    // The size guard stops a cursor that does not advance.
+    while (cursor.GetOrdinal() < cloud.GetPointCount() &&
+           visits.size() <= cloud.GetStoredPointCount())
     {
-        asked.push_back({component, index});
-        for (const Key& key : declined_)
+        const float* q = position.Get();
+        Visit v{cursor.GetOrdinal(), cursor.GetPointIndex(),
+                TransformPoint(cursor.GetMatrix(), GPointDouble{q[0], q[1], q[2]}), std::nullopt};
+        if (!element.AtBufferEnd())
+            v.scan = Read<std::uint32_t>(element.ptr);
+        visits.push_back(v);
+        const auto step = cursor.Step();
+        if (step.subsetChanged)
         {
-            if (key.component == component && key.index == index)
-            {
-                return false;
-            }
+            position.Reset(cursor.GetLocalIndex());
+            element = cursor.GetExtraDataIterator(type, cursor.GetLocalIndex());
+            continue;
         }
-        return true;
+        position.iterator += std::int64_t(step.step);
+        if (!element.AtBufferEnd())
+            element += std::int64_t(step.step);
     }
+    return visits;
+}
 
-    mutable std::vector<Key> asked;
+// A policy for a test-only extra-data type stored as the bytes of T. Only what the host and the
+// cursor call does anything. Not final: tests derive from it to watch an operation.
+template <class T>
+class RawPolicy : public orv::Data::ExtraData::Details::ICloudExtraDataConversionPolicy<T>
+{
+    using Table = orv::Collection::TableCluster;
 
-private:
-    std::vector<Key> declined_;
+public:
+    bool GetTypeFlagA() const override { return false; }
+    int GetTypeValueA() const override { return 0; }
+    int GetTypeValueB() const override { return 0; }
+    const eastl::basic_string<char>& GetTypeName() const override
+    {
+        return NormalExtraData::GetStaticType();
+    }
+    unsigned int GetElementSize() const override { return sizeof(T); }
+    void TransformElement(void*, const orv::Math::Algebra::Matrix3x3&) const override {}
+    bool GetTypeFlagB() const override { return false; }
+    bool GetTypeFlagC() const override { return false; }
+    void* SetElement(Table&, std::uint32_t, const void*) const override { return nullptr; }
+    void* AddElement(Table&, const void*) const override { return nullptr; }
+    void* AddDefaultElement(Table&) const override { return nullptr; }
+    void* ResetElement(Table&, std::uint32_t) const override { return nullptr; }
+    void* InitElement(Table&, std::uint32_t, const void*) const override { return nullptr; }
+    void ResetAllElements(Table&) const override {}
+    void VisitAllElements(Table&) const override {}
+    const void* GetElement(const Table&, std::uint32_t) const override { return nullptr; }
+    bool AreEqual(const void*, const void*) const override { return false; }
+    T GetValue(const void* e, const CloudCursorInfo&) const override { return Read<T>(e); }
+    void SetValue(void* e, const T& v, const CloudCursorInfo&) const override
+    {
+        std::memcpy(e, &v, sizeof v);
+    }
 };
 
-// Wants everything; answers without state, so it may be shared by threads.
-class WantAll final : public orv::DataProxy::IPointDataConsumer
+// Wants every key except `declined`; throws when asked about `failOn`; counts the questions.
+// Safe to share between threads while nobody changes it.
+class TestConsumer final : public orv::DataProxy::IPointDataConsumer
 {
 public:
-    bool IsComponentRequested(orv::DataProxy::EPointDataComponent, unsigned char) const override
+    explicit TestConsumer(std::vector<Key> declinedKeys = {}) : declined(std::move(declinedKeys)) {}
+    bool IsComponentRequested(C c, unsigned char i) const override
     {
-        return true;
+        ++calls;
+        if (failOn && *failOn == Key{c, i})
+            throw std::runtime_error("consumer failure");
+        return std::find(declined.begin(), declined.end(), Key{c, i}) == declined.end();
     }
+    std::vector<Key> declined;
+    std::optional<Key> failOn;
+    mutable std::atomic<int> calls{0};
 };
+using WantAll = TestConsumer;
 
 class MinimumPiece final : public orv::DataProxy::IPointDataSplitHint
 {
@@ -145,5 +245,17 @@ public:
 private:
     std::uint64_t n_;
 };
+
+// Splits until no piece is divisible; gives every piece, the root (which keeps the lowest) first.
+inline std::vector<std::shared_ptr<orv::DataProxy::IPointDataIterable>>
+SplitToBottom(std::shared_ptr<orv::DataProxy::IPointDataIterable> root, std::uint64_t minimum)
+{
+    const MinimumPiece hint(minimum);
+    std::vector<std::shared_ptr<orv::DataProxy::IPointDataIterable>> pieces{std::move(root)};
+    for (std::size_t i = 0; i < pieces.size(); ++i)
+        while (pieces[i]->IsDivisible(hint))
+            pieces.push_back(pieces[i]->Split());
+    return pieces;
+}
 
 } // namespace orv::TestSupport
