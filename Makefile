@@ -4,8 +4,12 @@ PACKAGES := cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-d
             libclang-rt-14-dev
 JOBS ?= 2
 ARGS ?=
+# Seconds of live fuzzing per target in `make fuzz`.
+FUZZ_SECONDS ?= 60
+FUZZ_DIR ?= build/fuzz
+FUZZ_TARGETS := builder_sequences query_records policy_bytes las_reader
 
-.PHONY: deps test asan tsan demo bench clean
+.PHONY: deps test asan tsan fuzz demo bench clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -33,6 +37,26 @@ tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan
+
+# Builds the libFuzzer targets (clang) and runs each for FUZZ_SECONDS over the committed seeds
+# and the inputs earlier runs kept in $(FUZZ_DIR)/corpus. A failing input is saved in
+# fuzz-artifacts/; the target's log is in $(FUZZ_DIR)/<target>.log.
+fuzz: deps
+	cmake --preset fuzz -B $(FUZZ_DIR)
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	@mkdir -p fuzz-artifacts
+	@for t in $(FUZZ_TARGETS); do \
+	  echo "== fuzz $$t: $(FUZZ_SECONDS) s"; \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$t; \
+	  dict=""; [ -f fuzz/$$t.dict ] && dict="-dict=fuzz/$$t.dict"; \
+	  if ! $(FUZZ_DIR)/fuzz/orv_fuzz_$$t $(FUZZ_DIR)/corpus/$$t fuzz/corpus/$$t $$dict \
+	      -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+	      -malloc_limit_mb=256 -artifact_prefix=fuzz-artifacts/$$t- -print_final_stats=1 \
+	      > $(FUZZ_DIR)/$$t.log 2>&1; then \
+	    tail -n 80 $(FUZZ_DIR)/$$t.log; echo "fuzz target $$t failed"; exit 1; \
+	  fi; \
+	  grep -E '^(Done|stat::(number_of_executed_units|new_units_added|peak_rss_mb))' $(FUZZ_DIR)/$$t.log; \
+	done
 
 demo: deps
 	cmake --preset release

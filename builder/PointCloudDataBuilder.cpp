@@ -3,6 +3,7 @@
 #include "contract/KeyedLookup.h"
 #include "host/geometry/Algebra.h"
 #include "host/geometry/Cloud.h"
+#include "host/geometry/ExtraDataTypes.h"
 #include "host/geometry/Values.h"
 #include "provider/PointCloudDataProvider.h"
 
@@ -164,28 +165,38 @@ std::unique_ptr<PointStaging> CreateStaging(const BuilderState& state, bool colo
     for (const auto& [key, extraDataType] : state.mapping.extraDataTypeByKey)
     {
         const void* slot = nullptr;
+        std::size_t slotSize = 0;
         switch (key.component)
         {
         case EPointDataComponent::Vector3:
             slot = &staging->vector3Values.try_emplace(key.index).first->second;
+            slotSize = sizeof(ValueSlot24);
             break;
         case EPointDataComponent::UnsignedInteger:
             slot = &staging->unsignedValues.try_emplace(key.index).first->second;
+            slotSize = sizeof(ValueSlot8);
             break;
         case EPointDataComponent::SignedInteger:
             slot = &staging->signedValues.try_emplace(key.index).first->second;
+            slotSize = sizeof(ValueSlot8);
             break;
         case EPointDataComponent::Real:
             slot = &staging->realValues.try_emplace(key.index).first->second;
+            slotSize = sizeof(ValueSlot8);
             break;
         case EPointDataComponent::Color:
             slot = &staging->colorValues.try_emplace(key.index).first->second;
+            slotSize = sizeof(ColorValue);
             break;
         default:
             break; // Position, PointIndex and unknown components carry no extra data
         }
-        // Every mapped key is asked about, also those without a slot.
-        if (state.consumer->IsComponentRequested(key.component, key.index) && slot != nullptr)
+        // Every mapped key is asked about, also those without a slot. The host copies its
+        // type's full element width from the slot at every point: a type wider than the slot
+        // (one known to the host through a registered policy) would make it read past the
+        // slot, so such a key stays out of the cloud, like a type the host does not know.
+        if (state.consumer->IsComponentRequested(key.component, key.index) && slot != nullptr &&
+            GetExtraDataElementSize(extraDataType) <= slotSize)
         {
             // The host's status is not needed: a type it refuses simply stays out of the cloud.
             (void)staging->pointData.AddExtraData(extraDataType, slot);

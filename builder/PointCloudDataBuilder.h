@@ -30,9 +30,12 @@ struct BuilderState;
 // The first AddPointData creates the staging: a new cloud (of the host's colour type when a
 // Color key is mapped) and one fixed value slot per mapped extra-data key; the consumer is
 // asked once per mapped key, and the slots of the wanted keys are registered with the host's
-// point record. Every AddPointData then copies the position and each key's value, narrowed
-// to its width, into the slots and appends one host point. A point without a value for a key
-// stores zero for it; nothing is carried over from an earlier point.
+// point record. A key whose host type is wider than its slot (24 bytes for Vector3, 8 for the
+// integers and Real, 4 for Color; only a type known through a registered policy can be) is not
+// registered, since the host would read past the slot: the key stays out of the cloud. Every
+// AddPointData then copies the position and each key's value, narrowed to its width, into the slots
+// and appends one host point. A point without a value for a key stores zero for it; nothing is
+// carried over from an earlier point.
 //
 // Owns its state alone. Borrows the consumer: it is asked whenever a staging is created
 // (first point, or a Merge into a builder without points), so the caller keeps it alive as

@@ -173,9 +173,19 @@ GCloud::GCloud(const GCloud& other)
         s->AddRef();
 }
 
-GCloud::GCloud(GCloud&& other) noexcept : GCloud()
+// Moves allocate nothing (they are noexcept): the moved-from cloud keeps empty tables, and an
+// empty visible-count table reads as a cloud without points.
+GCloud::GCloud(GCloud&& other) noexcept
+    : m_subsetCapacity(other.m_subsetCapacity), m_subsets(std::move(other.m_subsets)),
+      m_visibleBefore(std::move(other.m_visibleBefore)), m_storedCount(other.m_storedCount),
+      m_types(std::move(other.m_types)), m_matrix(other.m_matrix), m_inverse(other.m_inverse),
+      m_frameExplicit(other.m_frameExplicit), m_type(other.m_type), m_valMin(other.m_valMin),
+      m_valMax(other.m_valMax)
 {
-    *this = std::move(other);
+    other.m_subsets.clear();
+    other.m_visibleBefore.clear();
+    other.m_storedCount = 0;
+    other.m_types.clear();
 }
 
 GCloud& GCloud::operator=(const GCloud& other)
@@ -206,7 +216,7 @@ GCloud& GCloud::operator=(GCloud&& other) noexcept
     m_valMax = other.m_valMax;
     // The moved-from cloud is empty and usable (its settings stay).
     other.m_subsets.clear();
-    other.m_visibleBefore.assign(1, 0);
+    other.m_visibleBefore.clear();
     other.m_storedCount = 0;
     other.m_types.clear();
     return *this;
@@ -288,7 +298,7 @@ uint32_t GCloud::GetSubsetVisibleCount(uint32_t subset) const
 
 uint64_t GCloud::GetSubsetFirstOrdinal(uint32_t subset) const
 {
-    return subset < m_subsets.size() ? m_visibleBefore[subset] : m_visibleBefore.back();
+    return subset < m_subsets.size() ? m_visibleBefore[subset] : GetPointCount();
 }
 
 bool GCloud::IsPointVisible(uint64_t pointIndex) const
@@ -433,6 +443,8 @@ CloudSubset& GCloud::WritableLastSubsetWithRoom()
         return *WritableSubset(uint32_t(m_subsets.size() - 1));
     const uint32_t epb = ElementsPerBufferFor(m_subsetCapacity);
     m_subsets.reserve(m_subsets.size() + 1);
+    if (m_visibleBefore.empty())
+        m_visibleBefore.push_back(0); // a moved-from cloud gave its table away
     m_visibleBefore.reserve(m_visibleBefore.size() + 1);
     CloudSubset* s = new CloudSubset(epb);
     try
@@ -726,37 +738,85 @@ bool GCloud::AddCloud(const GCloud& other)
     const GCloud source(other); // cheap; keeps the source intact when other is this cloud
     if (source.GetPointCount() == 0)
         return true;
-    if (m_storedCount == 0 && !m_frameExplicit && orv::Math::Algebra::IsIdentity(m_matrix))
+    // A failure half-way (memory) puts the cloud back as it was: a caller told that the append
+    // failed must not find part of `other` in it, or trying again would duplicate points.
+    // Appends only ever grow the last subset and add subsets and types after it, so the counts
+    // below are all there is to restore; nothing in the restoring allocates.
+    const uint64_t storedBefore = m_storedCount;
+    const uint64_t visibleBefore = GetPointCount();
+    const size_t subsetsBefore = m_subsets.size();
+    const size_t typesBefore = m_types.size();
+    const uint32_t lastStored = subsetsBefore != 0 ? m_subsets.back()->StoredCount() : 0;
+    const uint32_t lastVisible = subsetsBefore != 0 ? m_subsets.back()->visible : 0;
+    const Matrix3x4 matrixBefore = m_matrix;
+    const Matrix3x4 inverseBefore = m_inverse;
+    try
     {
-        m_matrix = source.m_matrix;
-        m_inverse = source.m_inverse;
-    }
-    for (const TypeSlot& t : source.m_types)
-        EnsureType(t.typeId, t.width);
-    const AppendPlan plan = MakePlan(source);
-    uint64_t skipped = 0;
-    uint32_t rel[kChunk];
-    for (const CloudSubset* sub : source.m_subsets)
-    {
-        if (sub->visible == 0)
-            continue;
-        const uint32_t n = sub->StoredCount();
-        const uint32_t epb = sub->ElementsPerBuffer();
-        const LightTableOfBit* filter = sub->filter.get();
-        for (uint32_t start = 0; start < n;)
+        if (m_storedCount == 0 && !m_frameExplicit && orv::Math::Algebra::IsIdentity(m_matrix))
         {
-            const uint32_t size = std::min({kChunk, epb - start % epb, n - start});
-            uint32_t count = 0;
-            for (uint32_t i = 0; i < size; ++i)
-            {
-                rel[count] = i;
-                count += (filter == nullptr || filter->Get(start + i)) ? 1 : 0;
-            }
-            skipped += AppendPoints(*sub, start, rel, count, plan);
-            start += size;
+            m_matrix = source.m_matrix;
+            m_inverse = source.m_inverse;
         }
+        for (const TypeSlot& t : source.m_types)
+            EnsureType(t.typeId, t.width);
+        const AppendPlan plan = MakePlan(source);
+        uint64_t skipped = 0;
+        uint32_t rel[kChunk];
+        for (const CloudSubset* sub : source.m_subsets)
+        {
+            if (sub->visible == 0)
+                continue;
+            const uint32_t n = sub->StoredCount();
+            const uint32_t epb = sub->ElementsPerBuffer();
+            const LightTableOfBit* filter = sub->filter.get();
+            for (uint32_t start = 0; start < n;)
+            {
+                const uint32_t size = std::min({kChunk, epb - start % epb, n - start});
+                uint32_t count = 0;
+                for (uint32_t i = 0; i < size; ++i)
+                {
+                    rel[count] = i;
+                    count += (filter == nullptr || filter->Get(start + i)) ? 1 : 0;
+                }
+                skipped += AppendPoints(*sub, start, rel, count, plan);
+                start += size;
+            }
+        }
+        return skipped == 0;
     }
-    return skipped == 0;
+    catch (...)
+    {
+        while (m_subsets.size() > subsetsBefore)
+        {
+            m_subsets.back()->Release();
+            m_subsets.pop_back();
+            m_visibleBefore.pop_back();
+        }
+        for (CloudSubset* sub : m_subsets)
+        {
+            // Only subsets that received a new type's table, all made writable for it.
+            if (sub->extras.size() > typesBefore)
+                sub->extras.erase(sub->extras.begin() + std::ptrdiff_t(typesBefore),
+                                  sub->extras.end());
+        }
+        m_types.erase(m_types.begin() + std::ptrdiff_t(typesBefore), m_types.end());
+        if (subsetsBefore != 0 && m_subsets.back()->StoredCount() != lastStored)
+        {
+            CloudSubset* last = m_subsets.back(); // written to, hence not shared
+            last->coordinates.count = lastStored;
+            for (CloudSubset::ExtraTable& e : last->extras)
+                e.table.count = lastStored;
+            if (last->filter != nullptr)
+                last->filter->Resize(lastStored, true);
+            last->visible = lastVisible;
+        }
+        if (!m_visibleBefore.empty())
+            m_visibleBefore.back() = visibleBefore;
+        m_storedCount = storedBefore;
+        m_matrix = matrixBefore;
+        m_inverse = inverseBefore;
+        throw;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -133,7 +133,9 @@ public:
     bool SetMatrix(const Matrix3x4& matrix);
     bool IsFrameExplicit() const { return m_frameExplicit; }
 
-    uint64_t GetPointCount() const { return m_visibleBefore.back(); } // visible points
+    // Visible points. The count table is empty only in a moved-from cloud (moves allocate
+    // nothing), which has none.
+    uint64_t GetPointCount() const { return m_visibleBefore.empty() ? 0 : m_visibleBefore.back(); }
     uint64_t GetStoredPointCount() const { return m_storedCount; }
     uint32_t GetSubsetCount() const { return static_cast<uint32_t>(m_subsets.size()); }
     uint32_t GetSubsetStoredCount(uint32_t subset) const;  // 0 for a subset that does not exist
@@ -216,7 +218,7 @@ private:
 
     uint32_t m_subsetCapacity = kDefaultSubsetCapacity;
     std::vector<CloudSubset*> m_subsets;      // each holds one reference
-    std::vector<uint64_t> m_visibleBefore{0}; // per subset, then the total
+    std::vector<uint64_t> m_visibleBefore{0}; // per subset, then the total (empty: no points)
     uint64_t m_storedCount = 0;
     std::vector<TypeSlot> m_types; // same order as every subset's tables
     Matrix3x4 m_matrix = orv::Math::Algebra::Identity3x4();

@@ -1,0 +1,152 @@
+#pragma once
+
+// What the fuzz targets share: a reader that turns arbitrary bytes into decisions and values,
+// and the failure every target reports when an invariant does not hold.
+//
+// Every target is a plain function over a byte string. It returns normally when the input
+// kept every invariant and throws FuzzFailure when one broke; any other exception escaping a
+// target is a failure too. The libFuzzer entry points turn a failure into an abort (a crash
+// report with the input saved); the replay tests turn it into a test failure naming the
+// corpus file.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+namespace orv::Fuzz
+{
+
+class FuzzFailure : public std::logic_error
+{
+public:
+    using std::logic_error::logic_error;
+};
+
+// Throws FuzzFailure naming the place and the broken condition, with optional detail streamed
+// after the macro: ORV_FUZZ_CHECK(a == b) << "a " << a;
+class FailureMessage
+{
+public:
+    FailureMessage(const char* file, int line, const char* condition)
+    {
+        m_text << file << ':' << line << ": " << condition;
+    }
+    template <class T>
+    FailureMessage& operator<<(const T& value)
+    {
+        m_text << (m_first ? " (" : "") << value;
+        m_first = false;
+        return *this;
+    }
+    // Thrown from the destructor of the temporary, once the detail has been streamed in.
+    ~FailureMessage() noexcept(false)
+    {
+        if (!m_first)
+            m_text << ')';
+        throw FuzzFailure(m_text.str());
+    }
+
+private:
+    std::ostringstream m_text;
+    bool m_first = true;
+};
+
+// A loop rather than an if: the macro may be the body of an unbraced if/else. The body
+// throws, so it never runs twice.
+#define ORV_FUZZ_CHECK(condition)                                                                  \
+    while (!(condition))                                                                           \
+    ::orv::Fuzz::FailureMessage(__FILE__, __LINE__, #condition)
+
+// Consumes the input from the front. Past the end every read gives zero, so any input,
+// however short, decodes to a complete (if dull) run.
+class FuzzInput
+{
+public:
+    FuzzInput(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+
+    bool Empty() const { return m_position >= m_size; }
+    std::size_t Remaining() const { return Empty() ? 0 : m_size - m_position; }
+
+    std::uint8_t U8() { return Empty() ? 0 : m_data[m_position++]; }
+    std::uint16_t U16() { return static_cast<std::uint16_t>(U8() | (U8() << 8)); }
+    std::uint32_t U32() { return static_cast<std::uint32_t>(U16()) | std::uint32_t{U16()} << 16; }
+    std::uint64_t U64() { return static_cast<std::uint64_t>(U32()) | std::uint64_t{U32()} << 32; }
+    bool Bool() { return (U8() & 1) != 0; }
+
+    // A value in [0, n) for n >= 1.
+    std::size_t Below(std::size_t n) { return n <= 256 ? U8() % n : U16() % n; }
+
+    // Any 64-bit pattern: NaNs with payloads, infinities, denormals, negative zero.
+    double RawDouble()
+    {
+        const std::uint64_t bits = U64();
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    }
+    float RawFloat()
+    {
+        const std::uint32_t bits = U32();
+        float value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    }
+
+    template <class T, std::size_t N>
+    const T& Pick(const T (&choices)[N])
+    {
+        return choices[Below(N)];
+    }
+
+    void Bytes(void* out, std::size_t n)
+    {
+        auto* bytes = static_cast<std::uint8_t*>(out);
+        for (std::size_t i = 0; i < n; ++i)
+            bytes[i] = U8();
+    }
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    std::size_t m_position = 0;
+};
+
+// The four targets. Each throws FuzzFailure when an invariant breaks.
+
+// Operation sequences on ComponentMapping, the builder factory and builders.
+void RunBuilderSequences(const std::uint8_t* data, std::size_t size);
+// Query records of arbitrary doubles against small clouds with a frame and hidden points.
+void RunQueryRecords(const std::uint8_t* data, std::size_t size);
+// The conversion policies' value and element operations on arbitrary bytes and values.
+void RunPolicyBytes(const std::uint8_t* data, std::size_t size);
+// The demo's LAS reader over arbitrary bytes.
+void RunLasReader(const std::uint8_t* data, std::size_t size);
+
+// For the libFuzzer entry points: runs one target and turns any failure into an abort, which
+// libFuzzer reports as a crash and saves the input of.
+inline int RunAsFuzzTarget(void (*target)(const std::uint8_t*, std::size_t),
+                           const std::uint8_t* data, std::size_t size)
+{
+    try
+    {
+        target(data, size);
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf(stderr, "fuzz target failed: %s\n", e.what());
+        std::abort();
+    }
+    catch (...)
+    {
+        std::fprintf(stderr, "fuzz target failed: an exception of unknown type escaped\n");
+        std::abort();
+    }
+    return 0;
+}
+
+} // namespace orv::Fuzz

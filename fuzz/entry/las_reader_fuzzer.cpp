@@ -1,0 +1,7 @@
+// libFuzzer entry point. The demo's LAS reader over arbitrary bytes.
+#include "fuzz/FuzzSupport.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    return orv::Fuzz::RunAsFuzzTarget(orv::Fuzz::RunLasReader, data, size);
+}
