@@ -89,6 +89,7 @@ const Data& TheData()
 
 void PerPoint(benchmark::State& state)
 {
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kPoints));
     state.counters["ns/point"] =
         benchmark::Counter(double(kPoints), benchmark::Counter::kIsIterationInvariantRate |
                                                 benchmark::Counter::kInvert);
@@ -246,6 +247,9 @@ void BM_RawBoxSelectCopy(benchmark::State& state)
         }
         selected = n;
         benchmark::DoNotOptimize(oxyz.data());
+        benchmark::DoNotOptimize(oc.data());
+        benchmark::DoNotOptimize(oi.data());
+        benchmark::DoNotOptimize(on.data());
     }
     state.counters["selected"] = double(selected);
     PerPoint(state);
@@ -317,6 +321,9 @@ void BM_RawBoxSelectCopyTurned(benchmark::State& state)
         }
         selected = n;
         benchmark::DoNotOptimize(oxyz.data());
+        benchmark::DoNotOptimize(oc.data());
+        benchmark::DoNotOptimize(oi.data());
+        benchmark::DoNotOptimize(on.data());
     }
     state.counters["selected"] = double(selected);
     PerPoint(state);

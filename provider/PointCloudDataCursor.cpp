@@ -47,29 +47,39 @@ PointCloudDataCursor::PointCloudDataCursor(const orv::DataProxy::IPointDataConsu
             break; // Position, PointIndex and unknown components carry no extra data
         }
     }
+    ListPositions(vectorReaders);
+    ListPositions(unsignedReaders);
+    ListPositions(signedReaders);
+    ListPositions(realReaders);
+    ListPositions(colorReaders);
 }
 
 template <class T>
-void PointCloudDataCursor::AddReader(ReaderMap<T>& readers, unsigned char index, int extraDataType)
+void PointCloudDataCursor::AddReader(ReaderTable<T>& readers, unsigned char index,
+                                     int extraDataType)
 {
     using Policy = orv::Data::ExtraData::Details::ICloudExtraDataConversionPolicy<T>;
     const auto* policy = dynamic_cast<const Policy*>(
         orv::Data::ExtraData::Details::GetCloudExtraDataConversionPolicy(
             extraDataType, std::type_index(typeid(T))));
-    Reader<T> reader{
-        {hostCursor.GetExtraDataIterator(extraDataType, hostCursor.GetLocalIndex()), extraDataType},
-        policy};
-    // Reserve first so that the map and the step list never disagree after a throw.
-    positions.reserve(positions.size() + 1);
-    const auto [slot, inserted] = readers.try_emplace(index, reader);
-    if (inserted)
+    readers.TryAdd(index, Reader<T>{{hostCursor.GetExtraDataIterator(extraDataType,
+                                                                     hostCursor.GetLocalIndex()),
+                                     extraDataType},
+                                    policy});
+}
+
+template <class T>
+void PointCloudDataCursor::ListPositions(ReaderTable<T>& readers)
+{
+    for (auto& entry : readers.entries)
     {
-        positions.push_back(&slot->second.position);
+        positions.push_back(&entry.second.position);
     }
 }
 
 template <class T>
-std::optional<T> PointCloudDataCursor::Read(const ReaderMap<T>& readers, unsigned char index) const
+std::optional<T> PointCloudDataCursor::Read(const ReaderTable<T>& readers,
+                                            unsigned char index) const
 {
     const Reader<T>& reader = orv::DataProxy::AtOrThrow(readers, index);
     if (reader.policy == nullptr || reader.position.iterator.AtBufferEnd())

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 #include <optional>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace orv::Data::Cloud
@@ -67,14 +67,48 @@ private:
         const orv::Data::ExtraData::Details::ICloudExtraDataConversionPolicy<T>* policy;
     };
 
+    // The readers of one component by index. A cursor has a handful at most, so a linear
+    // search over contiguous entries is cheaper per read than hashing (no division, no node
+    // to chase). find/end have the shape the keyed look-up expects.
     template <class T>
-    using ReaderMap = std::unordered_map<unsigned char, Reader<T>>;
+    class ReaderTable
+    {
+    public:
+        using Entry = std::pair<unsigned char, Reader<T>>;
+
+        const Entry* find(unsigned char index) const
+        {
+            const Entry* entry = entries.data();
+            const Entry* const last = entry + entries.size();
+            while (entry != last && entry->first != index)
+            {
+                ++entry;
+            }
+            return entry;
+        }
+        const Entry* end() const { return entries.data() + entries.size(); }
+
+        // Adds the reader unless the index has one already (the first one stays).
+        void TryAdd(unsigned char index, const Reader<T>& reader)
+        {
+            if (find(index) == end())
+            {
+                entries.emplace_back(index, reader);
+            }
+        }
+
+        // Entries never move once the cursor is built: the step list points into them.
+        std::vector<Entry> entries;
+    };
 
     template <class T>
-    void AddReader(ReaderMap<T>& readers, unsigned char index, int extraDataType);
+    void AddReader(ReaderTable<T>& readers, unsigned char index, int extraDataType);
 
     template <class T>
-    std::optional<T> Read(const ReaderMap<T>& readers, unsigned char index) const;
+    void ListPositions(ReaderTable<T>& readers);
+
+    template <class T>
+    std::optional<T> Read(const ReaderTable<T>& readers, unsigned char index) const;
 
     static void Advance(Iterator& iterator, std::uint64_t step)
     {
@@ -92,12 +126,12 @@ private:
     PointCloud cloud;
     CloudCursorBase<1> hostCursor;
     std::optional<Component::CloudPointCoordinate<1>> positionReader;
-    ReaderMap<orv::Data::Primitive::ColorValue> colorReaders;
-    ReaderMap<double> realReaders;
-    ReaderMap<std::int64_t> signedReaders;
-    ReaderMap<std::uint64_t> unsignedReaders;
-    ReaderMap<orv::Math::Algebra::GVector3> vectorReaders;
-    // Every reader's position, for the step: map nodes never move, so these stay valid.
+    ReaderTable<orv::Data::Primitive::ColorValue> colorReaders;
+    ReaderTable<double> realReaders;
+    ReaderTable<std::int64_t> signedReaders;
+    ReaderTable<std::uint64_t> unsignedReaders;
+    ReaderTable<orv::Math::Algebra::GVector3> vectorReaders;
+    // Every reader's position, for the step; listed once all readers are in place.
     std::vector<ElementPosition*> positions;
 };
 
