@@ -34,7 +34,7 @@ void OnThreads(int count, F&& work)
 // covers each point's index) equal the one-threaded read.
 TEST(ConcurrencyStress, CloudSplitToTheBottomReadOnManyThreadsMatchesOneThread)
 {
-    const std::uint64_t n = StressSize(3000000, 600000);
+    const std::uint64_t n = StressSize(5000000, 1000000);
     const std::uint32_t capacity = 65536;
     auto hidden = [&](std::uint64_t i)
     { return i % 97 == 0 || (i >= capacity && i < 2 * capacity); };
