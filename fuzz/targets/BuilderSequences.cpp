@@ -19,6 +19,7 @@
 #include "host/geometry/ExtraDataTypes.h"
 #include "host/geometry/Values.h"
 #include "provider/PointCloudDataProvider.h"
+#include "tests/support/TestClouds.h"
 
 #include <algorithm>
 #include <array>
@@ -73,79 +74,6 @@ bool CarriesExtraData(std::uint8_t component)
 }
 
 // ---- host types -------------------------------------------------------------------------
-
-// Stores T's bytes as they are: host types wider than any of the host's own twelve.
-template <class T>
-class RawPolicy final : public orv::Data::ExtraData::Details::ICloudExtraDataConversionPolicy<T>
-{
-    using Table = orv::Collection::TableCluster;
-
-public:
-    bool GetTypeFlagA() const override { return false; }
-    int GetTypeValueA() const override { return 0; }
-    int GetTypeValueB() const override { return 0; }
-    const eastl::basic_string<char>& GetTypeName() const override
-    {
-        static const eastl::basic_string<char> name("FuzzWideExtraData");
-        return name;
-    }
-    unsigned int GetElementSize() const override { return sizeof(T); }
-    void TransformElement(void*, const orv::Math::Algebra::Matrix3x3&) const override {}
-    bool GetTypeFlagB() const override { return false; }
-    bool GetTypeFlagC() const override { return false; }
-    void* SetElement(Table& t, std::uint32_t i, const void* v) const override
-    {
-        return std::memcpy(t.GetElm(i), v, sizeof(T));
-    }
-    void* AddElement(Table& t, const void* v) const override
-    {
-        return std::memcpy(t.New(false), v, sizeof(T));
-    }
-    void* AddDefaultElement(Table& t) const override { return t.New(true); }
-    void* ResetElement(Table& t, std::uint32_t i) const override
-    {
-        return std::memset(t.GetElm(i), 0, sizeof(T));
-    }
-    void* InitElement(Table& t, std::uint32_t i, const void* v) const override
-    {
-        return SetElement(t, i, v);
-    }
-    void ResetAllElements(Table& t) const override
-    {
-        for (std::uint32_t i = 0; i < t.count; ++i)
-            ResetElement(t, i);
-    }
-    void VisitAllElements(Table&) const override {}
-    const void* GetElement(const Table& t, std::uint32_t i) const override { return t.GetElm(i); }
-    bool AreEqual(const void* a, const void* b) const override
-    {
-        return std::memcmp(a, b, sizeof(T)) == 0;
-    }
-    T GetValue(const void* e, const orv::Data::Cloud::CloudCursorInfo&) const override
-    {
-        T value;
-        std::memcpy(&value, e, sizeof(T));
-        return value;
-    }
-    void SetValue(void* e, const T& v, const orv::Data::Cloud::CloudCursorInfo&) const override
-    {
-        std::memcpy(e, &v, sizeof(T));
-    }
-};
-
-template <class T>
-int RegisteredWideType()
-{
-    struct Tag
-    {
-    };
-    static const int id = orv::General::IFactory::GetInstance().GetTypeId(typeid(Tag));
-    static const orv::Data::ExtraData::Details::ExtraDataRegisterScope scope =
-        orv::Data::ExtraData::Details::RegisterCloudExtraDataConversionPolicy(
-            id, typeid(T), eastl::allocate_shared<RawPolicy<T>>(eastl::allocator()));
-    return id;
-}
-
 struct HostTypes
 {
     int classification = orv::Data::Cloud::CloudClassificationExtraData::TypeId();
@@ -155,8 +83,8 @@ struct HostTypes
     int intensityNew = orv::Data::Cloud::CloudIntensityNewExtraData::TypeId();
     int normal = orv::Data::Cloud::CloudNormalExtraData::TypeId();
     int intensity = orv::Data::Cloud::CloudIntensityExtraData::TypeId();
-    int wide8 = RegisteredWideType<double>();
-    int wide24 = RegisteredWideType<GVector3>();
+    int wide8 = orv::TestSupport::WideType<double>();
+    int wide24 = orv::TestSupport::WideType<GVector3>();
     int unknown = 1 << 30; // never handed out by the factory: the host knows no width
 
     int Pick(FuzzInput& in) const

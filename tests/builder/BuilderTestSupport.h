@@ -75,20 +75,6 @@ private:
     }
 };
 
-// Type id of a test-only host type stored as the bytes of T, registered once per process.
-template <class T>
-int WideType()
-{
-    struct Tag
-    {
-    };
-    static const int id = orv::General::IFactory::GetInstance().GetTypeId(typeid(Tag));
-    static const orv::Data::ExtraData::Details::ExtraDataRegisterScope scope =
-        orv::Data::ExtraData::Details::RegisterCloudExtraDataConversionPolicy(
-            id, typeid(T), eastl::allocate_shared<RawPolicy<T>>(eastl::allocator()));
-    return id;
-}
-
 inline PointCloud CloudOf(const std::shared_ptr<orv::DataProxy::IPointDataProvider>& provider)
 {
     return dynamic_cast<const orv::Data::Cloud::PointCloudDataProvider&>(*provider).GetPointCloud();

@@ -6,6 +6,9 @@
 // extra-data types, and the contract's consumer and split hint.
 
 #include "contract/Interfaces.h"
+#include "host/core/Factory.h"
+#include "host/eastl/allocator.h"
+#include "host/eastl/shared_ptr.h"
 #include "host/geometry/Cloud.h"
 #include "host/geometry/CloudCursor.h"
 #include "host/geometry/ExtraDataRegistry.h"
@@ -181,8 +184,8 @@ inline std::vector<Visit> Walk(const GCloud& cloud, std::uint64_t start = 0,
     return visits;
 }
 
-// A policy for a test-only extra-data type stored as the bytes of T. Only what the host and the
-// cursor call does anything. Not final: tests derive from it to watch an operation.
+// A policy for a test-only extra-data type stored as the bytes of T: host types wider than any
+// of the host's own twelve. Not final: tests derive from it to watch an operation.
 template <class T>
 class RawPolicy : public orv::Data::ExtraData::Details::ICloudExtraDataConversionPolicy<T>
 {
@@ -200,21 +203,54 @@ public:
     void TransformElement(void*, const orv::Math::Algebra::Matrix3x3&) const override {}
     bool GetTypeFlagB() const override { return false; }
     bool GetTypeFlagC() const override { return false; }
-    void* SetElement(Table&, std::uint32_t, const void*) const override { return nullptr; }
-    void* AddElement(Table&, const void*) const override { return nullptr; }
-    void* AddDefaultElement(Table&) const override { return nullptr; }
-    void* ResetElement(Table&, std::uint32_t) const override { return nullptr; }
-    void* InitElement(Table&, std::uint32_t, const void*) const override { return nullptr; }
-    void ResetAllElements(Table&) const override {}
+    void* SetElement(Table& t, std::uint32_t i, const void* v) const override
+    {
+        return std::memcpy(t.GetElm(i), v, sizeof(T));
+    }
+    void* AddElement(Table& t, const void* v) const override
+    {
+        return std::memcpy(t.New(false), v, sizeof(T));
+    }
+    void* AddDefaultElement(Table& t) const override { return t.New(true); }
+    void* ResetElement(Table& t, std::uint32_t i) const override
+    {
+        return std::memset(t.GetElm(i), 0, sizeof(T));
+    }
+    void* InitElement(Table& t, std::uint32_t i, const void* v) const override
+    {
+        return SetElement(t, i, v);
+    }
+    void ResetAllElements(Table& t) const override
+    {
+        for (std::uint32_t i = 0; i < t.count; ++i)
+            ResetElement(t, i);
+    }
     void VisitAllElements(Table&) const override {}
-    const void* GetElement(const Table&, std::uint32_t) const override { return nullptr; }
-    bool AreEqual(const void*, const void*) const override { return false; }
+    const void* GetElement(const Table& t, std::uint32_t i) const override { return t.GetElm(i); }
+    bool AreEqual(const void* a, const void* b) const override
+    {
+        return std::memcmp(a, b, sizeof(T)) == 0;
+    }
     T GetValue(const void* e, const CloudCursorInfo&) const override { return Read<T>(e); }
     void SetValue(void* e, const T& v, const CloudCursorInfo&) const override
     {
         std::memcpy(e, &v, sizeof v);
     }
 };
+
+// Type id of a test-only host type stored as the bytes of T, registered once per process.
+template <class T>
+int WideType()
+{
+    struct Tag
+    {
+    };
+    static const int id = orv::General::IFactory::GetInstance().GetTypeId(typeid(Tag));
+    static const orv::Data::ExtraData::Details::ExtraDataRegisterScope scope =
+        orv::Data::ExtraData::Details::RegisterCloudExtraDataConversionPolicy(
+            id, typeid(T), eastl::allocate_shared<RawPolicy<T>>(eastl::allocator()));
+    return id;
+}
 
 // Wants every key except `declined`; throws when asked about `failOn`; counts the questions.
 // Safe to share between threads while nobody changes it.
