@@ -2,7 +2,6 @@
 
 #include "builder/PointCloudDataBuilder.h"
 #include "builder/PointCloudDataBuilderFactory.h"
-#include "examples/render/PngImage.h"
 #include "host/geometry/ExtraDataTypes.h"
 
 #include <algorithm>
@@ -479,53 +478,28 @@ CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, co
     return run;
 }
 
-void WritePicture(const std::string& path, const orv::Data::Cloud::PointCloudDataProvider& provider,
-                  const ScanKeys& keys, const std::vector<QueryRun>& queries)
+orv::Demo::Render::ColourBy WritePicture(const std::string& path,
+                                         const orv::Data::Cloud::PointCloudDataProvider& provider,
+                                         const ScanKeys& keys, const std::vector<QueryRun>& queries,
+                                         orv::Demo::Render::ColourBy colourBy)
 {
-    using orv::Demo::Render::PngImage;
-    using orv::Demo::Render::Rgb;
-    constexpr int kPanel = 600;
-    constexpr int kMargin = 30;
-    PngImage image(2 * kPanel + 3 * kMargin, kPanel + 2 * kMargin, Rgb{250, 250, 250});
-
-    const auto box = provider.GetBoundingBox();
-    const double sx = box.secondCorner.x - box.firstCorner.x;
-    const double sy = box.secondCorner.y - box.firstCorner.y;
-    const double scale = (kPanel - 1) / std::max({sx, sy, 1e-9});
-    auto plot = [&](int panel, const orv::DataProxy::IPointDataProvider& points, auto colourOf)
+    namespace Render = orv::Demo::Render;
+    const Render::PictureKeys pictureKeys{keys.classification, keys.color, keys.intensity};
+    Render::PictureOptions options;
+    options.colourBy = colourBy;
+    const Render::Picture overview =
+        Render::RenderOverview(provider, provider, pictureKeys, options);
+    std::vector<Render::Selection> selections;
+    for (const QueryRun& query : queries)
     {
-        const WantEverything consumer;
-        const int left = kMargin + panel * (kPanel + kMargin);
-        for (auto c = points.GetIterable(consumer)->CreateCursor(); c->IsValid(); c->MoveNext())
-        {
-            const auto p = c->GetPosition();
-            image.DrawPoint(left + (p.x - box.firstCorner.x) * scale,
-                            kMargin + kPanel - 1 - (p.y - box.firstCorner.y) * scale, 0,
-                            colourOf(*c));
-        }
-    };
-    auto byClass = [&](const orv::DataProxy::IPointDataCursor& c)
-    {
-        const std::uint64_t label =
-            keys.classification ? c.GetUnsignedInteger(*keys.classification).value_or(0) : 0;
-        return orv::Demo::Render::ClassColour(static_cast<std::uint8_t>(label));
-    };
-    plot(0, provider, byClass);
-    plot(1, provider, [](const orv::DataProxy::IPointDataCursor&) { return Rgb{215, 215, 215}; });
-    for (std::size_t q = 0; q < queries.size(); ++q)
-    {
-        const Rgb colour = orv::Demo::Render::Palette(q);
-        plot(1, *queries[q].inside,
-             [colour](const orv::DataProxy::IPointDataCursor&) { return colour; });
-        image.DrawText(kPanel + 2 * kMargin + 10 + static_cast<int>(q) * 110, kMargin + kPanel + 10,
-                       queries[q].name, colour, 2);
+        selections.push_back({query.name, query.inside.get()});
     }
-    image.DrawText(kMargin, 8, "SCAN BY CLASS", Rgb{40, 40, 40}, 2);
-    image.DrawText(kPanel + 2 * kMargin, 8, "QUERY SELECTIONS", Rgb{40, 40, 40}, 2);
-    image.StrokeRect(kMargin - 1, kMargin - 1, kPanel + 2, kPanel + 2, Rgb{120, 120, 120});
-    image.StrokeRect(kPanel + 2 * kMargin - 1, kMargin - 1, kPanel + 2, kPanel + 2,
-                     Rgb{120, 120, 120});
-    image.WritePng(path);
+    const Render::Picture selected =
+        Render::RenderSelections(provider, provider, pictureKeys, selections, options);
+    // Clearly wide scans one panel above the other, the others side by side.
+    const bool sideBySide = 4 * overview.map.width <= 5 * overview.map.height;
+    Render::Arrange({&overview.image, &selected.image}, sideBySide).WritePng(path);
+    return overview.colouredBy;
 }
 
 } // namespace orv::Demo
