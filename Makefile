@@ -60,7 +60,7 @@ fuzz: deps
 
 demo: deps
 	cmake --preset release
-	cmake --build --preset release -j $(JOBS) --target orv_demo
+	cmake --build --preset release -j $(JOBS) --target orv_demo orv_clip
 	./build/release/examples/orv_demo $(ARGS)
 
 bench: deps
