@@ -3,11 +3,13 @@
 //
 //   orv_clip IN.las OUT.las --box X0 Y0 Z0 X1 Y1 Z1 | --sphere X Y Z R
 //            | --cylinder X Y Z DX DY DZ R LENGTH | --plane NX NY NZ D [--plane ...] [--invert]
+//            [--picture FILE.png [--picture-by class|height|colour|intensity]]
 //
 // Loads IN through a builder into a host cloud, selects with the adapter's spatial query,
 // writes the selection to OUT (LAS 1.4) and reports counts, times and the bounds written.
 // Exit status: 0 done, 1 a file could not be read or written, 2 a usage error.
 #include "builder/PointCloudDataBuilderFactory.h"
+#include "examples/render/Picture.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"
 #include "las/LasReader.h"
@@ -40,6 +42,8 @@ struct ClipOptions
     std::string out;
     Selection selection;
     bool invert = false;
+    std::string picture; // empty: none
+    orv::Demo::Render::ColourBy pictureBy = orv::Demo::Render::ColourBy::Auto;
 };
 
 [[noreturn]] void Usage(const std::string& problem)
@@ -55,7 +59,12 @@ struct ClipOptions
                  "                                     (DX DY DZ); LENGTH -1: endless both ways\n"
                  "    --plane NX NY NZ D [--plane ...] on the side of every plane n.p = D that\n"
                  "                                     the host's clipping keeps\n"
-                 "  --invert                           keep the points outside instead\n",
+                 "  --invert                           keep the points outside instead\n"
+                 "  --picture FILE.png                 the input from above, faded, with what was\n"
+                 "                                     written highlighted\n"
+                 "  --picture-by class|height|colour|intensity\n"
+                 "                                     what the picture's colours show (default:\n"
+                 "                                     the file's colours, else height)\n",
                  problem.c_str());
     std::exit(2);
 }
@@ -116,6 +125,18 @@ ClipOptions Parse(int argc, char** argv)
         }
         else if (arg == "--invert")
             options.invert = true;
+        else if (arg == "--picture" || arg == "--picture-by")
+        {
+            if (++i >= argc)
+                Usage(arg + " needs a value");
+            if (arg == "--picture")
+                options.picture = argv[i];
+            else if (const auto by = orv::Demo::Render::ParseColourBy(argv[i]))
+                options.pictureBy = *by;
+            else
+                Usage(std::string("--picture-by: not one of class, height, colour, intensity: ") +
+                      argv[i]);
+        }
         else if (arg.rfind("--", 0) == 0)
             Usage("unknown option " + arg);
         else
@@ -184,6 +205,35 @@ std::unique_ptr<IPointDataProvider> Select(const IPointDataProvider& cloud,
         selection);
 }
 
+// The input faded, the written selection over it, with legend and scale.
+void WritePicture(const ClipOptions& options, const Loaded& loaded,
+                  const IPointDataProvider& selected, std::uint64_t written)
+{
+    namespace Render = orv::Demo::Render;
+    Render::PictureKeys keys;
+    for (const LasFieldKey& field : loaded.fields)
+    {
+        if (field.field == ELasField::Classification)
+            keys.classification = field.key.index;
+        else if (field.field == ELasField::Rgb)
+            keys.colour = field.key.index;
+        else if (field.field == ELasField::Intensity)
+            keys.intensity = field.key.index;
+    }
+    Render::PictureOptions picture;
+    picture.colourBy = options.pictureBy;
+    const auto& bounds = dynamic_cast<const IBoundingBoxProvider&>(*loaded.cloud);
+    const std::string label = std::string(options.invert ? "OUTSIDE, WRITTEN" : "WRITTEN");
+    // The input as it is above, what the clip kept below: one look tells whether the
+    // selection is the one meant.
+    const Render::Picture input = Render::RenderOverview(*loaded.cloud, bounds, keys, picture);
+    const Render::Picture clip =
+        Render::RenderSelections(*loaded.cloud, bounds, keys, {{label, &selected}}, picture);
+    Render::Arrange({&input.image, &clip.image}, /*sideBySide=*/false).WritePng(options.picture);
+    std::printf("picture  %s: the input above, the %llu written points below\n",
+                options.picture.c_str(), static_cast<unsigned long long>(written));
+}
+
 std::uint64_t SizeOf(const IPointDataProvider& provider)
 {
     return dynamic_cast<const ISizedCollection&>(provider).Size();
@@ -217,9 +267,6 @@ int main(int argc, char** argv)
                     options.invert ? "outside, inverted" : "inside",
                     static_cast<unsigned long long>(total - kept), SecondsSince(selectStart) * 1e3);
 
-        // Further outputs of the selection (a picture of it, for instance) belong here: they
-        // take `*selected`, whose keys `loaded.fields` lists, and their own options.
-
         const auto writeStart = Clock::now();
         LasWriteOptions write;
         if (kept >= kProgressFrom)
@@ -230,6 +277,8 @@ int main(int argc, char** argv)
                     unsigned{summary.pointFormat}, SecondsSince(writeStart) * 1e3);
         std::printf("bounds   x %.3f .. %.3f   y %.3f .. %.3f   z %.3f .. %.3f\n", summary.min[0],
                     summary.max[0], summary.min[1], summary.max[1], summary.min[2], summary.max[2]);
+        if (!options.picture.empty())
+            WritePicture(options, loaded, *selected, kept);
         return 0;
     }
     catch (const std::exception& error)

@@ -63,11 +63,12 @@ TEST(OrvClip, RealScanMatchesABruteForceSelection)
     const double r = std::min(h.max[0] - h.min[0], h.max[1] - h.min[1]) / 4;
     const double zMid = (h.min[2] + h.max[2]) / 2;
 
+    const std::string out = (std::filesystem::temp_directory_path() / "orv_clip_test.las").string();
     // Signed distance to the selection's boundary (negative inside), per run.
     using Distance = std::function<double(const GPointDouble&)>;
     const std::tuple<std::string, Distance, bool> runs[] = {
         {"--sphere " + std::to_string(cx) + " " + std::to_string(cy) + " " + std::to_string(zMid) +
-             " " + std::to_string(r),
+             " " + std::to_string(r) + " --picture " + out + ".png",
          [&](const GPointDouble& p) { return std::hypot(p.x - cx, p.y - cy, p.z - zMid) - r; },
          false},
         {"--box " + std::to_string(cx - r) + " " + std::to_string(cy - r) + " -1e9 " +
@@ -76,7 +77,6 @@ TEST(OrvClip, RealScanMatchesABruteForceSelection)
          { return std::max(std::abs(p.x - (cx - r / 2)), std::abs(p.y - (cy - r / 2))) - r / 2; },
          true},
     };
-    const std::string out = (std::filesystem::temp_directory_path() / "orv_clip_test.las").string();
     for (const auto& [selection, distance, invert] : runs)
     {
         SCOPED_TRACE(selection);
@@ -107,7 +107,13 @@ TEST(OrvClip, RealScanMatchesABruteForceSelection)
         EXPECT_NE(report.find("wrote    " + std::to_string(written.size()) + " points"),
                   std::string::npos)
             << report;
+        if (selection.find("--picture") != std::string::npos)
+        {
+            EXPECT_NE(report.find("picture  " + out + ".png"), std::string::npos) << report;
+            EXPECT_GT(std::filesystem::file_size(out + ".png"), 10'000u);
+        }
     }
+    std::filesystem::remove(out + ".png");
     std::filesystem::remove(out);
     std::filesystem::remove(out + ".log");
 }
