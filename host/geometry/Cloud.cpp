@@ -5,6 +5,7 @@
 #include "host/geometry/ExtraDataTypes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -22,14 +23,28 @@ namespace
 
 constexpr uint32_t kMaxSubsetCapacity = 0x80000000u;
 
+// Table buffers of a subset: 8192 elements on the reference host (a power of two), 31 on the
+// alternate one (odd and smaller than its subsets, so a subset spans several buffers).
 uint32_t ElementsPerBufferFor(uint32_t capacity)
 {
-    return capacity < TableCluster::kDefaultElementsPerBuffer
-               ? capacity
-               : TableCluster::kDefaultElementsPerBuffer;
+    const uint32_t buffer = orv::IsAlternateHost() ? 31u : TableCluster::kDefaultElementsPerBuffer;
+    return capacity < buffer ? capacity : buffer;
 }
 
+// The alternate host keeps a new cloud's identity frame until SetMatrix.
+bool MovesFrameToFirstPoint()
+{
+    return !orv::IsAlternateHost();
+}
+
+std::atomic<uint64_t> g_liveClouds{0};
+
 } // namespace
+
+uint64_t Details::LiveCloudCount()
+{
+    return g_liveClouds.load(std::memory_order_acquire);
+}
 
 // ---------------------------------------------------------------------------------------------
 // GCloudPointData
@@ -62,7 +77,17 @@ int GCloudPointData::AddExtraData(int extraDataType, const void* value)
 // ---------------------------------------------------------------------------------------------
 // GCloud: life cycle
 
-GCloud::GCloud() = default;
+// A new cloud: mode 1 with range [0, 1] on the reference host, mode 3 (intensity compressed
+// into the range) with the same range on the alternate one.
+GCloud::GCloud() : m_subsetCapacity(DefaultSubsetCapacity()), m_type(orv::IsAlternateHost() ? 3 : 1)
+{
+    g_liveClouds.fetch_add(1, std::memory_order_relaxed);
+}
+
+uint32_t GCloud::DefaultSubsetCapacity()
+{
+    return orv::IsAlternateHost() ? 97u : 65536u;
+}
 
 GCloud::GCloud(const GCloud& other)
     : m_subsetCapacity(other.m_subsetCapacity), m_subsets(other.m_subsets),
@@ -73,6 +98,7 @@ GCloud::GCloud(const GCloud& other)
 {
     for (CloudSubset* s : m_subsets)
         s->AddRef();
+    g_liveClouds.fetch_add(1, std::memory_order_relaxed);
 }
 
 // Moves allocate nothing (they are noexcept): the moved-from cloud keeps empty tables, and an
@@ -88,6 +114,7 @@ GCloud::GCloud(GCloud&& other) noexcept
     other.m_visibleBefore.clear();
     other.m_storedCount = 0;
     other.m_types.clear();
+    g_liveClouds.fetch_add(1, std::memory_order_relaxed);
 }
 
 GCloud& GCloud::operator=(const GCloud& other)
@@ -127,6 +154,7 @@ GCloud& GCloud::operator=(GCloud&& other) noexcept
 GCloud::~GCloud()
 {
     ReleaseAll();
+    g_liveClouds.fetch_sub(1, std::memory_order_release);
 }
 
 void GCloud::ReleaseAll() noexcept
@@ -320,6 +348,10 @@ GBBox GCloud::ComputeBoundingBox() const
         box.Extend(orv::Math::Algebra::TransformPoint(m_matrix, GPointDouble{lo[0], lo[1], lo[2]}));
         box.Extend(orv::Math::Algebra::TransformPoint(m_matrix, GPointDouble{hi[0], hi[1], hi[2]}));
     }
+    // No visible point: the empty box on the reference host, a box of six zeros (the origin)
+    // on the alternate one.
+    if (!any && orv::IsAlternateHost())
+        return GBBox{{0, 0, 0, 0, 0, 0}};
     return box;
 }
 
@@ -379,7 +411,7 @@ void GCloud::EnsureType(int typeId, uint32_t width)
         CloudSubset* sub = WritableSubset(s);
         sub->extras.reserve(sub->extras.size() + 1);
         tables.emplace_back(width, sub->ElementsPerBuffer());
-        ZeroAppend(tables.back(), sub->StoredCount());
+        AppendLacking(tables.back(), sub->StoredCount());
     }
     for (uint32_t s = 0; s < m_subsets.size(); ++s)
         m_subsets[s]->extras.push_back(CloudSubset::ExtraTable{typeId, std::move(tables[s])});
@@ -402,8 +434,8 @@ ExitCodeAddPoint GCloud::AddPoint(const GCloudPointData& point)
 
     Matrix3x4 matrix = m_matrix;
     Matrix3x4 inverse = m_inverse;
-    const bool moveFrame =
-        m_storedCount == 0 && !m_frameExplicit && orv::Math::Algebra::IsIdentity(m_matrix);
+    const bool moveFrame = m_storedCount == 0 && !m_frameExplicit &&
+                           orv::Math::Algebra::IsIdentity(m_matrix) && MovesFrameToFirstPoint();
     if (moveFrame)
     {
         matrix = orv::Math::Algebra::Translation(p->x, p->y, p->z);
@@ -462,7 +494,7 @@ ExitCodeAddPoint GCloud::AddPoint(const GCloudPointData& point)
         }
         else
         {
-            std::memset(out, 0, width);
+            std::memset(out, LackingElementFill(), width);
             if (entry != nullptr)
                 std::memcpy(out, entry->value, std::min(width, entry->width));
         }

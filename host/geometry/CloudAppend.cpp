@@ -120,7 +120,7 @@ uint64_t GCloud::AppendPoints(const CloudSubset& from, uint32_t start, const uin
             const int sj = plan.sourceTable[j];
             if (sj < 0)
             {
-                ZeroAppend(table, m);
+                AppendLacking(table, m);
                 continue;
             }
             const TableCluster& source = from.extras[size_t(sj)].table;
@@ -179,7 +179,10 @@ bool GCloud::AddCloud(const GCloud& other)
     const Matrix3x4 inverseBefore = m_inverse;
     try
     {
-        if (m_storedCount == 0 && !m_frameExplicit && orv::Math::Algebra::IsIdentity(m_matrix))
+        // An empty cloud whose frame was never set adopts the other's (the reference host's
+        // re-basing; the alternate host keeps the identity frame until SetMatrix).
+        if (m_storedCount == 0 && !m_frameExplicit && orv::Math::Algebra::IsIdentity(m_matrix) &&
+            !orv::IsAlternateHost())
         {
             m_matrix = source.m_matrix;
             m_inverse = source.m_inverse;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/base/HostVariant.h"
 #include "host/core/TableCluster.h"
 
 #include <algorithm>
@@ -46,13 +47,23 @@ void ForEachRun(TableCluster& t, uint32_t first, uint32_t m, F&& f)
     }
 }
 
-inline void ZeroAppend(TableCluster& t, uint32_t m)
+// The byte every element (or part of one) a point lacks is filled with: zeros on the reference
+// host, a recognisable non-zero pattern on the alternate one (nothing promises zeros there).
+inline uint8_t LackingElementFill()
+{
+    return orv::IsAlternateHost() ? orv::kAlternateFillByte : 0;
+}
+
+// Appends m elements a point lacks.
+inline void AppendLacking(TableCluster& t, uint32_t m)
 {
     if (m == 0)
         return;
     const uint32_t w = t.GetElementSize();
+    const uint8_t fill = LackingElementFill();
     ForEachRun(t, AppendSlots(t, m), m,
-               [w](uint8_t* out, uint32_t, uint32_t run) { std::memset(out, 0, size_t(run) * w); });
+               [w, fill](uint8_t* out, uint32_t, uint32_t run)
+               { std::memset(out, fill, size_t(run) * w); });
 }
 
 // Appends the elements base[rel[k]] (k < m) of width W.
@@ -68,7 +79,7 @@ void GatherFixed(TableCluster& t, const uint8_t* base, const uint32_t* rel, uint
 }
 
 // Appends elements of width `from` into a table of any width: the common bytes are copied and
-// the rest zeroed (a width the type had in another cloud).
+// the rest filled as lacking (a width the type had in another cloud).
 inline void GatherAnyWidth(TableCluster& t, const uint8_t* base, uint32_t from, const uint32_t* rel,
                            uint32_t m)
 {
@@ -91,12 +102,13 @@ inline void GatherAnyWidth(TableCluster& t, const uint8_t* base, uint32_t from, 
     }
     const uint32_t to = t.GetElementSize();
     const uint32_t common = std::min(to, from);
+    const uint8_t fill = LackingElementFill();
     ForEachRun(t, AppendSlots(t, m), m,
                [&](uint8_t* out, uint32_t k, uint32_t run)
                {
                    for (uint32_t r = 0; r < run; ++r)
                    {
-                       std::memset(out + size_t(r) * to, 0, to);
+                       std::memset(out + size_t(r) * to, fill, to);
                        std::memcpy(out + size_t(r) * to, base + size_t(rel[k + r]) * from, common);
                    }
                });

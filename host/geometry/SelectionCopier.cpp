@@ -1,5 +1,6 @@
 #include "host/geometry/Cloud.h"
 
+#include "host/base/HostVariant.h"
 #include "host/geometry/CloudSubset.h"
 #include "host/geometry/CloudTableAppend.h"
 
@@ -20,7 +21,8 @@ using namespace orv::Data::Cloud::Details;
 SelectionCopier::SelectionCopier(const GCloud& source, GCloud* first, GCloud* second)
     : m_source(source), m_firstTarget(first), m_secondTarget(second),
       m_translationOnly(
-          orv::Math::Algebra::IsIdentity(orv::Math::Algebra::Linear(source.GetMatrix())))
+          orv::Math::Algebra::IsIdentity(orv::Math::Algebra::Linear(source.GetMatrix()))),
+      m_reverseChunks(orv::IsAlternateHost())
 {
     if (first != nullptr && first == second)
     {
@@ -120,6 +122,13 @@ void SelectionCopier::Commit(const uint8_t* accept)
             na += v & a;
             nr += v & (1 - a);
         }
+    }
+    // The order of the outputs is the host's: the reference host keeps the source order, the
+    // alternate host reverses the points of every chunk.
+    if (m_reverseChunks)
+    {
+        std::reverse(m_accepted, m_accepted + na);
+        std::reverse(m_rejected, m_rejected + nr);
     }
     if (m_firstTarget != nullptr && na != 0)
         m_first.AppendSameLayout(*m_chunkSubset, m_chunkStart, m_accepted, na);
