@@ -1,4 +1,5 @@
 #include "BuilderTestSupport.h"
+#include "tests/support/HostChoices.h"
 
 #include <array>
 #include <limits>
@@ -110,7 +111,7 @@ TEST(BuilderWidths, VectorsAreDoublesOrPackedAndColoursIgnoreTheWidthAndAlpha)
     packed.bits = StoreOne<std::uint32_t>(Type::Normal(), 4, GVector3{3.0, 0.0, 4.0});
     GVector3 d{};
     ASSERT_EQ(packed.VectorGet(d), 1);
-    EXPECT_LT(Distance(d, GVector3{0.6, 0, 0.8}), 7e-5); // the host's stated bound
+    EXPECT_LT(Distance(d, GVector3{0.6, 0, 0.8}), HostChoice::NormalCodecBound()); // stated bound
     EXPECT_EQ(StoreOne<std::uint32_t>(Type::Normal(), 4, GVector3{0.0, 0.0, 0.0}), 0u);
     EXPECT_EQ(StoreOne<std::uint32_t>(Type::Normal(), 8, GVector3{1.0, 0.0, 0.0}), 0u);
 
@@ -148,7 +149,8 @@ TEST(Builder, DeclinedKeysStayOutOfTheCloudButAreReportedAndColourStillApplies)
     TestConsumer consumer({{C::Color, 0}, {C::Real, 0}});
     const auto builder = f.CreatePointDataBuilder(consumer);
     const auto empty = builder->GetResult();
-    EXPECT_EQ(CloudOf(empty).Convert().GetType(), 1); // no colour type before the first point
+    // No colour type before the first point: the mode a new cloud has on this host.
+    EXPECT_EQ(CloudOf(empty).Convert().GetType(), HostChoice::NewCloudMode());
     EXPECT_TRUE(empty->HasComponent(C::Color, 0));
 
     TestAccessor point;

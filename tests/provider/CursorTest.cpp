@@ -1,4 +1,5 @@
 #include "provider/PointCloudDataProvider.h"
+#include "tests/support/HostChoices.h"
 #include "tests/support/TestClouds.h"
 
 #include <gtest/gtest.h>
@@ -52,7 +53,9 @@ TEST(Cursor, VisitsVisiblePointsWithTheirIndexWorldPositionAndExtraData)
         EXPECT_EQ(cursor->GetUnsignedInteger(scan), v.scanId);
         EXPECT_EQ(cursor->GetReal(intensity), double(v.intensity));
         const GVector3 n = v.normal, rotated{c * n.x - s * n.y, s * n.x + c * n.y, n.z};
-        EXPECT_LT(Distance(cursor->GetVector3(normal).value(), rotated), 1e-4) << i;
+        EXPECT_LT(Distance(cursor->GetVector3(normal).value(), rotated),
+                  orv::TestSupport::HostChoice::NormalCodecBound())
+            << i;
     }
     EXPECT_EQ(visited, (std::vector<std::uint64_t>{1, 2, 3, 4, 6, 7, 12}));
     EXPECT_EQ(provider.Size(), visited.size());
