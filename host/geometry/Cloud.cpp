@@ -132,7 +132,6 @@ int NormalTypeId()
 // ---------------------------------------------------------------------------------------------
 // GCloudPointData
 
-GCloudPointData::GCloudPointData(const GPointDouble* position) : m_position(position) {}
 GCloudPointData::~GCloudPointData() = default;
 GCloudPointData::GCloudPointData(const GCloudPointData&) = default;
 GCloudPointData& GCloudPointData::operator=(const GCloudPointData&) = default;
