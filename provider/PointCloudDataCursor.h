@@ -32,7 +32,7 @@ namespace orv::Data::Cloud
 // index that has no reader; GetPosition std::out_of_range when (Position, 0) was not requested
 // or the cursor is past its end (IsValid() false), changing nothing. An absent value is an
 // empty optional. Past the end GetPointIndex returns where the walk stopped (see
-// IPointDataAccessor::GetPointIndex).
+// IPointDataCursor in contract/Interfaces.h).
 class PointCloudDataCursor final : public orv::DataProxy::IPointDataCursor
 {
 public:
