@@ -93,17 +93,24 @@ std::optional<T> PointCloudDataCursor::Read(const ReaderTable<T>& readers,
     return reader.policy->GetValue(reader.position.iterator.Get(), hostCursor);
 }
 
+namespace
+{
+
+[[noreturn]] void ThrowNoPosition(bool requested)
+{
+    throw std::out_of_range(requested ? "GetPosition: the cursor is past its end"
+                                      : "GetPosition: the consumer did not request (Position, 0)");
+}
+
+} // namespace
+
 orv::DataProxy::GPointDouble PointCloudDataCursor::GetPosition() const
 {
     // Both cases are a caller's slip; neither may bring the host down by reading a position
-    // that is not there.
-    if (!positionReader)
+    // that is not there. One test on the per-point path; the throws stay out of it.
+    if (!positionReader || !IsValid())
     {
-        throw std::out_of_range("GetPosition: the consumer did not request (Position, 0)");
-    }
-    if (!IsValid())
-    {
-        throw std::out_of_range("GetPosition: the cursor is past its end");
+        ThrowNoPosition(positionReader.has_value());
     }
     const float* stored = static_cast<const float*>(positionReader->iterator.Get());
     const double x = stored[0];
