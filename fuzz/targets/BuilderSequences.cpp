@@ -30,6 +30,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <typeindex>
 #include <vector>
 
@@ -398,6 +399,47 @@ Bytes SlotAfter(KeyCode code, std::uint64_t width, const PointValues& v)
         break;
     }
     return slot;
+}
+
+// The width rule of the factory and of the builder's constructor: a width the component is not
+// stored at, or one that disagrees with the element size the host knows for the type (Color:
+// a host colour value), is refused.
+bool WidthRefused(std::uint8_t component, int type, std::uint64_t width)
+{
+    switch (component)
+    {
+    case 2:
+        if (width != 24 && width != 4)
+            return true;
+        break;
+    case 3:
+    case 4:
+        if (width != 8 && width != 4 && width != 2 && width != 1)
+            return true;
+        break;
+    case 5:
+        if (width != 8 && width != 4)
+            return true;
+        break;
+    case 6:
+        width = 4;
+        break;
+    default:
+        return false;
+    }
+    return HostWidth(type) != 0 && HostWidth(type) != width;
+}
+
+bool ConfigurationRefused(const FactoryModel& config)
+{
+    for (const auto& [code, type] : config.mapping.types)
+    {
+        const auto width = config.widths.find(code);
+        if ((ComponentOf(code) == kColor || width != config.widths.end()) &&
+            WidthRefused(ComponentOf(code), type, width != config.widths.end() ? width->second : 0))
+            return true;
+    }
+    return false;
 }
 
 // ---- builder model operations -----------------------------------------------------------
@@ -842,7 +884,9 @@ struct Run
             const std::uint64_t width = DrawWidth(in);
             MappingModel& model = factoryModels[f].mapping;
             const auto counted = model.counts.find(component);
-            if (counted != model.counts.end() && counted->second == 256)
+            // A width the rule refuses is refused first; then the 257th key of a component.
+            const bool widthRefused = WidthRefused(component, type, width);
+            if (widthRefused || (counted != model.counts.end() && counted->second == 256))
             {
                 bool refused = false;
                 try
@@ -850,11 +894,15 @@ struct Run
                     factories[f].MapOptionalComponent(static_cast<EPointDataComponent>(component),
                                                       type, width);
                 }
+                catch (const std::invalid_argument&)
+                {
+                    refused = widthRefused;
+                }
                 catch (const std::length_error&)
                 {
-                    refused = true;
+                    refused = !widthRefused;
                 }
-                ORV_FUZZ_CHECK(refused);
+                ORV_FUZZ_CHECK(refused) << int(component) << " " << type << " " << width;
                 break;
             }
             const auto key = factories[f].MapOptionalComponent(
@@ -897,6 +945,20 @@ struct Run
         const int f = static_cast<int>(in.Below(2));
         BuilderModel& b = builders[in.Below(kBuilderSlots)];
         b = BuilderModel{};
+        if (ConfigurationRefused(factoryModels[f]))
+        {
+            bool refused = false;
+            try
+            {
+                factories[f].CreatePointDataBuilder(consumer);
+            }
+            catch (const std::invalid_argument&)
+            {
+                refused = true;
+            }
+            ORV_FUZZ_CHECK(refused);
+            return;
+        }
         b.object = factories[f].CreatePointDataBuilder(consumer);
         b.config = factoryModels[f];
         CheckBuilder(b);

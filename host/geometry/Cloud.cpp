@@ -49,7 +49,6 @@ uint64_t Details::LiveCloudCount()
 // ---------------------------------------------------------------------------------------------
 // GCloudPointData
 
-GCloudPointData::GCloudPointData(const GPointDouble* position) : m_position(position) {}
 GCloudPointData::~GCloudPointData() = default;
 GCloudPointData::GCloudPointData(const GCloudPointData&) = default;
 GCloudPointData& GCloudPointData::operator=(const GCloudPointData&) = default;

@@ -81,7 +81,8 @@ public:
         const void* value;
     };
 
-    explicit GCloudPointData(const GPointDouble* position);
+    // Inline: a record is built in place by whoever stages a point, from this declaration.
+    explicit GCloudPointData(const GPointDouble* position) : m_position(position) {}
     ~GCloudPointData();
     GCloudPointData(const GCloudPointData&);
     GCloudPointData& operator=(const GCloudPointData&);
