@@ -583,7 +583,11 @@ Panel Start(const IPointDataProvider& scan, const orv::DataProxy::IBoundingBoxPr
     panel.keys.colour = has(keys.colour, EPointDataComponent::Color);
     panel.keys.intensity = has(keys.intensity, EPointDataComponent::Real);
     panel.colouredBy = ResolveColourBy(options.colourBy, panel.keys);
-    panel.frame = Fit(bounds, std::clamp(options.mapSize, 64, 2048));
+    // What a host answers for the box of a cloud without points is its own choice (an
+    // inverted box, or six zeros): ask the size first where the provider tells it.
+    const auto* sized = dynamic_cast<const orv::DataProxy::ISizedCollection*>(&scan);
+    if (sized == nullptr || sized->Size() != 0)
+        panel.frame = Fit(bounds, std::clamp(options.mapSize, 64, 2048));
     return panel;
 }
 
