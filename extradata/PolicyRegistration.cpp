@@ -1,7 +1,6 @@
 #include "extradata/PolicyRegistration.h"
 
-#include "extradata/ExtraDataPolicy.h"
-#include "extradata/NormalIntensityPolicies.h"
+#include "extradata/LibraryPolicies.h"
 #include "host/eastl/allocator.h"
 #include "host/eastl/shared_ptr.h"
 #include "host/geometry/ExtraDataRegistry.h"
@@ -23,8 +22,6 @@ namespace orv::DataProxy::ExtraData
 namespace
 {
 
-using namespace orv::Data::Cloud;
-using orv::Data::ExtraData::Details::CloudExtraDataPolicy;
 using orv::Data::ExtraData::Details::ExtraDataRegisterScope;
 using orv::Data::ExtraData::Details::ICloudExtraDataPolicy;
 
@@ -45,25 +42,17 @@ ExtraDataRegisterScope Register()
                                                                                  policy);
 }
 
+template <class List>
+struct Registrations;
+
 template <class... Policies>
-struct Registrations
+struct Registrations<PolicyList<Policies...>>
 {
     std::array<ExtraDataRegisterScope, sizeof...(Policies)> scopes{{Register<Policies>()...}};
 };
 
 // The registration table, in the order the registrations run.
-Registrations<CloudExtraDataPolicy<CloudClassificationExtraData, std::uint64_t>,
-              CloudExtraDataPolicy<CloudGridPositionIndexExtraData, std::uint64_t>,
-              CloudExtraDataPolicy<CloudSegmentationExtraData, std::uint64_t>,
-              CloudExtraDataPolicy<CloudSplitColorExtraData, std::uint64_t>,
-              CloudExtraDataPolicy<CloudClassificationInstanceExtraData, std::uint64_t>,
-              CloudExtraDataPolicy<CloudImprovementStatsExtraData, double>,
-              CloudExtraDataPolicy<CloudIntensityNewExtraData, double>,
-              CloudExtraDataPolicy<CloudIntensityTempExtraData, double>,
-              CloudExtraDataPolicy<CloudMaxProbabilityExtraData, double>,
-              CloudExtraDataPolicy<CloudScanIDExtraData, std::uint64_t>,
-              CloudNormalExtraDataConversionPolicy, CloudIntensityExtraDataConversionPolicy>
-    g_registrations;
+Registrations<LibraryPolicies> g_registrations;
 
 } // namespace
 } // namespace orv::DataProxy::ExtraData
