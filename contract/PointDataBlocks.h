@@ -33,14 +33,14 @@
 namespace orv::DataProxy
 {
 
-// Points per block. The columns a loop reads back most, positions and point indices, take
-// 16 KiB at 512 points: half the 32 KiB first-level data cache of current x86 cores, leaving the
-// other half to the element tables the reader streams through. A whole block with three
-// extra-data columns (a double, an integer and a GVector3) takes about 38 KiB and stays in the
-// second-level cache. Measured on the bench machine: blocks of 1024 points made the fill and
-// the reading loop 1.5 to 2 times slower (the first-level cache no longer held a block), blocks
-// of 256 were no faster than 512 and pay the per-block calls twice as often.
-inline constexpr std::size_t kPointDataBlockCapacity = 512;
+// Points per block, sized for the first-level data cache (32 KiB on current x86 cores): at 256
+// points, positions and point indices take 8 KiB and a block with three extra-data columns
+// (a double, an integer and a GVector3) about 19 KiB, so the loop that reads a block back finds
+// it where the reader has just written it, beside the element tables the reader streams
+// through. Measured on the bench machine: blocks of 1024 points made positions reads 1.4 to
+// 1.5 times slower (the first-level cache no longer held a block), blocks of 512 were as fast
+// for positions and 4 % slower with three extras; the per-block calls do not show at 256.
+inline constexpr std::size_t kPointDataBlockCapacity = 256;
 
 // The column value type of each extra-data component: what the cursor's getter returns.
 template <EPointDataComponent C>

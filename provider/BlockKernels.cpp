@@ -233,6 +233,11 @@ ORV_AVX2 void NormalsAvx2(const std::uint8_t* in, std::size_t n, const double* m
     const __m256d one = _mm256_set1_pd(1.0);
     const __m256d zero = _mm256_setzero_pd();
     const __m256d sign = _mm256_set1_pd(-0.0);
+    __m256d r[9];
+    for (int k = 0; k < 9; ++k)
+    {
+        r[k] = _mm256_set1_pd(m[k]);
+    }
     std::size_t i = 0;
     while (i + 4 <= n)
     {
@@ -273,10 +278,9 @@ ORV_AVX2 void NormalsAvx2(const std::uint8_t* in, std::size_t n, const double* m
             __m256d rotated[3];
             for (int row = 0; row < 3; ++row)
             {
-                rotated[row] =
-                    _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(m[3 * row]), x),
-                                                _mm256_mul_pd(_mm256_set1_pd(m[3 * row + 1]), y)),
-                                  _mm256_mul_pd(_mm256_set1_pd(m[3 * row + 2]), w));
+                rotated[row] = _mm256_add_pd(
+                    _mm256_add_pd(_mm256_mul_pd(r[3 * row], x), _mm256_mul_pd(r[3 * row + 1], y)),
+                    _mm256_mul_pd(r[3 * row + 2], w));
             }
             // Four (x, y, z) triples, interleaved back into GVector3s.
             const __m256d xy02 = _mm256_unpacklo_pd(rotated[0], rotated[1]); // x0 y0 x2 y2
