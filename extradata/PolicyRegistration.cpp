@@ -1,7 +1,6 @@
 #include "extradata/PolicyRegistration.h"
 
-#include "extradata/ExtraDataPolicy.h"
-#include "extradata/NormalIntensityPolicies.h"
+#include "extradata/LibraryPolicies.h"
 #include "host/eastl/allocator.h"
 #include "host/eastl/shared_ptr.h"
 #include "host/geometry/ExtraDataRegistry.h"
@@ -25,8 +24,6 @@ namespace orv::DataProxy::ExtraData
 namespace
 {
 
-using namespace orv::Data::Cloud;
-using orv::Data::ExtraData::Details::CloudExtraDataPolicy;
 using orv::Data::ExtraData::Details::ExtraDataRegisterScope;
 using orv::Data::ExtraData::Details::ICloudExtraDataPolicy;
 
@@ -47,8 +44,11 @@ ExtraDataRegisterScope Register()
                                                                                  policy);
 }
 
+template <class List>
+struct PolicyTable;
+
 template <class... Policies>
-struct PolicyTable
+struct PolicyTable<PolicyList<Policies...>>
 {
     struct Registrations
     {
@@ -73,26 +73,14 @@ struct PolicyTable
 };
 
 // The registration table, in the order the registrations run.
-using LibraryPolicies =
-    PolicyTable<CloudExtraDataPolicy<CloudClassificationExtraData, std::uint64_t>,
-                CloudExtraDataPolicy<CloudGridPositionIndexExtraData, std::uint64_t>,
-                CloudExtraDataPolicy<CloudSegmentationExtraData, std::uint64_t>,
-                CloudExtraDataPolicy<CloudSplitColorExtraData, std::uint64_t>,
-                CloudExtraDataPolicy<CloudClassificationInstanceExtraData, std::uint64_t>,
-                CloudExtraDataPolicy<CloudImprovementStatsExtraData, double>,
-                CloudExtraDataPolicy<CloudIntensityNewExtraData, double>,
-                CloudExtraDataPolicy<CloudIntensityTempExtraData, double>,
-                CloudExtraDataPolicy<CloudMaxProbabilityExtraData, double>,
-                CloudExtraDataPolicy<CloudScanIDExtraData, std::uint64_t>,
-                CloudNormalExtraDataConversionPolicy, CloudIntensityExtraDataConversionPolicy>;
-
-LibraryPolicies::Registrations g_registrations;
+using Table = PolicyTable<LibraryPolicies>;
+Table::Registrations g_registrations;
 
 } // namespace
 
 unsigned int KnownElementSize(int extraDataType)
 {
-    if (const unsigned int size = LibraryPolicies::StoredSize(extraDataType); size != 0)
+    if (const unsigned int size = Table::StoredSize(extraDataType); size != 0)
     {
         return size;
     }

@@ -1,5 +1,6 @@
 #include "provider/PointCloudDataIterable.h"
 
+#include "provider/PointCloudDataBlocks.h"
 #include "provider/PointCloudDataCursor.h"
 
 namespace orv::Data::Cloud
@@ -15,6 +16,12 @@ PointCloudDataIterable::PointCloudDataIterable(const PointCloud& source,
 std::shared_ptr<orv::DataProxy::IPointDataCursor> PointCloudDataIterable::CreateCursor() const
 {
     return std::make_shared<PointCloudDataCursor>(*consumer, cloud, *mapping, begin, end);
+}
+
+std::unique_ptr<orv::DataProxy::IPointDataBlockReader>
+PointCloudDataIterable::CreateBlockReader() const
+{
+    return std::make_unique<PointCloudDataBlockReader>(*consumer, cloud, *mapping, begin, end);
 }
 
 bool PointCloudDataIterable::IsEmpty() const

@@ -2,6 +2,7 @@
 
 #include "contract/ComponentMapping.h"
 #include "contract/Interfaces.h"
+#include "contract/PointDataBlocks.h"
 #include "host/geometry/Cloud.h"
 
 #include <cstdint>
@@ -23,7 +24,11 @@ namespace orv::Data::Cloud
 // keeps [begin, mid) and returns [mid, end), mid = begin + (end - begin) / 2. Split checks
 // nothing: IsDivisible is the guard. Pieces may go to different threads; each piece and
 // its cursors are used by one thread at a time.
-class PointCloudDataIterable final : public orv::DataProxy::IPointDataIterable
+//
+// Beside the contract it offers block reads (IPointDataBlockSource): a block reader is made
+// from the same arguments as a cursor and delivers the same points.
+class PointCloudDataIterable final : public orv::DataProxy::IPointDataIterable,
+                                     public orv::DataProxy::IPointDataBlockSource
 {
 public:
     PointCloudDataIterable(const PointCloud& cloud, const ComponentMapping* mapping,
@@ -33,6 +38,8 @@ public:
     bool IsEmpty() const override;
     bool IsDivisible(const orv::DataProxy::IPointDataSplitHint& hint) const override;
     std::unique_ptr<orv::DataProxy::IPointDataIterable> Split() override;
+
+    std::unique_ptr<orv::DataProxy::IPointDataBlockReader> CreateBlockReader() const override;
 
     std::uint64_t Begin() const { return begin; }
     std::uint64_t End() const { return end; }

@@ -2,9 +2,11 @@
 
 #include "builder/PointCloudDataBuilder.h"
 #include "builder/PointCloudDataBuilderFactory.h"
+#include "contract/PointDataBlocks.h"
 #include "host/geometry/ExtraDataTypes.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -90,44 +92,108 @@ ReadStats EmptyStats()
     return stats;
 }
 
-ReadStats ReadPiece(const orv::DataProxy::IPointDataIterable& piece, const ScanKeys& keys)
+// What both read paths do with each point. Labels below 256 are counted in an array and only
+// handed to the map at the end, so that the map's look-up does not dominate the read.
+struct PieceStats
 {
     ReadStats stats = EmptyStats();
-    for (auto cursor = piece.CreateCursor(); cursor->IsValid(); cursor->MoveNext())
+    std::array<std::uint64_t, 256> smallLabels{};
+
+    void Add(std::uint64_t index, const orv::DataProxy::GPointDouble& p,
+             const std::optional<std::uint64_t>& label, const std::optional<double>& intensity,
+             const std::optional<orv::DataProxy::GVector3>& n)
     {
-        const orv::DataProxy::GPointDouble p = cursor->GetPosition();
         ++stats.points;
         stats.min = {std::min(stats.min[0], p.x), std::min(stats.min[1], p.y),
                      std::min(stats.min[2], p.z)};
         stats.max = {std::max(stats.max[0], p.x), std::max(stats.max[1], p.y),
                      std::max(stats.max[2], p.z)};
-        stats.checksum += PointHash(cursor->GetPointIndex(), p);
-        if (keys.classification)
+        stats.checksum += PointHash(index, p);
+        if (label)
         {
-            if (const auto label = cursor->GetUnsignedInteger(*keys.classification))
-            {
+            if (*label < smallLabels.size())
+                ++smallLabels[*label];
+            else
                 ++stats.perClass[*label];
-            }
         }
-        if (keys.intensity)
+        if (intensity)
         {
-            if (const auto value = cursor->GetReal(*keys.intensity))
-            {
-                stats.intensitySum += *value;
-                ++stats.intensityCount;
-            }
+            stats.intensitySum += *intensity;
+            ++stats.intensityCount;
         }
-        if (keys.normal)
+        if (n)
         {
-            if (const auto n = cursor->GetVector3(*keys.normal))
-            {
-                const double length = std::sqrt(n->x * n->x + n->y * n->y + n->z * n->z);
-                stats.worstNormalError = std::max(stats.worstNormalError, std::abs(length - 1.0));
-                ++stats.normalCount;
-            }
+            const double length = std::sqrt(n->x * n->x + n->y * n->y + n->z * n->z);
+            stats.worstNormalError = std::max(stats.worstNormalError, std::abs(length - 1.0));
+            ++stats.normalCount;
         }
     }
-    return stats;
+
+    ReadStats Finish()
+    {
+        for (std::size_t label = 0; label < smallLabels.size(); ++label)
+        {
+            if (smallLabels[label] != 0)
+                stats.perClass[label] += smallLabels[label];
+        }
+        return stats;
+    }
+};
+
+template <class T>
+std::optional<T> Get(const std::optional<unsigned char>& key,
+                     std::optional<T> (orv::DataProxy::IPointDataAccessor::*getter)(unsigned char)
+                         const,
+                     const orv::DataProxy::IPointDataAccessor& point)
+{
+    return key ? (point.*getter)(*key) : std::nullopt;
+}
+
+ReadStats ReadPiece(const orv::DataProxy::IPointDataIterable& piece, const ScanKeys& keys)
+{
+    using Accessor = orv::DataProxy::IPointDataAccessor;
+    PieceStats sums;
+    for (auto cursor = piece.CreateCursor(); cursor->IsValid(); cursor->MoveNext())
+    {
+        sums.Add(cursor->GetPointIndex(), cursor->GetPosition(),
+                 Get(keys.classification, &Accessor::GetUnsignedInteger, *cursor),
+                 Get(keys.intensity, &Accessor::GetReal, *cursor),
+                 Get(keys.normal, &Accessor::GetVector3, *cursor));
+    }
+    return sums.Finish();
+}
+
+// The i-th value of the key's column of the block, if the block has the key and the point a value.
+template <EPointDataComponent C>
+auto Value(const orv::DataProxy::PointDataBlock& block, const std::optional<unsigned char>& key,
+           std::size_t i) -> std::optional<typename orv::DataProxy::PointDataBlockValue<C>::Type>
+{
+    if (!key)
+        return std::nullopt;
+    const auto column = block.Column<C>(*key);
+    if (!column || column.present[i] == 0)
+        return std::nullopt;
+    return column.values[i];
+}
+
+ReadStats ReadPieceInBlocks(const orv::DataProxy::IPointDataIterable& piece,
+                            const orv::DataProxy::IPointDataConsumer& consumer,
+                            const ScanKeys& keys)
+{
+    PieceStats sums;
+    orv::DataProxy::ForEachBlock(
+        piece, consumer,
+        [&](const orv::DataProxy::PointDataBlock& block)
+        {
+            for (std::size_t i = 0; i < block.Size(); ++i)
+            {
+                sums.Add(block.PointIndices()[i], {block.X()[i], block.Y()[i], block.Z()[i]},
+                         Value<EPointDataComponent::UnsignedInteger>(block, keys.classification, i),
+                         Value<EPointDataComponent::Real>(block, keys.intensity, i),
+                         Value<EPointDataComponent::Vector3>(block, keys.normal, i));
+            }
+        });
+    return sums.Finish();
 }
 
 void Merge(ReadStats& total, const ReadStats& part)
@@ -201,7 +267,7 @@ ScanKeys MapScanExtraData(orv::Data::Cloud::PointCloudDataProvider& provider, Sc
 }
 
 ReadStats ReadInParallel(const orv::Data::Cloud::PointCloudDataProvider& provider,
-                         const ScanKeys& keys, unsigned threads)
+                         const ScanKeys& keys, unsigned threads, ReadPath path)
 {
     threads = std::max(1u, threads);
     const WantEverything consumer;
@@ -219,7 +285,9 @@ ReadStats ReadInParallel(const orv::Data::Cloud::PointCloudDataProvider& provide
             {
                 for (std::size_t i = t; i < work.size(); i += threads)
                 {
-                    Merge(partial[t], ReadPiece(*work[i], keys));
+                    Merge(partial[t], path == ReadPath::Blocks
+                                          ? ReadPieceInBlocks(*work[i], consumer, keys)
+                                          : ReadPiece(*work[i], keys));
                 }
             });
     }

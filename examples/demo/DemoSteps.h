@@ -57,10 +57,17 @@ struct ReadStats
     double seconds = 0.0;
 };
 
+// How the pieces are read: a block at a time (ForEachBlock), or point by point with a cursor.
+enum class ReadPath
+{
+    Blocks,
+    Cursor
+};
+
 // Splits the provider's iterable for `threads` workers and reads every point with the
 // given keys on that many threads.
 ReadStats ReadInParallel(const orv::Data::Cloud::PointCloudDataProvider& provider,
-                         const ScanKeys& keys, unsigned threads);
+                         const ScanKeys& keys, unsigned threads, ReadPath path = ReadPath::Blocks);
 
 } // namespace orv::Demo
 

@@ -3,10 +3,10 @@
 //   orv_demo [--points N] [--threads T] [--seed S] [--las FILE] [--picture PATH]
 //            [--picture-by class|height|colour|intensity] [--verbose]
 //
-// Reads the scan on several threads through providers, iterables and cursors, runs the four
-// spatial queries with their inversions, copies the points inside a sphere into a new cloud
-// through a builder factory and builders, draws a picture, and checks every result. Exits
-// non-zero when any check fails.
+// Reads the scan on several threads through providers and iterables, a block at a time and
+// again through cursors (the two must agree), runs the four spatial queries with their
+// inversions, copies the points inside a sphere into a new cloud through a builder factory and
+// builders, draws a picture, and checks every result. Exits non-zero when any check fails.
 #include "examples/demo/DemoSteps.h"
 #include "examples/demo/LasScan.h"
 #include "examples/scan/SyntheticScan.h"
@@ -168,12 +168,22 @@ int main(int argc, char** argv)
             keys.intensity ? " intensity" : "", keys.classification ? " class" : "",
             keys.scanId ? " scan-id" : "", keys.color ? " colour" : "");
 
-        const ReadStats stats = ReadInParallel(provider, keys, options.threads);
-        std::printf("read      %s points on %u threads (%llu pieces): %.1f M points/s   %s\n",
+        // Read in blocks, then once more point by point through cursors: the same figures.
+        const ReadStats stats = ReadInParallel(provider, keys, options.threads, ReadPath::Blocks);
+        const ReadStats byCursor =
+            ReadInParallel(provider, keys, options.threads, ReadPath::Cursor);
+        const bool sameReads =
+            byCursor.points == stats.points && byCursor.checksum == stats.checksum &&
+            byCursor.perClass == stats.perClass && byCursor.intensitySum == stats.intensitySum &&
+            byCursor.normalCount == stats.normalCount;
+        std::printf("read      %s points on %u threads (%llu pieces): blocks %.1f M points/s, "
+                    "cursor %.1f M points/s, same values: %s   %s\n",
                     Count(stats.points).c_str(), options.threads,
                     static_cast<unsigned long long>(stats.pieces),
                     static_cast<double>(stats.points) / stats.seconds / 1e6,
-                    verdict.Check(stats.points == provider.Size()));
+                    static_cast<double>(byCursor.points) / byCursor.seconds / 1e6,
+                    sameReads ? "yes" : "no",
+                    verdict.Check(stats.points == provider.Size() && sameReads));
         std::printf("          x %.3f .. %.3f   y %.3f .. %.3f   z %.3f .. %.3f\n", stats.min[0],
                     stats.max[0], stats.min[1], stats.max[1], stats.min[2], stats.max[2]);
         std::string classes;

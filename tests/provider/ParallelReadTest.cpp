@@ -1,4 +1,6 @@
-// Several threads each create and walk cursors of their own split piece of one provider.
+// Several threads each create and walk cursors, and read blocks, of their own split piece of one
+// provider.
+#include "contract/PointDataBlocks.h"
 #include "provider/PointCloudDataProvider.h"
 #include "tests/support/TestClouds.h"
 
@@ -29,14 +31,36 @@ TEST(ParallelRead, SplitPiecesOnThreadsReadWhatOneThreadReads)
         }
         return total;
     };
+    // The same a block at a time (the first blocks of the process check their kernels).
+    auto blockSum = [&](const orv::DataProxy::IPointDataIterable& piece)
+    {
+        std::uint64_t total = 0;
+        orv::DataProxy::ForEachBlock(piece, consumer,
+                                     [&](const orv::DataProxy::PointDataBlock& b)
+                                     {
+                                         const auto scans = b.Column<C::UnsignedInteger>(scan);
+                                         for (std::size_t i = 0; i < b.Size(); ++i)
+                                             total +=
+                                                 b.PointIndices()[i] * 31 + scans.values[i] +
+                                                 static_cast<std::uint64_t>(
+                                                     b.X()[i] * 4 + b.Y()[i] * 8 + b.Z()[i] * 16);
+                                     });
+        return total;
+    };
     const auto pieces = SplitToBottom(provider.GetIterable(consumer), 100);
     ASSERT_GE(pieces.size(), 8u);
-    std::vector<std::uint64_t> partial(pieces.size());
+    std::vector<std::uint64_t> partial(pieces.size()), blockPartial(pieces.size());
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < pieces.size(); ++i)
-        threads.emplace_back([&, i] { partial[i] = sum(*pieces[i]); });
+        threads.emplace_back(
+            [&, i]
+            {
+                blockPartial[i] = blockSum(*pieces[i]);
+                partial[i] = sum(*pieces[i]);
+            });
     for (auto& thread : threads)
         thread.join();
-    EXPECT_EQ(std::accumulate(partial.begin(), partial.end(), std::uint64_t{0}),
-              sum(*provider.GetIterable(consumer)));
+    const std::uint64_t whole = sum(*provider.GetIterable(consumer));
+    EXPECT_EQ(std::accumulate(partial.begin(), partial.end(), std::uint64_t{0}), whole);
+    EXPECT_EQ(std::accumulate(blockPartial.begin(), blockPartial.end(), std::uint64_t{0}), whole);
 }

@@ -1,0 +1,355 @@
+// Block reads against the cursor: the same points, indices, positions, values and absences,
+// bit for bit, through this library's block reader and through the cursor fallback.
+#include "contract/PointDataBlocks.h"
+#include "provider/BlockKernels.h"
+#include "provider/PointCloudDataProvider.h"
+#include "tests/support/TestClouds.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace orv::TestSupport;
+using orv::Data::Cloud::PointCloudDataProvider;
+using orv::DataProxy::ForEachBlock;
+using orv::DataProxy::IPointDataIterable;
+using orv::DataProxy::PointDataBlock;
+using orv::DataProxy::PointDataBlockLayout;
+using orv::DataProxy::RgbaColor;
+
+namespace
+{
+
+// Everything read of one point, as 64-bit words: index, position, then per key presence and
+// value bits (zero bits when absent).
+using Rows = std::vector<std::uint64_t>;
+
+template <class T>
+void Put(Rows& rows, const T& value)
+{
+    std::uint64_t words[sizeof(T) / 8];
+    std::memcpy(words, &value, sizeof value);
+    rows.insert(rows.end(), words, words + sizeof(T) / 8);
+}
+
+template <class T>
+void Put(Rows& rows, const std::optional<T>& value)
+{
+    rows.push_back(value.has_value());
+    Put(rows, value.value_or(T{}));
+}
+
+template <C Component>
+void PutColumn(Rows& rows, const PointDataBlock& block, unsigned char index, std::size_t i)
+{
+    const auto column = block.Column<Component>(index);
+    ASSERT_TRUE(column);
+    rows.push_back(column.present[i]);
+    Put(rows, column.values[i]);
+}
+
+Rows BlockRows(const IPointDataIterable& iterable, const orv::DataProxy::IPointDataConsumer& wants,
+               PointDataBlockLayout* layout = nullptr, std::vector<std::size_t>* sizes = nullptr)
+{
+    Rows rows;
+    ForEachBlock(iterable, wants,
+                 [&](const PointDataBlock& block)
+                 {
+                     if (sizes)
+                         sizes->push_back(block.Size());
+                     if (layout)
+                         *layout = block.Layout();
+                     for (std::size_t i = 0; i < block.Size(); ++i)
+                     {
+                         if (block.PointIndices())
+                             rows.push_back(block.PointIndices()[i]);
+                         if (block.HasPositions())
+                             Put(rows, GPointDouble{block.X()[i], block.Y()[i], block.Z()[i]});
+                         for (const Key& key : block.Layout().keys)
+                         {
+                             switch (key.component)
+                             {
+                             case C::Vector3:
+                                 PutColumn<C::Vector3>(rows, block, key.index, i);
+                                 break;
+                             case C::UnsignedInteger:
+                                 PutColumn<C::UnsignedInteger>(rows, block, key.index, i);
+                                 break;
+                             case C::SignedInteger:
+                                 PutColumn<C::SignedInteger>(rows, block, key.index, i);
+                                 break;
+                             case C::Real:
+                                 PutColumn<C::Real>(rows, block, key.index, i);
+                                 break;
+                             default:
+                                 PutColumn<C::Color>(rows, block, key.index, i);
+                                 break;
+                             }
+                         }
+                     }
+                 });
+    return rows;
+}
+
+Rows CursorRows(const IPointDataIterable& iterable, const PointDataBlockLayout& layout)
+{
+    Rows rows;
+    for (auto c = iterable.CreateCursor(); c->IsValid(); c->MoveNext())
+    {
+        if (layout.pointIndices)
+            rows.push_back(c->GetPointIndex());
+        if (layout.positions)
+            Put(rows, c->GetPosition());
+        for (const Key& key : layout.keys)
+            orv::DataProxy::BlockDetail::WithValue(*c, key,
+                                                   [&](const auto& value) { Put(rows, value); });
+    }
+    return rows;
+}
+
+// An iterable of another plugin: the contract only, no block interface.
+class CursorOnly final : public IPointDataIterable
+{
+public:
+    explicit CursorOnly(std::shared_ptr<IPointDataIterable> inner) : inner_(std::move(inner)) {}
+    std::shared_ptr<orv::DataProxy::IPointDataCursor> CreateCursor() const override
+    {
+        return inner_->CreateCursor();
+    }
+    bool IsEmpty() const override { return inner_->IsEmpty(); }
+    bool IsDivisible(const orv::DataProxy::IPointDataSplitHint& hint) const override
+    {
+        return inner_->IsDivisible(hint);
+    }
+    std::unique_ptr<IPointDataIterable> Split() override
+    {
+        return std::make_unique<CursorOnly>(inner_->Split());
+    }
+
+private:
+    std::shared_ptr<IPointDataIterable> inner_;
+};
+
+// The block path and the fallback read what the cursor reads.
+void ExpectSameAsCursor(const std::shared_ptr<IPointDataIterable>& iterable,
+                        const orv::DataProxy::IPointDataConsumer& wants,
+                        const std::vector<Key>& expectedKeys, const std::string& what)
+{
+    PointDataBlockLayout layout;
+    const Rows blocks = BlockRows(*iterable, wants, &layout);
+    const Rows cursor = CursorRows(*iterable, layout);
+    ASSERT_EQ(blocks.size(), cursor.size()) << what;
+    const auto mismatch = std::mismatch(blocks.begin(), blocks.end(), cursor.begin());
+    EXPECT_TRUE(mismatch.first == blocks.end())
+        << what << ": first difference at word " << (mismatch.first - blocks.begin());
+    if (!blocks.empty())
+    {
+        EXPECT_TRUE(layout.positions && layout.pointIndices) << what;
+        EXPECT_TRUE(std::equal(layout.keys.begin(), layout.keys.end(), expectedKeys.begin(),
+                               expectedKeys.end()))
+            << what;
+    }
+    EXPECT_EQ(BlockRows(CursorOnly(iterable), wants), blocks) << what << " (fallback)";
+}
+
+struct Slots
+{
+    std::uint8_t classification;
+    std::uint32_t grid, segmentation, scan;
+    std::uint16_t splitColor, instance;
+    float improvement, intensityNew, intensityTemp, probability;
+    std::uint32_t normal, intensity; // raw bits: any code, 0 ("no vector") included
+    std::int64_t wideSigned;
+    GVector3 wideVector;
+};
+
+// Every stored value random bits (floats and packed values included), random world positions
+// in a turned, translated frame, subsets of `capacity`, and hidden points: at subset edges, a
+// whole subset now and then, and scattered.
+PointCloud RandomCloud(std::mt19937_64& random, std::size_t n, std::uint32_t capacity, int mode)
+{
+    PointCloud cloud;
+    GCloud& host = cloud.Convert();
+    host.SetSubsetCapacity(capacity);
+    const double a = 0.3 + std::uniform_real_distribution<double>(0, 6)(random);
+    const double c = std::cos(a), s = std::sin(a), t = 0.8, u = 0.6;
+    host.SetMatrix({{c, -s * u, s * t, s, c * u, -c * t, 0, t, u, 652000.5, 5180000.25, 310.0}});
+    host.SetType(mode, -5.0f, 250.0f, nullptr, false);
+    GPointDouble position{};
+    Slots v{};
+    GCloudPointData record(&position);
+    const std::pair<int, const void*> types[] = {
+        {CloudClassificationExtraData::TypeId(), &v.classification},
+        {CloudGridPositionIndexExtraData::TypeId(), &v.grid},
+        {CloudSegmentationExtraData::TypeId(), &v.segmentation},
+        {CloudSplitColorExtraData::TypeId(), &v.splitColor},
+        {CloudClassificationInstanceExtraData::TypeId(), &v.instance},
+        {CloudScanIDExtraData::TypeId(), &v.scan},
+        {CloudImprovementStatsExtraData::TypeId(), &v.improvement},
+        {CloudIntensityNewExtraData::TypeId(), &v.intensityNew},
+        {CloudIntensityTempExtraData::TypeId(), &v.intensityTemp},
+        {CloudMaxProbabilityExtraData::TypeId(), &v.probability},
+        {CloudNormalExtraData::TypeId(), &v.normal},
+        {CloudIntensityExtraData::TypeId(), &v.intensity},
+        {WideType<std::int64_t>(), &v.wideSigned},
+        {WideType<GVector3>(), &v.wideVector}};
+    for (const auto& [type, slot] : types)
+        record.AddExtraData(type, slot);
+    std::uniform_real_distribution<double> metres(-400.0, 400.0);
+    for (std::size_t i = 0; i < n; ++i)
+    {
+        const std::uint64_t bits[6] = {random(), random(), random(), random(), random(), random()};
+        std::memcpy(&v, bits, 44);
+        if (i % 11 == 0)
+            v.normal = v.intensity = 0; // "no vector", the bottom code
+        if (i % 13 == 1)
+            v.normal = v.intensity = 0xFF0000FFu; // codes 255 and 65280; the top code
+        v.wideSigned = std::int64_t(bits[4]);
+        v.wideVector = {metres(random), -0.0, 1e-300};
+        position = {652000.5 + metres(random), 5180000.25 + metres(random), 310.0 + metres(random)};
+        EXPECT_EQ(cloud.AddPoint(record, true), ExitCodeAddPoint::Ok);
+    }
+    std::bernoulli_distribution often(0.4), rarely(0.1);
+    for (std::uint64_t first = 0; first < n; first += capacity)
+    {
+        const std::uint64_t last = std::min<std::uint64_t>(first + capacity, n) - 1;
+        const bool whole = capacity > 1 && rarely(random);
+        for (std::uint64_t i = first; i <= last; ++i)
+            if (whole || ((i == first || i == last) ? often(random) : rarely(random)))
+                host.SetPointVisible(i, false);
+    }
+    return cloud;
+}
+
+} // namespace
+
+// Random clouds of several subset capacities in all three intensity modes, every one of the
+// twelve types plus two of another plugin's policies, each component; keys without a policy,
+// without a table and declined: read whole and split, by cursor and by blocks.
+TEST(BlockRead, MatchCursorBitForBitWholeAndSplit)
+{
+    std::mt19937_64 random(20261206);
+    const std::uint32_t capacities[] = {1, 5, 97, 1000, GCloud::kDefaultSubsetCapacity};
+    for (std::size_t k = 0; k < std::size(capacities); ++k)
+    {
+        const int mode = 1 + int(k % 3);
+        // The largest subsets span two element buffers of the host's tables (8192 elements).
+        const std::size_t n = capacities[k] == GCloud::kDefaultSubsetCapacity ? 9000 : 2600;
+        PointCloudDataProvider provider(RandomCloud(random, n, capacities[k], mode));
+        std::vector<Key> keys;
+        auto map = [&](C component, int type) {
+            keys.push_back({component, *provider.MapOptionalComponent(component, type)});
+        };
+        for (int type :
+             {CloudClassificationExtraData::TypeId(), CloudGridPositionIndexExtraData::TypeId(),
+              CloudSegmentationExtraData::TypeId(), CloudSplitColorExtraData::TypeId(),
+              CloudClassificationInstanceExtraData::TypeId(), CloudScanIDExtraData::TypeId(),
+              WideType<std::uint64_t>()})
+            map(C::UnsignedInteger, type); // the last: a policy, but no table in the cloud
+        for (int type :
+             {CloudImprovementStatsExtraData::TypeId(), CloudIntensityNewExtraData::TypeId(),
+              CloudIntensityTempExtraData::TypeId(), CloudMaxProbabilityExtraData::TypeId(),
+              CloudIntensityExtraData::TypeId()})
+            map(C::Real, type);
+        map(C::Vector3, CloudNormalExtraData::TypeId());
+        map(C::Vector3, WideType<GVector3>());
+        map(C::SignedInteger, WideType<std::int64_t>());
+        map(C::SignedInteger, CloudScanIDExtraData::TypeId()); // no policy for this pair
+        map(C::Color, CloudIntensityExtraData::TypeId());
+        provider.MapOptionalComponent(C::PointIndex, CloudScanIDExtraData::TypeId());
+        const Key declined{C::UnsignedInteger, 1};
+        keys.erase(std::find(keys.begin(), keys.end(), declined));
+        std::sort(keys.begin(), keys.end(),
+                  [](const Key& a, const Key& b) {
+                      return std::make_pair(a.component, a.index) <
+                             std::make_pair(b.component, b.index);
+                  });
+        const TestConsumer wants({declined});
+        const std::string what = "capacity " + std::to_string(capacities[k]);
+        ExpectSameAsCursor(provider.GetIterable(wants), wants, keys, what);
+        for (const auto& piece : SplitToBottom(provider.GetIterable(wants), 150))
+            ExpectSameAsCursor(piece, wants, keys, what + ", piece");
+    }
+}
+
+// Block size boundaries and empty iterables, through both paths: a block is full unless it is
+// the last; an iterable without points calls nothing.
+// Positions and point indices only when requested.
+TEST(BlockRead, FullBlocksButTheLastAndNoneForNoPoints)
+{
+    constexpr std::size_t kFull = PointDataBlock::kCapacity;
+    for (const std::size_t n : {std::size_t{0}, kFull, kFull + 1, 3 * kFull - 1})
+    {
+        PointCloudDataProvider provider(BuildCloud(GridPoints(n), {7}));
+        provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
+        const bool keysOnly = n == kFull + 1;
+        const TestConsumer wants(keysOnly ? std::vector<Key>{{C::Position, 0}, {C::PointIndex, 0}}
+                                          : std::vector<Key>{});
+        std::vector<std::size_t> sizes, fallbackSizes;
+        std::vector<std::size_t> expected(n / kFull, kFull);
+        if (n % kFull != 0)
+            expected.push_back(n % kFull);
+        const auto iterable = provider.GetIterable(wants);
+        PointDataBlockLayout layout;
+        const Rows rows = BlockRows(*iterable, wants, &layout, &sizes);
+        EXPECT_EQ(sizes, expected) << n;
+        EXPECT_EQ(BlockRows(CursorOnly(iterable), wants, nullptr, &fallbackSizes), rows) << n;
+        EXPECT_EQ(fallbackSizes, expected) << n;
+        EXPECT_EQ(CursorRows(*iterable, layout), rows) << n;
+        EXPECT_EQ(rows.size(), n * (keysOnly ? 2 : 6)) << n; // [index, position,] key
+    }
+    PointCloudDataProvider one(BuildCloud(GridPoints(1)));
+    WantAll wants;
+    const auto lower = one.GetIterable(wants);
+    const auto upper = lower->Split(); // [0, 0) here, [0, 1) there
+    EXPECT_TRUE(BlockRows(*lower, wants).empty());
+    EXPECT_TRUE(BlockRows(CursorOnly(lower), wants).empty());
+    EXPECT_EQ(BlockRows(*upper, wants).size(), 1u + 3u); // index, position
+}
+
+// The kernel set this processor runs and the portable one give the same bits, tails included.
+TEST(BlockRead, KernelSetsAgree)
+{
+    namespace K = orv::Data::Cloud::BlockKernels;
+    const K::Kernels& best = K::Best();
+    const K::Kernels& scalar = K::Scalar();
+    std::mt19937_64 random(7);
+    std::vector<std::uint8_t> in(12 * 64);
+    const double m[12] = {0.6, -0.8, -0.0, 0.8, 0.6, 1e-300, 1.0 / 3, -3.0, 1.0, 652000.5, -1.0, 0};
+    for (int round = 0; round < 200; ++round)
+    {
+        for (std::uint8_t& byte : in)
+            byte = std::uint8_t(random());
+        const std::size_t n = 1 + random() % 63;
+        std::vector<double> a(3 * n), b(3 * n);
+        std::vector<GVector3> va(n), vb(n);
+        std::vector<std::uint64_t> ua(n), ub(n);
+        std::vector<std::uint8_t> finite = in; // hosts store no NaN coordinates
+        for (std::size_t i = 3; i < finite.size(); i += 4)
+            finite[i] &= 0xBF;
+        best.positions(finite.data(), n, m, a.data(), a.data() + n, a.data() + 2 * n);
+        scalar.positions(finite.data(), n, m, b.data(), b.data() + n, b.data() + 2 * n);
+        EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * 8)) << "positions " << n;
+        best.normals(in.data(), n, m, va.data());
+        scalar.normals(in.data(), n, m, vb.data());
+        EXPECT_EQ(0, std::memcmp(va.data(), vb.data(), n * sizeof(GVector3))) << "normals " << n;
+        for (const auto& range : {std::pair{-5.0f, 250.0f}, std::pair{1.0f, 1.0f}})
+        {
+            best.compressed(in.data(), n, range.first, range.second, a.data());
+            scalar.compressed(in.data(), n, range.first, range.second, b.data());
+            EXPECT_EQ(0, std::memcmp(a.data(), b.data(), n * 8)) << "compressed " << n;
+        }
+        best.sequence(random(), n, ua.data());
+        scalar.sequence(ua[0], n, ub.data());
+        EXPECT_EQ(ua, ub) << "sequence " << n;
+        best.widenF32(in.data(), n, a.data());
+        scalar.widenF32(in.data(), n, b.data());
+        EXPECT_EQ(0, std::memcmp(a.data(), b.data(), n * 8)) << "floats " << n;
+        for (auto widen : {&K::Kernels::widenU8, &K::Kernels::widenU16, &K::Kernels::widenU32})
+        {
+            (best.*widen)(in.data(), n, ua.data());
+            (scalar.*widen)(in.data(), n, ub.data());
+            EXPECT_EQ(ua, ub) << "integers " << n;
+        }
+    }
+}
