@@ -229,12 +229,12 @@ PointCloud RandomCloud(std::mt19937_64& random, std::size_t n, std::uint32_t cap
 TEST(BlockRead, MatchCursorBitForBitWholeAndSplit)
 {
     std::mt19937_64 random(20261206);
-    const std::uint32_t capacities[] = {1, 5, 97, 1000, GCloud::kDefaultSubsetCapacity};
+    const std::uint32_t capacities[] = {1, 5, 97, 1000, GCloud::DefaultSubsetCapacity()};
     for (std::size_t k = 0; k < std::size(capacities); ++k)
     {
         const int mode = 1 + int(k % 3);
         // The largest subsets span two element buffers of the host's tables (8192 elements).
-        const std::size_t n = capacities[k] == GCloud::kDefaultSubsetCapacity ? 9000 : 2600;
+        const std::size_t n = capacities[k] == GCloud::DefaultSubsetCapacity() ? 9000 : 2600;
         PointCloudDataProvider provider(RandomCloud(random, n, capacities[k], mode));
         std::vector<Key> keys;
         auto map = [&](C component, int type) {
