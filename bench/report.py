@@ -84,6 +84,18 @@ TARGETS = [
     ("extradata_policies", "BM_PolicyGetValueIntensityCompressed",
      "BM_RawReadIntensityCompressed", "report", None,
      "intensity policy GetValue (mode 3) vs inline decode"),
+    ("las_io", "BM_LasReadThroughBuilder", "BM_RawLasDecodeAppend", "ratio", 1.3,
+     "LAS read into a host cloud through a builder vs raw decode + host AddPoint"),
+    ("las_io", "BM_LasReadThroughBuilder", "BM_RawLasDecodeIntoBuilder", "report", None,
+     "LAS read vs raw decode handed to the same builder: the reader's own price"),
+    ("las_io", "BM_RawLasDecodeIntoBuilder", "BM_RawLasDecodeAppend", "report", None,
+     "the builder's price on these records (decode + builder vs decode + AddPoint)"),
+    ("las_io", "BM_LasReadRealScan", "Mpoints_per_s", "counter", None,
+     "LAS read of autzen_trim.las from its file, million points per second"),
+    ("las_io", "BM_LasWrite", "BM_RawLasEncode", "ratio", 2.0,
+     "LAS write of a host provider vs raw encode of the same points into memory"),
+    ("las_io", "BM_CursorWalkWriterKeys", "BM_RawLasEncode", "report", None,
+     "cursor walk over the writer's keys vs raw encode: the floor of any writer"),
 ]
 
 
@@ -201,7 +213,8 @@ def print_table(runs, results):
             ns = ns_per_point(record)
             extra = ""
             for key in ("selected", "adapter_over_host", "speedup", "cpu_ns_per_point_1",
-                        "cpu_ns_per_point_2", "GetResult_us", "AddPointAfter_us"):
+                        "cpu_ns_per_point_2", "GetResult_us", "AddPointAfter_us",
+                        "Mpoints_per_s"):
                 if key in record:
                     extra += "  %s=%.6g" % (key, record[key])
             print("  %-42s %12s %12s%s" % (name, "%.2f" % ns if ns else "-",

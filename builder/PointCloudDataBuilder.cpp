@@ -1,15 +1,17 @@
 #include "builder/PointCloudDataBuilder.h"
 
+#include "builder/StorageWidth.h"
 #include "contract/KeyedLookup.h"
+#include "extradata/PolicyRegistration.h"
 #include "host/geometry/Algebra.h"
 #include "host/geometry/Cloud.h"
-#include "host/geometry/ExtraDataTypes.h"
 #include "host/geometry/Values.h"
 #include "provider/PointCloudDataProvider.h"
 
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 namespace orv::Data::Cloud
@@ -49,6 +51,7 @@ struct alignas(8) ValueSlot24
 template <class T, class Slot>
 void StoreFirst(Slot& slot, const T& value)
 {
+    static_assert(std::is_trivially_copyable_v<T>, "values are copied as whole objects");
     static_assert(sizeof(T) <= sizeof(Slot::bytes), "value wider than its slot");
     std::memcpy(slot.bytes, &value, sizeof value);
 }
@@ -72,7 +75,7 @@ void StoreLowOrderBytes(ValueSlot8& slot, std::uint64_t bits, std::uint64_t widt
         StoreFirst(slot, static_cast<std::uint8_t>(bits));
         break;
     default:
-        break; // an unsupported width is never written
+        break; // no other width passes the configuration check
     }
 }
 
@@ -87,7 +90,7 @@ void StoreVector(ValueSlot24& slot, const GVector3& value, std::uint64_t width)
     {
         CompressedVector32Bits packed;
         packed.VectorSet(value);
-        StoreFirst(slot, packed.bits);
+        StoreFirst(slot, packed);
     }
 }
 
@@ -191,12 +194,20 @@ std::unique_ptr<PointStaging> CreateStaging(const BuilderState& state, bool colo
         default:
             break; // Position, PointIndex and unknown components carry no extra data
         }
-        // Every mapped key is asked about, also those without a slot. The host copies its
-        // type's full element width from the slot at every point: a type wider than the slot
-        // (one known to the host through a registered policy) would make it read past the
-        // slot, so such a key stays out of the cloud, like a type the host does not know.
-        if (state.consumer->IsComponentRequested(key.component, key.index) && slot != nullptr &&
-            GetExtraDataElementSize(extraDataType) <= slotSize)
+        // Every mapped key is asked about, also those without a slot.
+        if (!state.consumer->IsComponentRequested(key.component, key.index) || slot == nullptr)
+        {
+            continue;
+        }
+        // The host copies its type's whole element from the slot at every point. The
+        // configuration was checked against the element sizes known then; a type whose size
+        // became known since and disagrees with the value written, or one wider than the slot
+        // of a key without width, would make the host store bytes that were never a value or
+        // read past the slot: such a key stays out of the cloud, like a type the host does
+        // not know.
+        const unsigned int elementSize = orv::DataProxy::ExtraData::KnownElementSize(extraDataType);
+        const std::optional<std::uint64_t> written = StoredWidth(key, state.storageWidthByKey);
+        if (elementSize == 0 || (written ? elementSize == *written : elementSize <= slotSize))
         {
             // The host's status is not needed: a type it refuses simply stays out of the cloud.
             (void)staging->pointData.AddExtraData(extraDataType, slot);
@@ -242,6 +253,7 @@ PointCloudDataBuilder::PointCloudDataBuilder(const IPointDataConsumer& consumer,
                                              const StorageWidthTable& storageWidthByKey)
     : state(std::make_unique<BuilderState>(&consumer, mapping, storageWidthByKey))
 {
+    CheckStorageWidths(mapping, storageWidthByKey);
 }
 
 PointCloudDataBuilder::PointCloudDataBuilder(const PointCloudDataBuilder& other)

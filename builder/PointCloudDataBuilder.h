@@ -17,7 +17,8 @@ namespace orv::Data::Cloud
 //   UnsignedInteger, SignedInteger  8, 4, 2, 1 (the value's low-order bytes, no range check)
 //   Real                            8 (double) or 4 (float, rounded to nearest)
 //   Color                           not consulted: always a host ColorValue
-// Any other width is accepted and never written: the key then carries zero in every point.
+// No other width is accepted, nor one that differs from a known host type's element size (see
+// PointCloudDataBuilderFactory::MapOptionalComponent for the whole rule).
 using StorageWidthTable =
     std::unordered_map<orv::DataProxy::PointDataComponents::ComponentKey, std::uint64_t,
                        orv::DataProxy::PointDataComponents::ComponentKeyHash>;
@@ -30,12 +31,13 @@ struct BuilderState;
 // The first AddPointData creates the staging: a new cloud (of the host's colour type when a
 // Color key is mapped) and one fixed value slot per mapped extra-data key; the consumer is
 // asked once per mapped key, and the slots of the wanted keys are registered with the host's
-// point record. A key whose host type is wider than its slot (24 bytes for Vector3, 8 for the
-// integers and Real, 4 for Color; only a type known through a registered policy can be) is not
-// registered, since the host would read past the slot: the key stays out of the cloud. Every
-// AddPointData then copies the position and each key's value, narrowed to its width, into the slots
-// and appends one host point. A point without a value for a key stores zero for it; nothing is
-// carried over from an earlier point.
+// point record. A key whose host type turns out, by then, to have another element size than
+// the value written (a policy registered after the configuration was checked), or to be wider
+// than the slot of a key without width, is not registered: the host would store bytes that
+// were never a value, or read past the slot, so the key stays out of the cloud. Every
+// AddPointData then copies the position and each key's value, narrowed to its width, into the
+// slots and appends one host point. A point without a value for a key stores zero for it;
+// nothing is carried over from an earlier point.
 //
 // Owns its state alone. Borrows the consumer: it is asked whenever a staging is created
 // (first point, or a Merge into a builder without points), so the caller keeps it alive as
@@ -50,14 +52,18 @@ struct BuilderState;
 // on which they only call IsComponentRequested (const). Merge reads `other`, which no other
 // thread may use meanwhile.
 //
-// Throws: AddPointData std::out_of_range ("invalid unordered_map<K, T> key") when a point
-// brings a value for a Vector3 / integer / Real key without a width, before the point is
-// appended (the builder stays usable); std::bad_alloc; exceptions of the accessor, of the
-// consumer and of the host pass through. A staging is installed only when it is complete, so
-// a consumer that throws leaves the builder without one.
+// Throws: the constructor std::invalid_argument (see there); AddPointData std::out_of_range
+// ("invalid unordered_map<K, T> key") when a point brings a value for a Vector3 / integer /
+// Real key without a width, before the point is appended (the builder stays usable);
+// std::bad_alloc; exceptions of the accessor (a cursor past its end, for one), of the consumer
+// and of the host pass through, and the builder stays usable. A staging is installed only when
+// it is complete, so a consumer that throws leaves the builder without one.
 class ORV_DATAPROXY_API PointCloudDataBuilder : public orv::DataProxy::IPointDataBuilder
 {
 public:
+    // Checks the configuration with the factory's width rule: every mapped key that has a
+    // width, and every Color key; std::invalid_argument when one breaks it. Keys without a
+    // width are accepted (see AddPointData's std::out_of_range).
     PointCloudDataBuilder(const orv::DataProxy::IPointDataConsumer& consumer,
                           const ComponentMapping& mapping,
                           const StorageWidthTable& storageWidthByKey);

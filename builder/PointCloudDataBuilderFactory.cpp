@@ -1,5 +1,7 @@
 #include "builder/PointCloudDataBuilderFactory.h"
 
+#include "builder/StorageWidth.h"
+
 #include <utility>
 
 namespace orv::Data::Cloud
@@ -52,6 +54,7 @@ PointCloudDataBuilderFactory::ComponentKey
 PointCloudDataBuilderFactory::MapOptionalComponent(EPointDataComponent component, int extraDataType,
                                                    std::uint64_t width)
 {
+    CheckStorageWidth(component, extraDataType, width); // before anything changes
     const ComponentKey key{component, mapping.Map(component, extraDataType)};
     storageWidthByKey.insert_or_assign(key, width);
     return key;

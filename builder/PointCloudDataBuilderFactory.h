@@ -24,7 +24,10 @@ namespace orv::Data::Cloud
 //
 // Threads: one thread at a time; CreatePointDataBuilder only reads, so several threads may
 // create builders from a factory that no thread is changing.
-// Throws: std::bad_alloc; MapOptionalComponent also whatever ComponentMapping::Map throws.
+// Throws: std::bad_alloc; MapOptionalComponent std::invalid_argument (the width rule below) and
+// whatever ComponentMapping::Map throws; CreatePointDataBuilder std::invalid_argument when the
+// configuration breaks the width rule (only after the public members were changed directly, or
+// when a host type's element size became known since it was mapped).
 class ORV_DATAPROXY_API PointCloudDataBuilderFactory
     : public orv::DataProxy::IPointDataBuilderFactory
 {
@@ -43,7 +46,24 @@ public:
     PointCloudDataBuilderFactory& operator=(PointCloudDataBuilderFactory&& other) noexcept;
 
     // Maps one more value of `component` to the host type `extraDataType`, records `width`
-    // under the new key and returns the key. Nothing is validated.
+    // under the new key and returns the key.
+    //
+    // The width rule: nothing a builder stores may read back as a value that was never given.
+    // So the call throws std::invalid_argument, and changes nothing (no index is used up), for
+    //   - a width the component cannot be stored at: Vector3 24 (three doubles) or 4 (one
+    //     packed 32-bit vector); UnsignedInteger and SignedInteger 8, 4, 2 or 1 (the value's
+    //     low-order bytes, no range check: 300 at width 1 stores 44); Real 8 (double) or 4
+    //     (float, rounded to nearest);
+    //   - a width that differs from the element size of the host type, when the library knows
+    //     it: the twelve extra-data classes whose policies it registers, or any type for which
+    //     the host registry holds a policy of one of the contract's five value types (Real 8 on
+    //     a 32-bit float type, Vector3 24 on the packed-normal type, UnsignedInteger 4 on a
+    //     1-byte type are refused);
+    //   - a Color key whose host type is known and does not hold a host colour value (4 bytes).
+    // Color ignores `width` otherwise: a colour is always stored as a host colour value.
+    // Position, PointIndex and components 7 and above ignore it too: builders skip such keys.
+    // A type the library does not know takes any width its component can be stored at; the
+    // host decides whether it stores that type at all.
     ComponentKey MapOptionalComponent(EPointDataComponent component, int extraDataType,
                                       std::uint64_t width);
 

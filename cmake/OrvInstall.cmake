@@ -1,13 +1,13 @@
 include(CMakePackageConfigHelpers)
 
-install(TARGETS OrvDataProxyImplTzk OrvBase OrvCore OrvGeometry
+install(TARGETS OrvDataProxyImplTzk OrvDataProxyLas OrvBase OrvCore OrvGeometry
     EXPORT OrvDataProxyImplTzkTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/OrvDataProxyImplTzk.h
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/OrvDataProxyImplTzk)
-foreach(folder contract extradata provider builder host/base host/eastl host/core host/geometry)
+foreach(folder contract extradata provider builder las host/base host/eastl host/core host/geometry)
     orv_install_headers(${folder})
 endforeach()
 

@@ -94,6 +94,13 @@ public:
 };
 
 // Walks a range of points: read through the accessor while IsValid, then MoveNext.
+//
+// Past the end (IsValid() false) the library's cursors stand on no point of their range:
+// GetPosition throws std::out_of_range ("GetPosition: the cursor is past its end") and changes
+// nothing; GetPointIndex does not throw and returns where the walk stopped, the host's point
+// index after the last step (for a walk over a whole cloud, the number of points stored in it,
+// hidden ones included; for a piece of a split range, the index of the next piece's first
+// point), which belongs to no point of the range. MoveNext there is outside the contract.
 class ORV_DATAPROXY_INTERFACE IPointDataCursor : public IPointDataAccessor
 {
 public:

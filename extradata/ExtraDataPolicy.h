@@ -25,13 +25,9 @@ class ICloudExtraDataPolicyBase : public ICloudExtraDataConversionPolicy<T>
 public:
     using ExtraData = X;
     using Value = T;
-    using Stored = typename X::StoredType;
     using Traits = ExtraDataTraits<X>;
+    using Stored = typename Traits::Stored;
     using TableCluster = orv::Collection::TableCluster;
-
-    static_assert(std::is_trivially_copyable_v<Stored>, "stored elements are raw bytes");
-    static_assert(sizeof(Stored) == 1 || sizeof(Stored) == 2 || sizeof(Stored) == 4,
-                  "the host stores 1, 2 or 4 bytes per element");
 
     bool GetTypeFlagA() const override { return Traits::kFlagA; }
     int GetTypeValueA() const override { return 0; }
@@ -47,11 +43,12 @@ public:
     {
         if constexpr (Traits::kRotates)
         {
-            // The host's own extra-data object rotates the compressed form; no decode here.
-            X normal;
-            std::memcpy(&normal.value, element, sizeof(Stored));
-            normal.value *= rotation;
-            std::memcpy(element, &normal.value, sizeof(Stored));
+            // The host's compressed vector rotates its own form; no decode here. The element
+            // is copied in and out as a whole object.
+            Stored packed;
+            std::memcpy(&packed, element, sizeof(Stored));
+            packed *= rotation;
+            std::memcpy(element, &packed, sizeof(Stored));
         }
         else
         {

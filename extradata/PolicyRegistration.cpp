@@ -5,8 +5,10 @@
 #include "host/eastl/allocator.h"
 #include "host/eastl/shared_ptr.h"
 #include "host/geometry/ExtraDataRegistry.h"
+#include "host/geometry/Values.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <typeindex>
 
@@ -46,24 +48,67 @@ ExtraDataRegisterScope Register()
 }
 
 template <class... Policies>
-struct Registrations
+struct PolicyTable
 {
-    std::array<ExtraDataRegisterScope, sizeof...(Policies)> scopes{{Register<Policies>()...}};
+    struct Registrations
+    {
+        std::array<ExtraDataRegisterScope, sizeof...(Policies)> scopes{{Register<Policies>()...}};
+    };
+
+    // The element size of the class whose type id is `typeId`, 0 when no row has that id.
+    static unsigned int StoredSize(int typeId)
+    {
+        const int ids[] = {ExtraDataTypeId<typename Policies::ExtraData>()...};
+        const unsigned int sizes[] = {
+            static_cast<unsigned int>(sizeof(typename Policies::Traits::Stored))...};
+        for (std::size_t i = 0; i < sizeof...(Policies); ++i)
+        {
+            if (ids[i] == typeId)
+            {
+                return sizes[i];
+            }
+        }
+        return 0;
+    }
 };
 
 // The registration table, in the order the registrations run.
-Registrations<CloudExtraDataPolicy<CloudClassificationExtraData, std::uint64_t>,
-              CloudExtraDataPolicy<CloudGridPositionIndexExtraData, std::uint64_t>,
-              CloudExtraDataPolicy<CloudSegmentationExtraData, std::uint64_t>,
-              CloudExtraDataPolicy<CloudSplitColorExtraData, std::uint64_t>,
-              CloudExtraDataPolicy<CloudClassificationInstanceExtraData, std::uint64_t>,
-              CloudExtraDataPolicy<CloudImprovementStatsExtraData, double>,
-              CloudExtraDataPolicy<CloudIntensityNewExtraData, double>,
-              CloudExtraDataPolicy<CloudIntensityTempExtraData, double>,
-              CloudExtraDataPolicy<CloudMaxProbabilityExtraData, double>,
-              CloudExtraDataPolicy<CloudScanIDExtraData, std::uint64_t>,
-              CloudNormalExtraDataConversionPolicy, CloudIntensityExtraDataConversionPolicy>
-    g_registrations;
+using LibraryPolicies =
+    PolicyTable<CloudExtraDataPolicy<CloudClassificationExtraData, std::uint64_t>,
+                CloudExtraDataPolicy<CloudGridPositionIndexExtraData, std::uint64_t>,
+                CloudExtraDataPolicy<CloudSegmentationExtraData, std::uint64_t>,
+                CloudExtraDataPolicy<CloudSplitColorExtraData, std::uint64_t>,
+                CloudExtraDataPolicy<CloudClassificationInstanceExtraData, std::uint64_t>,
+                CloudExtraDataPolicy<CloudImprovementStatsExtraData, double>,
+                CloudExtraDataPolicy<CloudIntensityNewExtraData, double>,
+                CloudExtraDataPolicy<CloudIntensityTempExtraData, double>,
+                CloudExtraDataPolicy<CloudMaxProbabilityExtraData, double>,
+                CloudExtraDataPolicy<CloudScanIDExtraData, std::uint64_t>,
+                CloudNormalExtraDataConversionPolicy, CloudIntensityExtraDataConversionPolicy>;
+
+LibraryPolicies::Registrations g_registrations;
 
 } // namespace
+
+unsigned int KnownElementSize(int extraDataType)
+{
+    if (const unsigned int size = LibraryPolicies::StoredSize(extraDataType); size != 0)
+    {
+        return size;
+    }
+    const std::type_index valueTypes[] = {typeid(orv::Math::Algebra::GVector3),
+                                          typeid(std::uint64_t), typeid(std::int64_t),
+                                          typeid(double), typeid(orv::Data::Primitive::ColorValue)};
+    for (const std::type_index& valueType : valueTypes)
+    {
+        if (const ICloudExtraDataPolicy* policy =
+                orv::Data::ExtraData::Details::GetCloudExtraDataConversionPolicy(extraDataType,
+                                                                                 valueType))
+        {
+            return policy->GetElementSize();
+        }
+    }
+    return 0;
+}
+
 } // namespace orv::DataProxy::ExtraData

@@ -19,4 +19,10 @@ int ExtraDataTypeId()
     return id;
 }
 
+// Size in bytes of one stored element of the host extra-data type `extraDataType`, or 0 when
+// the library cannot tell. The twelve classes this library converts answer from their traits
+// rows; any other type through a policy the host registry holds for it under one of the
+// contract's five value types (GetElementSize does not depend on the value type).
+unsigned int KnownElementSize(int extraDataType);
+
 } // namespace orv::DataProxy::ExtraData

@@ -124,7 +124,7 @@ void RunBuilderSequences(const std::uint8_t* data, std::size_t size);
 void RunQueryRecords(const std::uint8_t* data, std::size_t size);
 // The conversion policies' value and element operations on arbitrary bytes and values.
 void RunPolicyBytes(const std::uint8_t* data, std::size_t size);
-// The demo's LAS reader over arbitrary bytes.
+// The LAS library's reader over arbitrary bytes.
 void RunLasReader(const std::uint8_t* data, std::size_t size);
 
 // For the libFuzzer entry points: runs one target and turns any failure into an abort, which

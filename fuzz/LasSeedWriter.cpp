@@ -1,5 +1,5 @@
 // Writes the seed files of the LAS reader's fuzz target: small, well-formed, synthetic files of
-// every version (1.2 to 1.4) and point format (0 to 3, 6 to 8) the reader supports, a few with
+// every version (1.0 to 1.4) and point format (0 to 10) the reader supports, a few with
 // a variable-length record before the points, extra bytes per record or no points at all.
 // Usage: orv_fuzz_las_seeds <folder>
 
@@ -28,7 +28,7 @@ std::size_t HeaderSize(int minor)
 
 std::size_t RecordLength(int format)
 {
-    const std::size_t lengths[] = {20, 28, 26, 34, 0, 0, 30, 36, 38};
+    const std::size_t lengths[] = {20, 28, 26, 34, 57, 63, 30, 36, 38, 59, 67};
     return lengths[format];
 }
 
@@ -83,7 +83,10 @@ std::vector<std::uint8_t> MakeFile(const Recipe& r)
         const bool extended = r.format >= 6;
         b[at + (extended ? 16 : 15)] = static_cast<std::uint8_t>(2 + k);
         Put<std::uint16_t>(b, at + (extended ? 20 : 18), static_cast<std::uint16_t>(k + 1));
-        const std::size_t rgb = r.format == 2 ? 20 : r.format == 3 ? 28 : r.format >= 7 ? 30 : 0;
+        const std::size_t rgb = r.format == 2                                      ? 20
+                                : r.format == 3 || r.format == 5                   ? 28
+                                : r.format == 7 || r.format == 8 || r.format == 10 ? 30
+                                                                                   : 0;
         if (rgb != 0)
         {
             Put<std::uint16_t>(b, at + rgb, static_cast<std::uint16_t>(0x1000 * k));
@@ -104,9 +107,10 @@ int main(int argc, char** argv)
         return 2;
     }
     const Recipe recipes[] = {
-        {2, 0, 3, 0, false}, {2, 1, 3, 0, true},  {2, 2, 2, 0, false}, {2, 3, 3, 4, false},
-        {3, 1, 2, 0, false}, {3, 3, 0, 0, true},  {4, 0, 2, 0, false}, {4, 6, 3, 0, false},
-        {4, 7, 2, 2, true},  {4, 8, 3, 0, false},
+        {0, 0, 3, 0, true},  {1, 1, 2, 0, false}, {2, 0, 3, 0, false}, {2, 1, 3, 0, true},
+        {2, 2, 2, 0, false}, {2, 3, 3, 4, false}, {3, 1, 2, 0, false}, {3, 3, 0, 0, true},
+        {3, 4, 2, 0, false}, {3, 5, 2, 0, true},  {4, 0, 2, 0, false}, {4, 6, 3, 0, false},
+        {4, 7, 2, 2, true},  {4, 8, 3, 0, false}, {4, 9, 2, 0, false}, {4, 10, 2, 3, false},
     };
     for (const Recipe& r : recipes)
     {

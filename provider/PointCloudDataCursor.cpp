@@ -2,7 +2,9 @@
 
 #include "contract/KeyedLookup.h"
 
+#include <stdexcept>
 #include <typeindex>
+#include <utility>
 
 namespace orv::Data::Cloud
 {
@@ -13,7 +15,9 @@ PointCloudDataCursor::PointCloudDataCursor(const orv::DataProxy::IPointDataConsu
                                            const PointCloud& source,
                                            const ComponentMapping& mapping, std::uint64_t begin,
                                            std::uint64_t endOrdinal)
-    : end(endOrdinal), cloud(source), hostCursor(cloud.Convert(), begin)
+    // The host cursor reads through the const view: on a copy-on-write host the other one
+    // may detach the copy from the storage it shares.
+    : end(endOrdinal), cloud(source), hostCursor(std::as_const(cloud).Convert(), begin)
 {
     if (consumer.IsComponentRequested(EPointDataComponent::Position, 0))
     {
@@ -89,9 +93,26 @@ std::optional<T> PointCloudDataCursor::Read(const ReaderTable<T>& readers,
     return reader.policy->GetValue(reader.position.iterator.Get(), hostCursor);
 }
 
+namespace
+{
+
+[[noreturn]] void ThrowNoPosition(bool requested)
+{
+    throw std::out_of_range(requested ? "GetPosition: the cursor is past its end"
+                                      : "GetPosition: the consumer did not request (Position, 0)");
+}
+
+} // namespace
+
 orv::DataProxy::GPointDouble PointCloudDataCursor::GetPosition() const
 {
-    const float* stored = static_cast<const float*>(positionReader.value().iterator.Get());
+    // Both cases are a caller's slip; neither may bring the host down by reading a position
+    // that is not there. One test on the per-point path; the throws stay out of it.
+    if (!positionReader || !IsValid())
+    {
+        ThrowNoPosition(positionReader.has_value());
+    }
+    const float* stored = static_cast<const float*>(positionReader->iterator.Get());
     const double x = stored[0];
     const double y = stored[1];
     const double z = stored[2];

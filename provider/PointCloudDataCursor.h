@@ -29,8 +29,10 @@ namespace orv::Data::Cloud
 // when the iterable that made it is gone; the policies belong to the host registry and must
 // stay registered while the cursor is used. One thread at a time.
 // Throws: extra-data getters std::out_of_range ("invalid unordered_map<K, T> key") for an
-// index that has no reader; GetPosition std::bad_optional_access when (Position, 0) was not
-// requested. An absent value is an empty optional.
+// index that has no reader; GetPosition std::out_of_range when (Position, 0) was not requested
+// or the cursor is past its end (IsValid() false), changing nothing. An absent value is an
+// empty optional. Past the end GetPointIndex returns where the walk stopped (see
+// IPointDataCursor in contract/Interfaces.h).
 class PointCloudDataCursor final : public orv::DataProxy::IPointDataCursor
 {
 public:

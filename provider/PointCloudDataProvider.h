@@ -37,8 +37,8 @@ public:
     using EPointDataComponent = orv::DataProxy::EPointDataComponent;
 
     // With a cloud alone the mapping starts empty: only Position and PointIndex are
-    // available until extra data is mapped.
-    explicit PointCloudDataProvider(const PointCloud& cloud);
+    // available until extra data is mapped. Not explicit: callers convert a cloud implicitly.
+    PointCloudDataProvider(const PointCloud& cloud);
     PointCloudDataProvider(const PointCloud& cloud, const ComponentMapping& mapping);
     PointCloudDataProvider(const PointCloudDataProvider& other);
     PointCloudDataProvider& operator=(const PointCloudDataProvider&) = delete;

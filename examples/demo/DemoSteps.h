@@ -1,5 +1,6 @@
 #pragma once
 
+#include "examples/render/Picture.h"
 #include "provider/PointCloudDataProvider.h"
 
 #include <array>
@@ -102,9 +103,12 @@ struct CopyRun
 CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, const ScanKeys& keys,
                          const ScanKeyTypes& types, unsigned threads);
 
-// Writes the picture: the scan from above coloured by classification, beside the same view
-// with the query selections highlighted.
-void WritePicture(const std::string& path, const orv::Data::Cloud::PointCloudDataProvider& provider,
-                  const ScanKeys& keys, const std::vector<QueryRun>& queries);
+// Writes the picture: the scan from above coloured as `colourBy` asks (when the scan has the key
+// for it), and the same view with the query selections drawn over the faded scan. Returns what
+// the colours show.
+orv::Demo::Render::ColourBy WritePicture(const std::string& path,
+                                         const orv::Data::Cloud::PointCloudDataProvider& provider,
+                                         const ScanKeys& keys, const std::vector<QueryRun>& queries,
+                                         orv::Demo::Render::ColourBy colourBy);
 
 } // namespace orv::Demo

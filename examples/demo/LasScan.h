@@ -7,12 +7,12 @@
 namespace orv::Demo
 {
 
-// Loads an uncompressed LAS file into a reference-host cloud. The cloud's frame is a
-// translation to the data's minimum corner, so stored floats keep millimetres at projected
-// coordinates of hundreds of thousands. Intensity becomes CloudIntensityNewExtraData,
-// classification CloudClassificationExtraData, the point source id CloudScanIDExtraData;
-// with RGB the cloud is a colour cloud whose CloudIntensityExtraData holds the colours.
-// Throws orv::Demo::Las::LasError naming the file and what is wrong with it.
+// Loads an uncompressed LAS file into a reference-host cloud through a builder (the LAS
+// library's reader and default field mapping). Intensity becomes CloudIntensityNewExtraData,
+// classification CloudClassificationExtraData, the point source id CloudScanIDExtraData; with
+// RGB the cloud is a colour cloud whose CloudIntensityExtraData holds the colours (8-bit
+// colours stored in the 16-bit fields are recognised). Throws
+// orv::DataProxy::Las::LasError naming the file and what is wrong with it.
 orv::Data::Cloud::PointCloud LoadLasScan(const std::string& path);
 
 } // namespace orv::Demo

@@ -1,6 +1,7 @@
 // The demo: what the library does, on a generated scan (default) or a LAS file.
 //
-//   orv_demo [--points N] [--threads T] [--seed S] [--las FILE] [--picture PATH] [--verbose]
+//   orv_demo [--points N] [--threads T] [--seed S] [--las FILE] [--picture PATH]
+//            [--picture-by class|height|colour|intensity] [--verbose]
 //
 // Reads the scan on several threads through providers, iterables and cursors, runs the four
 // spatial queries with their inversions, copies the points inside a sphere into a new cloud
@@ -28,6 +29,7 @@ struct Options
     unsigned threads = std::max(1u, std::thread::hardware_concurrency());
     std::string las;
     std::string picture = "demo-overview.png";
+    orv::Demo::Render::ColourBy pictureBy = orv::Demo::Render::ColourBy::Auto;
     bool verbose = false;
 };
 
@@ -35,7 +37,8 @@ struct Options
 {
     std::fprintf(stderr,
                  "orv_demo: %s\nusage: orv_demo [--points N] [--threads T] [--seed S] "
-                 "[--las FILE] [--picture PATH] [--verbose]\n",
+                 "[--las FILE] [--picture PATH]\n"
+                 "                [--picture-by class|height|colour|intensity] [--verbose]\n",
                  problem.c_str());
     std::exit(2);
 }
@@ -87,6 +90,16 @@ Options Parse(int argc, char** argv)
         else if (arg == "--picture")
         {
             options.picture = Value(i, argc, argv);
+        }
+        else if (arg == "--picture-by")
+        {
+            const std::string name = Value(i, argc, argv);
+            const auto by = orv::Demo::Render::ParseColourBy(name);
+            if (!by)
+            {
+                Usage("--picture-by takes class, height, colour or intensity, not " + name);
+            }
+            options.pictureBy = *by;
         }
         else if (arg == "--verbose")
         {
@@ -206,8 +219,14 @@ int main(int argc, char** argv)
 
         if (!options.picture.empty())
         {
-            WritePicture(options.picture, provider, keys, queries);
-            std::printf("picture   %s\n", options.picture.c_str());
+            const auto pictureStart = std::chrono::steady_clock::now();
+            const auto by =
+                WritePicture(options.picture, provider, keys, queries, options.pictureBy);
+            std::printf(
+                "picture   %s (by %s) in %.2f s\n", options.picture.c_str(),
+                orv::Demo::Render::ColourByName(by),
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - pictureStart)
+                    .count());
         }
         if (options.verbose)
         {

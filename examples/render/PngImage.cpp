@@ -14,7 +14,7 @@ namespace
 
 uint8_t Channel(double value)
 {
-    return static_cast<uint8_t>(std::lround(std::clamp(value, 0.0, 255.0)));
+    return std::isnan(value) ? 0 : static_cast<uint8_t>(std::lround(std::clamp(value, 0.0, 255.0)));
 }
 
 // One glyph: the character, then seven rows of five pixels, the leftmost in bit 4.
@@ -96,10 +96,12 @@ Rgb Mix(Rgb a, Rgb b, double t)
                Channel(a.b + (b.b - a.b) * t)};
 }
 
-Rgb Ramp(double t)
+Rgb Viridis(double t)
 {
-    static const Rgb stops[] = {
-        {40, 60, 200}, {0, 190, 220}, {40, 180, 60}, {240, 220, 30}, {220, 40, 30}};
+    // The ramp sampled at nine even steps; linear in between is close to the real thing.
+    static const Rgb stops[] = {{68, 1, 84},    {71, 45, 123},  {59, 82, 139},
+                                {44, 114, 142}, {33, 145, 140}, {40, 174, 128},
+                                {94, 201, 98},  {173, 220, 48}, {253, 231, 37}};
     constexpr int last = sizeof(stops) / sizeof(stops[0]) - 1;
     if (std::isnan(t))
         return stops[0];
@@ -108,7 +110,7 @@ Rgb Ramp(double t)
     return Mix(stops[stop], stops[stop + 1], position - stop);
 }
 
-Rgb ClassColour(uint8_t classification)
+Rgb ClassColour(std::uint64_t classification)
 {
     switch (classification)
     {
@@ -130,6 +132,18 @@ Rgb ClassColour(uint8_t classification)
         return {255, 0, 255};
     case 9: // water
         return {50, 110, 220};
+    case 10: // rail
+        return {150, 110, 90};
+    case 11: // road surface
+        return {100, 100, 100};
+    case 13: // wire guard
+    case 14: // wire conductor
+    case 16: // wire connector
+        return {245, 200, 0};
+    case 15: // transmission tower
+        return {200, 120, 0};
+    case 17: // bridge deck
+        return {150, 90, 200};
     default:
         return Palette(classification);
     }
@@ -214,6 +228,17 @@ void PngImage::DrawPoint(double x, double y, int radius, Rgb colour)
         for (int dx = -radius; dx <= radius; ++dx)
             if (dx * dx + dy * dy <= radius * radius)
                 SetPixel(px + dx, py + dy, colour);
+}
+
+void PngImage::Paste(const PngImage& source, int x, int y)
+{
+    for (int row = 0; row < source.m_height; ++row)
+        for (int column = 0; column < source.m_width; ++column)
+        {
+            const uint8_t* p =
+                &source.m_bytes[(static_cast<size_t>(row) * source.m_width + column) * 3];
+            SetPixel(x + column, y + row, Rgb{p[0], p[1], p[2]});
+        }
 }
 
 int PngImage::DrawText(int x, int y, const std::string& text, Rgb colour, int scale)

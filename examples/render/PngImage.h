@@ -31,11 +31,12 @@ struct Rgb
 // Colour helpers.
 // a at t = 0, b at t = 1; t is clamped to [0, 1] and a NaN t gives a.
 Rgb Mix(Rgb a, Rgb b, double t);
-// A blue - cyan - green - yellow - red ramp over t in [0, 1] (clamped; NaN gives blue).
-Rgb Ramp(double t);
+// A perceptually uniform dark violet - teal - yellow ramp over t in [0, 1] (clamped; NaN gives
+// the dark end), for values such as heights.
+Rgb Viridis(double t);
 // The customary colours of the common LAS classes (ground brown, vegetation greens,
 // buildings red, water blue, ...); other classes get distinct colours from Palette.
-Rgb ClassColour(uint8_t classification);
+Rgb ClassColour(std::uint64_t classification);
 // Well separated colours for labelling a few categories; repeats after 8.
 Rgb Palette(size_t index);
 
@@ -59,6 +60,8 @@ public:
     Rgb GetPixel(int x, int y) const;
     void SetPixel(int x, int y, Rgb colour);
     void FillRect(int x, int y, int width, int height, Rgb colour);
+    // Copies `source` with its top-left corner at (x, y), clipped at the edges.
+    void Paste(const PngImage& source, int x, int y);
     // A one-pixel outline of the rectangle FillRect would fill.
     void StrokeRect(int x, int y, int width, int height, Rgb colour);
     // A filled disc of the pixels whose centres lie within `radius` pixels of the centre

@@ -1,4 +1,4 @@
-// libFuzzer entry point. The demo's LAS reader over arbitrary bytes.
+// libFuzzer entry point. The LAS library's reader over arbitrary bytes.
 #include "fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

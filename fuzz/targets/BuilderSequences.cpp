@@ -19,6 +19,7 @@
 #include "host/geometry/ExtraDataTypes.h"
 #include "host/geometry/Values.h"
 #include "provider/PointCloudDataProvider.h"
+#include "tests/support/HostChoices.h"
 #include "tests/support/TestClouds.h"
 
 #include <algorithm>
@@ -29,6 +30,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <typeindex>
 #include <vector>
 
@@ -399,6 +401,47 @@ Bytes SlotAfter(KeyCode code, std::uint64_t width, const PointValues& v)
     return slot;
 }
 
+// The width rule of the factory and of the builder's constructor: a width the component is not
+// stored at, or one that disagrees with the element size the host knows for the type (Color:
+// a host colour value), is refused.
+bool WidthRefused(std::uint8_t component, int type, std::uint64_t width)
+{
+    switch (component)
+    {
+    case 2:
+        if (width != 24 && width != 4)
+            return true;
+        break;
+    case 3:
+    case 4:
+        if (width != 8 && width != 4 && width != 2 && width != 1)
+            return true;
+        break;
+    case 5:
+        if (width != 8 && width != 4)
+            return true;
+        break;
+    case 6:
+        width = 4;
+        break;
+    default:
+        return false;
+    }
+    return HostWidth(type) != 0 && HostWidth(type) != width;
+}
+
+bool ConfigurationRefused(const FactoryModel& config)
+{
+    for (const auto& [code, type] : config.mapping.types)
+    {
+        const auto width = config.widths.find(code);
+        if ((ComponentOf(code) == kColor || width != config.widths.end()) &&
+            WidthRefused(ComponentOf(code), type, width != config.widths.end() ? width->second : 0))
+            return true;
+    }
+    return false;
+}
+
 // ---- builder model operations -----------------------------------------------------------
 
 bool MapsColor(const FactoryModel& config)
@@ -450,7 +493,10 @@ void ModelAddPoint(BuilderModel& b, const PointValues& v)
         if (!std::isfinite(c))
             return;
     }
-    const std::array<double, 3> frame = b.frame ? *b.frame : world;
+    // The reference host moves a new cloud's frame to its first point; a host that keeps the
+    // identity frame stores world coordinates as they are.
+    const std::array<double, 3> frame =
+        b.frame ? *b.frame : (orv::IsAlternateHost() ? std::array<double, 3>{} : world);
     if (!Fits(world, frame))
         return;
     b.frame = frame;
@@ -510,7 +556,7 @@ const orv::Data::ExtraData::Details::ICloudExtraDataConversionPolicy<T>* PolicyF
 // Checks what a cursor delivers for one key against the stored element (`stored` null when
 // the cloud has no table of the key's type).
 void CheckReadValue(const orv::DataProxy::IPointDataCursor& cursor, KeyCode code, int type,
-                    const std::uint8_t* stored, bool colorCloud)
+                    const std::uint8_t* stored, int mode)
 {
     const HostTypes& t = Types();
     const std::uint8_t i = IndexOf(code);
@@ -561,13 +607,20 @@ void CheckReadValue(const orv::DataProxy::IPointDataCursor& cursor, KeyCode code
     {
         const std::optional<double> value = cursor.GetReal(i);
         ORV_FUZZ_CHECK(value.has_value() == (stored && PolicyFor<double>(type))) << code;
-        if (value && (type == t.intensityNew || (type == t.intensity && !colorCloud)))
+        if (value && (type == t.intensityNew || (type == t.intensity && mode == 1)))
         {
             float f;
             std::memcpy(&f, stored, sizeof f);
             ORV_FUZZ_CHECK(SameBits(*value, static_cast<double>(f)) ||
                            (std::isnan(*value) && std::isnan(f)))
                 << code;
+        }
+        else if (value && type == t.intensity && mode == 3)
+        {
+            orv::Data::Primitive::ColorValue c;
+            std::memcpy(&c, stored, sizeof c);
+            ORV_FUZZ_CHECK(SameBits(*value, static_cast<double>(c.GetCompressedValue(0.0f, 1.0f))))
+                << code << ": compressed";
         }
         else if (value && type == t.intensity)
         {
@@ -610,7 +663,9 @@ void CheckBuilder(const BuilderModel& b)
     const std::size_t n = b.points.size();
     ORV_FUZZ_CHECK(provider->Size() == n) << provider->Size() << " vs " << n;
     ORV_FUZZ_CHECK(host.GetStoredPointCount() == n);
-    ORV_FUZZ_CHECK(host.GetType() == (b.staged && b.colorCloud ? 2 : 1)) << host.GetType();
+    // A builder sets the colour mode only; otherwise the cloud has the host's default.
+    const int mode = b.staged && b.colorCloud ? 2 : orv::TestSupport::HostChoice::NewCloudMode();
+    ORV_FUZZ_CHECK(host.GetType() == mode) << host.GetType();
     const std::vector<int> held = host.GetExtraDataTypes();
     ORV_FUZZ_CHECK(std::set<int>(held.begin(), held.end()) == b.cloudTypes)
         << held.size() << " types vs " << b.cloudTypes.size();
@@ -632,9 +687,11 @@ void CheckBuilder(const BuilderModel& b)
             const auto expected = point.elements.find(type);
             if (expected == point.elements.end())
             {
+                const std::uint8_t lacking = orv::TestSupport::HostChoice::LackingByte();
                 ORV_FUZZ_CHECK(std::all_of(element, element + width,
-                                           [](std::uint8_t byte) { return byte == 0; }))
-                    << "point " << j << " type " << type << " should be zero";
+                                           [lacking](std::uint8_t byte)
+                                           { return byte == lacking; }))
+                    << "point " << j << " type " << type << " should be what a point lacks";
                 continue;
             }
             bool matched = false;
@@ -669,7 +726,7 @@ void CheckBuilder(const BuilderModel& b)
             const auto* stored =
                 holds ? static_cast<const std::uint8_t*>(host.GetExtraDataElement(type, j))
                       : nullptr;
-            CheckReadValue(*cursor, code, type, stored, b.staged && b.colorCloud);
+            CheckReadValue(*cursor, code, type, stored, mode);
         }
     }
     ORV_FUZZ_CHECK(j == n) << j << " points read of " << n;
@@ -827,7 +884,9 @@ struct Run
             const std::uint64_t width = DrawWidth(in);
             MappingModel& model = factoryModels[f].mapping;
             const auto counted = model.counts.find(component);
-            if (counted != model.counts.end() && counted->second == 256)
+            // A width the rule refuses is refused first; then the 257th key of a component.
+            const bool widthRefused = WidthRefused(component, type, width);
+            if (widthRefused || (counted != model.counts.end() && counted->second == 256))
             {
                 bool refused = false;
                 try
@@ -835,11 +894,15 @@ struct Run
                     factories[f].MapOptionalComponent(static_cast<EPointDataComponent>(component),
                                                       type, width);
                 }
+                catch (const std::invalid_argument&)
+                {
+                    refused = widthRefused;
+                }
                 catch (const std::length_error&)
                 {
-                    refused = true;
+                    refused = !widthRefused;
                 }
-                ORV_FUZZ_CHECK(refused);
+                ORV_FUZZ_CHECK(refused) << int(component) << " " << type << " " << width;
                 break;
             }
             const auto key = factories[f].MapOptionalComponent(
@@ -882,6 +945,20 @@ struct Run
         const int f = static_cast<int>(in.Below(2));
         BuilderModel& b = builders[in.Below(kBuilderSlots)];
         b = BuilderModel{};
+        if (ConfigurationRefused(factoryModels[f]))
+        {
+            bool refused = false;
+            try
+            {
+                factories[f].CreatePointDataBuilder(consumer);
+            }
+            catch (const std::invalid_argument&)
+            {
+                refused = true;
+            }
+            ORV_FUZZ_CHECK(refused);
+            return;
+        }
         b.object = factories[f].CreatePointDataBuilder(consumer);
         b.config = factoryModels[f];
         CheckBuilder(b);

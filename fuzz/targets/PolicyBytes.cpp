@@ -15,6 +15,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "host/geometry/CloudCursor.h"
 #include "host/geometry/ExtraDataRegistry.h"
+#include "tests/support/HostChoices.h"
 
 #include <array>
 #include <cfloat>
@@ -41,9 +42,12 @@ using orv::Math::Algebra::Matrix3x4;
 
 constexpr int kMaxOperations = 96;
 constexpr std::uint8_t kGuard = 0x5A;
-// Angle between a unit vector and its compressed form, as the host documents it, with room
-// for the rounding of the frame's rotation.
-constexpr double kNormalErrorBound = 7e-5 + 1e-9;
+// Angle between a unit vector and its compressed form, as the host documents it for its codec,
+// with room for the rounding of the frame's rotation.
+double NormalErrorBound()
+{
+    return orv::TestSupport::HostChoice::NormalCodecBound() + 1e-9;
+}
 // Intensity sentinel of colour modes other than 1 and 3.
 constexpr double kUnsupportedModeValue = 1.9999999360571385e38;
 
@@ -270,7 +274,7 @@ struct ValueRules<CloudNormalExtraDataConversionPolicy>
         const GVector3 unit{value.x / largest, value.y / largest, value.z / largest};
         const GVector3 back =
             CloudNormalExtraDataConversionPolicy().GetValue(element, *context.info);
-        ORV_FUZZ_CHECK(Angle(unit, back) <= kNormalErrorBound) << Angle(unit, back) << " rad";
+        ORV_FUZZ_CHECK(Angle(unit, back) <= NormalErrorBound()) << Angle(unit, back) << " rad";
     }
 };
 
@@ -325,7 +329,8 @@ struct ValueRules<CloudIntensityExtraDataConversionPolicy>
                                                     : static_cast<double>(narrowed);
         // Half a step of the 16-bit code, with room for the float arithmetic of a range
         // whose ends are far from zero.
-        const double step = (static_cast<double>(c.hi) - static_cast<double>(c.lo)) / 65535.0;
+        const double step = (static_cast<double>(c.hi) - static_cast<double>(c.lo)) /
+                            orv::TestSupport::HostChoice::CompressedValueSteps();
         const double slack = 4.0 * std::max(std::fabs(c.lo), std::fabs(c.hi)) * FLT_EPSILON;
         ORV_FUZZ_CHECK(std::fabs(back - clamped) <= 0.5 * step + slack)
             << value << " read back as " << back << " in [" << c.lo << ", " << c.hi << "]";
@@ -485,7 +490,7 @@ struct TableRun
                 ORV_FUZZ_CHECK(now.VectorGet(b) != 0);
                 // Decoded, rotated and encoded again: one more rounding to the code grid.
                 const double angle = Angle(Rotate(context.rotation, a), b);
-                ORV_FUZZ_CHECK(angle <= kNormalErrorBound) << angle << " rad";
+                ORV_FUZZ_CHECK(angle <= NormalErrorBound()) << angle << " rad";
             }
             // Back again with the transpose: close to where it started.
             policy.TransformElement(element, Transposed(context.rotation));
@@ -495,7 +500,7 @@ struct TableRun
             if (was.GetRaw() != 0)
             {
                 ORV_FUZZ_CHECK(round.VectorGet(c) != 0);
-                ORV_FUZZ_CHECK(Angle(a, c) <= 2 * kNormalErrorBound) << Angle(a, c) << " rad";
+                ORV_FUZZ_CHECK(Angle(a, c) <= 2 * NormalErrorBound()) << Angle(a, c) << " rad";
             }
             std::memcpy(after.data(), element, after.size());
         }

@@ -2,16 +2,19 @@
 //
 // For every query both sides are taken: the selected points (invert false) and the rejected
 // ones (invert true). Together they must give back the source's visible points exactly: each
-// record (position, every extra-data value) once, in source order, split between the two
-// sides. Where the host documents the answer to a degenerate record (a NaN, a negative radius,
-// a zero axis, no planes) the selected side must be that answer. A result may be queried
-// again, so results of results are held to the same rules.
+// record (position, every extra-data value) once, split between the two sides (in source order
+// on the reference host; the order of a selection is the host's choice). Where the host
+// documents the answer to a degenerate record (a NaN, a negative radius, a zero axis, no
+// planes) the selected side must be that answer. A result may be queried again, so results of
+// results are held to the same rules.
 
 #include "fuzz/FuzzSupport.h"
+#include "host/base/HostVariant.h"
 #include "host/geometry/Cloud.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "provider/PointCloudDataProvider.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -245,14 +248,23 @@ enum class Documented
     Open // the selection depends on the geometry
 };
 
+// What the host selects for arguments that describe no solid: nothing on the reference host,
+// every point on the alternate one.
+Documented Unusable()
+{
+    return orv::IsAlternateHost() ? Documented::Everything : Documented::Nothing;
+}
+
 Documented Expect(const InsideAxisAlignedBoxQuery& q)
 {
-    return AnyNan(q.firstCorner) || AnyNan(q.secondCorner) ? Documented::Nothing : Documented::Open;
+    return AnyNan(q.firstCorner) || AnyNan(q.secondCorner) ? Unusable() : Documented::Open;
 }
 
 Documented Expect(const InsideSphereQuery& q)
 {
-    if (std::isnan(q.radius) || !Finite(q.center) || q.radius < 0.0)
+    if (std::isnan(q.radius) || !Finite(q.center))
+        return Unusable();
+    if (q.radius < 0.0)
         return Documented::Nothing;
     return q.radius == HUGE_VAL ? Documented::Everything : Documented::Open;
 }
@@ -261,23 +273,26 @@ Documented Expect(const InsideCylinderQuery& q)
 {
     const bool unbounded = q.length == -1.0;
     if (std::isnan(q.radius) || std::isnan(q.length) || !Finite(q.axisPoint) ||
-        !Finite(q.axisDirection) || Zero(q.axisDirection) || q.radius < 0.0 ||
-        (!unbounded && q.length < 0.0))
+        !Finite(q.axisDirection) || Zero(q.axisDirection))
+        return Unusable();
+    if (q.radius < 0.0)
         return Documented::Nothing;
-    return Documented::Open;
+    // A negative length: nothing on the reference host; the alternate host runs backwards.
+    return !unbounded && q.length < 0.0 && !orv::IsAlternateHost() ? Documented::Nothing
+                                                                   : Documented::Open;
 }
 
 Documented Expect(const ClippingPlanesQuery& q)
 {
-    if (q.planes.empty())
-        return Documented::Everything;
+    if (q.planes.empty()) // every point on the reference host, none on the alternate one
+        return orv::IsAlternateHost() ? Documented::Nothing : Documented::Everything;
     for (const ClippingPlane& plane : q.planes)
     {
         // The host receives the point normal * distance and the normal negated.
         const GPointDouble point{plane.normal.x * plane.distance, plane.normal.y * plane.distance,
                                  plane.normal.z * plane.distance};
         if (!Finite(point) || !Finite(plane.normal) || Zero(plane.normal))
-            return Documented::Nothing;
+            return Unusable();
     }
     return Documented::Open;
 }
@@ -295,13 +310,24 @@ Partition(const PointCloudDataProvider& source, const std::vector<Record>& sourc
     const std::vector<Record> b = ReadRecords(*rejected, true);
     ORV_FUZZ_CHECK(a.size() + b.size() == sourceRecords.size())
         << a.size() << " + " << b.size() << " vs " << sourceRecords.size();
+    // Scan ids are unique per source point, so ordering by them matches a side's records with
+    // the source's whatever order the host gives a selection.
+    const auto byScanId = [](const Record& x, const Record& y) { return x.scanId < y.scanId; };
+    const bool inSourceOrder = !orv::IsAlternateHost();
+    std::vector<Record> sortedA = a, sortedB = b, sortedSource = sourceRecords;
+    if (!inSourceOrder)
+    {
+        std::sort(sortedA.begin(), sortedA.end(), byScanId);
+        std::sort(sortedB.begin(), sortedB.end(), byScanId);
+        std::sort(sortedSource.begin(), sortedSource.end(), byScanId);
+    }
     std::size_t i = 0;
     std::size_t j = 0;
-    for (const Record& r : sourceRecords)
+    for (const Record& r : sortedSource)
     {
-        if (i < a.size() && a[i] == r)
+        if (i < sortedA.size() && sortedA[i] == r)
             ++i;
-        else if (j < b.size() && b[j] == r)
+        else if (j < sortedB.size() && sortedB[j] == r)
             ++j;
         else
             ORV_FUZZ_CHECK(false) << "source point with scan id " << r.scanId

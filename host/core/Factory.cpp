@@ -1,5 +1,7 @@
 #include "host/core/Factory.h"
 
+#include "host/base/HostVariant.h"
+
 #include <mutex>
 #include <new>
 #include <string>
@@ -19,7 +21,10 @@ public:
         std::lock_guard<std::mutex> lock(mMutex);
         Entry& entry = mEntries[type.name()];
         if (entry.id == 0)
-            entry.id = ++mLastId;
+        {
+            entry.id = mNextId;
+            mNextId += mStep;
+        }
         ++entry.requests;
         return entry.id;
     }
@@ -40,7 +45,11 @@ private:
 
     mutable std::mutex mMutex;
     std::unordered_map<std::string, Entry> mEntries;
-    int mLastId = 0;
+    // The reference host counts ids up from 1; the alternate host counts down from 30011 in
+    // steps of 7, so neither the start nor the order of the first twelve is the classes' table
+    // order. Fixed when the factory is built (when the host libraries load).
+    int mNextId = IsAlternateHost() ? 30011 : 1;
+    int mStep = IsAlternateHost() ? -7 : 1;
 };
 
 } // namespace

@@ -12,11 +12,13 @@ namespace orv::General
 // The process-wide registry of class type ids. One instance lives in OrvCore; every library
 // reaches it through GetInstance.
 //
-// GetTypeId gives a class its int id, from 1 upwards, on the first request and the same id on
-// every later one. Classes are told apart by their mangled type name, not by the address of
-// their std::type_info: two shared libraries built with hidden visibility may each hold their
-// own type_info object for one class and must still get one id. Thread-safe.
-// The instance is never destroyed, so static destructors of any library may still ask it.
+// GetTypeId gives a class its int id on the first request and the same id on every later one:
+// from 1 upwards on the reference host, from 30011 downwards in steps of 7 on the alternate one
+// (see host/base/HostVariant.h); callers must treat an id as an opaque int either way. Classes are
+// told apart by their mangled type name, not by the address of their std::type_info: two shared
+// libraries built with hidden visibility may each hold their own type_info object for one class and
+// must still get one id. Thread-safe. The instance is never destroyed, so static destructors of any
+// library may still ask it.
 class ORV_CORE_API IFactory
 {
 public:

@@ -1,5 +1,6 @@
 #include "host/core/TableCluster.h"
 
+#include "host/base/HostVariant.h"
 #include "host/base/Memory.h"
 
 #include <cstring>
@@ -26,7 +27,8 @@ uint32_t ShiftOf(uint32_t n)
 TableCluster::TableCluster(uint32_t elementSize, uint32_t elementsPerBuffer)
     : mElementSize(elementSize == 0 ? 1 : elementSize),
       mElementsPerBuffer(elementsPerBuffer == 0 ? 1 : elementsPerBuffer),
-      mShift(ShiftOf(mElementsPerBuffer)), mBufferBytes(size_t(mElementSize) * mElementsPerBuffer)
+      mShift(ShiftOf(mElementsPerBuffer)), mBufferBytes(size_t(mElementSize) * mElementsPerBuffer),
+      mFreshFill(IsAlternateHost() ? kAlternateFillByte : 0)
 {
 }
 

@@ -35,8 +35,9 @@ public:
     ~TableCluster();
 
     // Appends one element and gives its address. New(true) zero-fills it; New(false) leaves
-    // the fresh-fill byte (SetFreshFill, default 0) in every byte of it, so callers that do not
-    // write a New(false) element must not expect zeros. Throws std::bad_alloc when no buffer
+    // the fresh-fill byte (SetFreshFill; 0 on the reference host, kAlternateFillByte on the
+    // alternate one) in every byte of it, so callers that do not write a New(false) element
+    // must not expect zeros. Throws std::bad_alloc when no buffer
     // can be obtained and std::length_error when count would pass 2^32 - 1.
     void* New(bool zeroFill);
 
@@ -86,7 +87,7 @@ private:
     uint32_t mElementsPerBuffer;
     uint32_t mShift; // log2(elements per buffer) when that is a power of two, else kNoShift
     size_t mBufferBytes;
-    uint8_t mFreshFill = 0;
+    uint8_t mFreshFill;
     std::vector<uint8_t*> mBuffers;
 };
 

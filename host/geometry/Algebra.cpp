@@ -1,5 +1,7 @@
 #include "host/geometry/Algebra.h"
 
+#include "host/base/HostVariant.h"
+
 #include <cmath>
 #include <limits>
 
@@ -134,6 +136,35 @@ double Dequantise(uint32_t code)
     return static_cast<double>(code) * (2.0 / kSteps) - 1.0;
 }
 
+// The alternate host's codec: z quantised like an octahedral coordinate (codes 0..65534 over
+// [-1, 1], high half) and the azimuth atan2(y, x) in 65536 steps of the full turn (low half).
+constexpr double kTurn = 6.283185307179586476925286766559;
+constexpr double kAzimuthSteps = 65536.0;
+// The south pole with azimuth code 1: the same direction as the raw value 0.
+constexpr uint32_t kSouthPole = 1u;
+
+uint32_t EncodeLatitudeAzimuth(double x, double y, double z)
+{
+    const double n = std::sqrt(x * x + y * y + z * z);
+    const double zn = std::fmax(-1.0, std::fmin(1.0, z / n));
+    double azimuth = std::atan2(y, x);
+    if (azimuth < 0)
+        azimuth += kTurn;
+    const uint32_t cz = Quantise(zn);
+    const uint32_t ca =
+        static_cast<uint32_t>(std::floor(azimuth / kTurn * kAzimuthSteps + 0.5)) & 0xFFFFu;
+    const uint32_t bits = ca | (cz << 16);
+    return bits == 0 ? kSouthPole : bits;
+}
+
+GVector3 DecodeLatitudeAzimuth(uint32_t bits)
+{
+    const double z = std::fmin(1.0, Dequantise(bits >> 16)); // code 65535 is never written
+    const double r = std::sqrt(std::fmax(0.0, 1.0 - z * z));
+    const double azimuth = static_cast<double>(bits & 0xFFFFu) * (kTurn / kAzimuthSteps);
+    return GVector3{r * std::cos(azimuth), r * std::sin(azimuth), z};
+}
+
 } // namespace
 
 void CompressedVector32Bits::VectorSet(const GVector3& in)
@@ -153,6 +184,11 @@ void CompressedVector32Bits::VectorSet(const GVector3& in)
     const double x = in.x / big;
     const double y = in.y / big;
     const double z = in.z / big;
+    if (orv::IsAlternateHost())
+    {
+        bits = EncodeLatitudeAzimuth(x, y, z);
+        return;
+    }
     const double l1 = std::fabs(x) + std::fabs(y) + std::fabs(z);
     double u = x / l1;
     double v = y / l1;
@@ -174,6 +210,11 @@ int CompressedVector32Bits::VectorGet(GVector3& out) const
 {
     if (bits == 0)
         return 0;
+    if (orv::IsAlternateHost())
+    {
+        out = DecodeLatitudeAzimuth(bits);
+        return 1;
+    }
     const double u = Dequantise(bits & 0xFFFFu);
     const double v = Dequantise(bits >> 16);
     double x = u;

@@ -1,11 +1,11 @@
 #include "host/geometry/Cloud.h"
 
 #include "host/geometry/CloudSubset.h"
-#include "host/geometry/ExtraDataRegistry.h"
+#include "host/geometry/CloudTableAppend.h"
 #include "host/geometry/ExtraDataTypes.h"
 
 #include <algorithm>
-#include <cfloat>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -15,124 +15,40 @@ namespace orv::Data::Cloud
 
 using orv::Collection::LightTableOfBit;
 using orv::Collection::TableCluster;
-using orv::Data::ExtraData::Details::ICloudExtraDataPolicy;
 using orv::Data::Primitive::GBBox;
+using namespace orv::Data::Cloud::Details;
 
 namespace
 {
 
 constexpr uint32_t kMaxSubsetCapacity = 0x80000000u;
-constexpr uint32_t kChunk = SelectionCopier::kChunk;
 
+// Table buffers of a subset: 8192 elements on the reference host (a power of two), 31 on the
+// alternate one (odd and smaller than its subsets, so a subset spans several buffers).
 uint32_t ElementsPerBufferFor(uint32_t capacity)
 {
-    return capacity < TableCluster::kDefaultElementsPerBuffer
-               ? capacity
-               : TableCluster::kDefaultElementsPerBuffer;
+    const uint32_t buffer = orv::IsAlternateHost() ? 31u : TableCluster::kDefaultElementsPerBuffer;
+    return capacity < buffer ? capacity : buffer;
 }
 
-// Makes room for m more elements and counts them as stored; returns the position of the
-// first. The table's only size state is `count`, and slots of obtained buffers are
-// addressable, so a run of elements is appended with one capacity check instead of one call
-// per element. The caller writes every new element before anyone reads the table.
-uint32_t AppendSlots(TableCluster& t, uint32_t m)
+// The alternate host keeps a new cloud's identity frame until SetMatrix.
+bool MovesFrameToFirstPoint()
 {
-    const uint32_t first = t.count;
-    if (uint64_t(first) + m > t.GetCapacity())
-        t.Reserve(uint64_t(first) + m);
-    t.count = first + m;
-    return first;
+    return !orv::IsAlternateHost();
 }
 
-// Calls f(dst, k, run) for consecutive runs of the m elements appended at `first`, each run
-// inside one buffer.
-template <class F>
-void ForEachRun(TableCluster& t, uint32_t first, uint32_t m, F&& f)
-{
-    TableCluster::Iterator it(&t, first);
-    uint32_t k = 0;
-    while (k < m)
-    {
-        const uint32_t room = static_cast<uint32_t>((it.bufEnd - it.ptr) / it.stride);
-        const uint32_t run = std::min(room, m - k);
-        f(it.ptr, k, run);
-        k += run;
-        it += run;
-    }
-}
-
-void ZeroAppend(TableCluster& t, uint32_t m)
-{
-    if (m == 0)
-        return;
-    const uint32_t w = t.GetElementSize();
-    ForEachRun(t, AppendSlots(t, m), m,
-               [w](uint8_t* out, uint32_t, uint32_t run) { std::memset(out, 0, size_t(run) * w); });
-}
-
-// Appends the elements base[rel[k]] (k < m) of width W.
-template <uint32_t W>
-void GatherFixed(TableCluster& t, const uint8_t* base, const uint32_t* rel, uint32_t m)
-{
-    ForEachRun(t, AppendSlots(t, m), m,
-               [base, rel](uint8_t* out, uint32_t k, uint32_t run)
-               {
-                   for (uint32_t r = 0; r < run; ++r)
-                       std::memcpy(out + size_t(r) * W, base + size_t(rel[k + r]) * W, W);
-               });
-}
-
-// Appends elements of width `from` into a table of any width: the common bytes are copied and
-// the rest zeroed (a width the type had in another cloud).
-void GatherAnyWidth(TableCluster& t, const uint8_t* base, uint32_t from, const uint32_t* rel,
-                    uint32_t m)
-{
-    switch (t.GetElementSize() == from ? from : 0)
-    {
-    case 1:
-        GatherFixed<1>(t, base, rel, m);
-        return;
-    case 2:
-        GatherFixed<2>(t, base, rel, m);
-        return;
-    case 4:
-        GatherFixed<4>(t, base, rel, m);
-        return;
-    case 12:
-        GatherFixed<12>(t, base, rel, m);
-        return;
-    default:
-        break;
-    }
-    const uint32_t to = t.GetElementSize();
-    const uint32_t common = std::min(to, from);
-    ForEachRun(t, AppendSlots(t, m), m,
-               [&](uint8_t* out, uint32_t k, uint32_t run)
-               {
-                   for (uint32_t r = 0; r < run; ++r)
-                   {
-                       std::memset(out + size_t(r) * to, 0, to);
-                       std::memcpy(out + size_t(r) * to, base + size_t(rel[k + r]) * from, common);
-                   }
-               });
-}
-
-bool FitsFloat(double d)
-{
-    return std::fabs(d) <= double(FLT_MAX); // false for NaN too
-}
-
-int NormalTypeId()
-{
-    return CloudNormalExtraData::TypeId();
-}
+std::atomic<uint64_t> g_liveClouds{0};
 
 } // namespace
+
+uint64_t Details::LiveCloudCount()
+{
+    return g_liveClouds.load(std::memory_order_acquire);
+}
 
 // ---------------------------------------------------------------------------------------------
 // GCloudPointData
 
-GCloudPointData::GCloudPointData(const GPointDouble* position) : m_position(position) {}
 GCloudPointData::~GCloudPointData() = default;
 GCloudPointData::GCloudPointData(const GCloudPointData&) = default;
 GCloudPointData& GCloudPointData::operator=(const GCloudPointData&) = default;
@@ -160,7 +76,17 @@ int GCloudPointData::AddExtraData(int extraDataType, const void* value)
 // ---------------------------------------------------------------------------------------------
 // GCloud: life cycle
 
-GCloud::GCloud() = default;
+// A new cloud: mode 1 with range [0, 1] on the reference host, mode 3 (intensity compressed
+// into the range) with the same range on the alternate one.
+GCloud::GCloud() : m_subsetCapacity(DefaultSubsetCapacity()), m_type(orv::IsAlternateHost() ? 3 : 1)
+{
+    g_liveClouds.fetch_add(1, std::memory_order_relaxed);
+}
+
+uint32_t GCloud::DefaultSubsetCapacity()
+{
+    return orv::IsAlternateHost() ? 97u : 65536u;
+}
 
 GCloud::GCloud(const GCloud& other)
     : m_subsetCapacity(other.m_subsetCapacity), m_subsets(other.m_subsets),
@@ -171,6 +97,7 @@ GCloud::GCloud(const GCloud& other)
 {
     for (CloudSubset* s : m_subsets)
         s->AddRef();
+    g_liveClouds.fetch_add(1, std::memory_order_relaxed);
 }
 
 // Moves allocate nothing (they are noexcept): the moved-from cloud keeps empty tables, and an
@@ -186,6 +113,7 @@ GCloud::GCloud(GCloud&& other) noexcept
     other.m_visibleBefore.clear();
     other.m_storedCount = 0;
     other.m_types.clear();
+    g_liveClouds.fetch_add(1, std::memory_order_relaxed);
 }
 
 GCloud& GCloud::operator=(const GCloud& other)
@@ -225,6 +153,7 @@ GCloud& GCloud::operator=(GCloud&& other) noexcept
 GCloud::~GCloud()
 {
     ReleaseAll();
+    g_liveClouds.fetch_sub(1, std::memory_order_release);
 }
 
 void GCloud::ReleaseAll() noexcept
@@ -418,6 +347,10 @@ GBBox GCloud::ComputeBoundingBox() const
         box.Extend(orv::Math::Algebra::TransformPoint(m_matrix, GPointDouble{lo[0], lo[1], lo[2]}));
         box.Extend(orv::Math::Algebra::TransformPoint(m_matrix, GPointDouble{hi[0], hi[1], hi[2]}));
     }
+    // No visible point: the empty box on the reference host, a box of six zeros (the origin)
+    // on the alternate one.
+    if (!any && orv::IsAlternateHost())
+        return GBBox{{0, 0, 0, 0, 0, 0}};
     return box;
 }
 
@@ -477,7 +410,7 @@ void GCloud::EnsureType(int typeId, uint32_t width)
         CloudSubset* sub = WritableSubset(s);
         sub->extras.reserve(sub->extras.size() + 1);
         tables.emplace_back(width, sub->ElementsPerBuffer());
-        ZeroAppend(tables.back(), sub->StoredCount());
+        AppendLacking(tables.back(), sub->StoredCount());
     }
     for (uint32_t s = 0; s < m_subsets.size(); ++s)
         m_subsets[s]->extras.push_back(CloudSubset::ExtraTable{typeId, std::move(tables[s])});
@@ -500,8 +433,8 @@ ExitCodeAddPoint GCloud::AddPoint(const GCloudPointData& point)
 
     Matrix3x4 matrix = m_matrix;
     Matrix3x4 inverse = m_inverse;
-    const bool moveFrame =
-        m_storedCount == 0 && !m_frameExplicit && orv::Math::Algebra::IsIdentity(m_matrix);
+    const bool moveFrame = m_storedCount == 0 && !m_frameExplicit &&
+                           orv::Math::Algebra::IsIdentity(m_matrix) && MovesFrameToFirstPoint();
     if (moveFrame)
     {
         matrix = orv::Math::Algebra::Translation(p->x, p->y, p->z);
@@ -560,7 +493,7 @@ ExitCodeAddPoint GCloud::AddPoint(const GCloudPointData& point)
         }
         else
         {
-            std::memset(out, 0, width);
+            std::memset(out, LackingElementFill(), width);
             if (entry != nullptr)
                 std::memcpy(out, entry->value, std::min(width, entry->width));
         }
@@ -603,369 +536,6 @@ bool GCloud::SetPointVisible(uint64_t pointIndex, bool visible)
             --m_visibleBefore[i];
     }
     return true;
-}
-
-// ---------------------------------------------------------------------------------------------
-// GCloud: appending runs of points from another cloud
-
-struct GCloud::AppendPlan
-{
-    bool sameFrame = true; // coordinates copied bit for bit
-    Matrix3x4 toLocal{};   // source local -> this local
-    Matrix3x3 rotation{};  // for stored directions
-    bool rotate = false;
-    std::vector<int> sourceTable; // per type of this cloud: table index in the source, or -1
-    std::vector<uint32_t> sourceWidth;
-    std::vector<const ICloudExtraDataPolicy*> rotator; // per type: policy that rotates, or null
-    std::vector<bool> builtinNormal;                   // per type: rotate as a compressed vector
-};
-
-GCloud::AppendPlan GCloud::MakePlan(const GCloud& source) const
-{
-    AppendPlan plan;
-    plan.sameFrame = std::memcmp(source.m_matrix.v, m_matrix.v, sizeof m_matrix.v) == 0;
-    if (!plan.sameFrame)
-    {
-        plan.toLocal = orv::Math::Algebra::Multiply(m_inverse, source.m_matrix);
-        plan.rotation = orv::Math::Algebra::Linear(plan.toLocal);
-        plan.rotate = !orv::Math::Algebra::IsIdentity(plan.rotation);
-    }
-    const int normalId = NormalTypeId();
-    for (const TypeSlot& t : m_types)
-    {
-        const int j = source.FindType(t.typeId);
-        plan.sourceTable.push_back(j);
-        plan.sourceWidth.push_back(j >= 0 ? source.m_types[size_t(j)].width : 0);
-        const ICloudExtraDataPolicy* policy =
-            plan.rotate ? orv::Data::ExtraData::Details::FindAnyCloudExtraDataPolicy(t.typeId)
-                        : nullptr;
-        plan.rotator.push_back(policy);
-        plan.builtinNormal.push_back(plan.rotate && policy == nullptr && t.typeId == normalId &&
-                                     t.width == sizeof(orv::Math::Algebra::CompressedVector32Bits));
-    }
-    return plan;
-}
-
-uint64_t GCloud::AppendPoints(const CloudSubset& from, uint32_t start, const uint32_t* rel,
-                              uint32_t n, const AppendPlan& plan)
-{
-    const uint8_t* coordinateBase = static_cast<const uint8_t*>(from.coordinates.GetElm(start));
-    float moved[3 * kChunk];
-    uint32_t kept[kChunk];
-    uint32_t count = n;
-    if (!plan.sameFrame)
-    {
-        count = 0;
-        for (uint32_t k = 0; k < n; ++k)
-        {
-            const float* q = reinterpret_cast<const float*>(coordinateBase + size_t(rel[k]) * 12);
-            const GPointDouble l =
-                orv::Math::Algebra::TransformPoint(plan.toLocal, GPointDouble{q[0], q[1], q[2]});
-            if (!FitsFloat(l.x) || !FitsFloat(l.y) || !FitsFloat(l.z))
-                continue;
-            moved[3 * count] = static_cast<float>(l.x);
-            moved[3 * count + 1] = static_cast<float>(l.y);
-            moved[3 * count + 2] = static_cast<float>(l.z);
-            kept[count++] = rel[k];
-        }
-        rel = kept;
-    }
-    uint32_t done = 0;
-    while (done < count)
-    {
-        CloudSubset& dst = WritableLastSubsetWithRoom();
-        const uint32_t before = dst.StoredCount();
-        const uint32_t m = std::min(count - done, m_subsetCapacity - before);
-        if (plan.sameFrame)
-        {
-            GatherFixed<12>(dst.coordinates, coordinateBase, rel + done, m);
-        }
-        else
-        {
-            const float* src = moved + 3 * size_t(done);
-            ForEachRun(dst.coordinates, AppendSlots(dst.coordinates, m), m,
-                       [src](uint8_t* out, uint32_t k, uint32_t run)
-                       { std::memcpy(out, src + 3 * size_t(k), size_t(run) * 12); });
-        }
-        for (size_t j = 0; j < dst.extras.size(); ++j)
-        {
-            TableCluster& table = dst.extras[j].table;
-            const int sj = plan.sourceTable[j];
-            if (sj < 0)
-            {
-                ZeroAppend(table, m);
-                continue;
-            }
-            const TableCluster& source = from.extras[size_t(sj)].table;
-            GatherAnyWidth(table, static_cast<const uint8_t*>(source.GetElm(start)),
-                           plan.sourceWidth[j], rel + done, m);
-            if (plan.rotator[j] != nullptr || plan.builtinNormal[j])
-            {
-                const ICloudExtraDataPolicy* rotator = plan.rotator[j];
-                const uint32_t w = table.GetElementSize();
-                ForEachRun(table, before, m,
-                           [&](uint8_t* out, uint32_t, uint32_t run)
-                           {
-                               for (uint32_t r = 0; r < run; ++r)
-                               {
-                                   uint8_t* element = out + size_t(r) * w;
-                                   if (rotator != nullptr)
-                                   {
-                                       rotator->TransformElement(element, plan.rotation);
-                                   }
-                                   else
-                                   {
-                                       orv::Math::Algebra::CompressedVector32Bits v;
-                                       std::memcpy(&v.bits, element, 4);
-                                       v *= plan.rotation;
-                                       std::memcpy(element, &v.bits, 4);
-                                   }
-                               }
-                           });
-            }
-        }
-        if (dst.filter != nullptr)
-            dst.filter->Resize(before + m, true);
-        dst.visible += m;
-        AddVisible(m);
-        done += m;
-    }
-    return n - count;
-}
-
-bool GCloud::AddCloud(const GCloud& other)
-{
-    const GCloud source(other); // cheap; keeps the source intact when other is this cloud
-    if (source.GetPointCount() == 0)
-        return true;
-    // A failure half-way (memory) puts the cloud back as it was: a caller told that the append
-    // failed must not find part of `other` in it, or trying again would duplicate points.
-    // Appends only ever grow the last subset and add subsets and types after it, so the counts
-    // below are all there is to restore; nothing in the restoring allocates.
-    const uint64_t storedBefore = m_storedCount;
-    const uint64_t visibleBefore = GetPointCount();
-    const size_t subsetsBefore = m_subsets.size();
-    const size_t typesBefore = m_types.size();
-    const uint32_t lastStored = subsetsBefore != 0 ? m_subsets.back()->StoredCount() : 0;
-    const uint32_t lastVisible = subsetsBefore != 0 ? m_subsets.back()->visible : 0;
-    const Matrix3x4 matrixBefore = m_matrix;
-    const Matrix3x4 inverseBefore = m_inverse;
-    try
-    {
-        if (m_storedCount == 0 && !m_frameExplicit && orv::Math::Algebra::IsIdentity(m_matrix))
-        {
-            m_matrix = source.m_matrix;
-            m_inverse = source.m_inverse;
-        }
-        for (const TypeSlot& t : source.m_types)
-            EnsureType(t.typeId, t.width);
-        const AppendPlan plan = MakePlan(source);
-        uint64_t skipped = 0;
-        uint32_t rel[kChunk];
-        for (const CloudSubset* sub : source.m_subsets)
-        {
-            if (sub->visible == 0)
-                continue;
-            const uint32_t n = sub->StoredCount();
-            const uint32_t epb = sub->ElementsPerBuffer();
-            const LightTableOfBit* filter = sub->filter.get();
-            for (uint32_t start = 0; start < n;)
-            {
-                const uint32_t size = std::min({kChunk, epb - start % epb, n - start});
-                uint32_t count = 0;
-                for (uint32_t i = 0; i < size; ++i)
-                {
-                    rel[count] = i;
-                    count += (filter == nullptr || filter->Get(start + i)) ? 1 : 0;
-                }
-                skipped += AppendPoints(*sub, start, rel, count, plan);
-                start += size;
-            }
-        }
-        return skipped == 0;
-    }
-    catch (...)
-    {
-        while (m_subsets.size() > subsetsBefore)
-        {
-            m_subsets.back()->Release();
-            m_subsets.pop_back();
-            m_visibleBefore.pop_back();
-        }
-        for (CloudSubset* sub : m_subsets)
-        {
-            // Only subsets that received a new type's table, all made writable for it.
-            if (sub->extras.size() > typesBefore)
-                sub->extras.erase(sub->extras.begin() + std::ptrdiff_t(typesBefore),
-                                  sub->extras.end());
-        }
-        m_types.erase(m_types.begin() + std::ptrdiff_t(typesBefore), m_types.end());
-        if (subsetsBefore != 0 && m_subsets.back()->StoredCount() != lastStored)
-        {
-            CloudSubset* last = m_subsets.back(); // written to, hence not shared
-            last->coordinates.count = lastStored;
-            for (CloudSubset::ExtraTable& e : last->extras)
-                e.table.count = lastStored;
-            if (last->filter != nullptr)
-                last->filter->Resize(lastStored, true);
-            last->visible = lastVisible;
-        }
-        if (!m_visibleBefore.empty())
-            m_visibleBefore.back() = visibleBefore;
-        m_storedCount = storedBefore;
-        m_matrix = matrixBefore;
-        m_inverse = inverseBefore;
-        throw;
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Selection
-
-SelectionCopier::SelectionCopier(const GCloud& source, GCloud* first, GCloud* second)
-    : m_source(source), m_firstTarget(first), m_secondTarget(second),
-      m_translationOnly(
-          orv::Math::Algebra::IsIdentity(orv::Math::Algebra::Linear(source.GetMatrix())))
-{
-    if (first != nullptr && first == second)
-    {
-        m_status = -1;
-        return;
-    }
-    if (first != nullptr)
-        m_first.CopySettingsFrom(source);
-    if (second != nullptr)
-        m_second.CopySettingsFrom(source);
-}
-
-SelectionCopier::~SelectionCopier() = default;
-
-uint32_t SelectionCopier::NextChunk(double* x, double* y, double* z)
-{
-    while (m_subset < m_source.GetSubsetCount())
-    {
-        const CloudSubset* sub = m_source.GetSubset(m_subset);
-        const uint32_t stored = sub->StoredCount();
-        if (sub->visible == 0 || m_next >= stored)
-        {
-            ++m_subset;
-            m_next = 0;
-            continue;
-        }
-        const uint32_t epb = sub->ElementsPerBuffer();
-        const uint32_t n = std::min({kChunk, epb - m_next % epb, stored - m_next});
-        const float* q = static_cast<const float*>(sub->coordinates.GetElm(m_next));
-        const Matrix3x4& m = m_source.GetMatrix();
-        if (m_translationOnly)
-        {
-            // ((0 y + 1 x) + 0 z) + t is x + t to the bit (up to the sign of a zero, which no
-            // comparison sees): the usual frame of a cloud built point by point.
-            const double tx = m.v[9], ty = m.v[10], tz = m.v[11];
-            for (uint32_t i = 0; i < n; ++i, q += 3)
-            {
-                x[i] = double(q[0]) + tx;
-                y[i] = double(q[1]) + ty;
-                z[i] = double(q[2]) + tz;
-            }
-        }
-        else
-        {
-            for (uint32_t i = 0; i < n; ++i, q += 3)
-            {
-                const GPointDouble w =
-                    orv::Math::Algebra::TransformPoint(m, GPointDouble{q[0], q[1], q[2]});
-                x[i] = w.x;
-                y[i] = w.y;
-                z[i] = w.z;
-            }
-        }
-        m_chunkSubset = sub;
-        m_chunkStart = m_next;
-        m_chunkSize = n;
-        m_next += n;
-        return n;
-    }
-    return 0;
-}
-
-void SelectionCopier::Commit(const uint8_t* accept)
-{
-    const uint32_t n = m_chunkSize;
-    uint32_t na = 0;
-    uint32_t nr = 0;
-    const LightTableOfBit* filter = m_chunkSubset->filter.get();
-    // Branch-free partition of the chunk: the order of the points costs nothing.
-    if (filter == nullptr && m_secondTarget == nullptr)
-    {
-        for (uint32_t i = 0; i < n; ++i)
-        {
-            m_accepted[na] = i;
-            na += accept[i] != 0 ? 1 : 0;
-        }
-    }
-    else if (filter == nullptr)
-    {
-        for (uint32_t i = 0; i < n; ++i)
-        {
-            const uint32_t a = accept[i] != 0 ? 1 : 0;
-            m_accepted[na] = i;
-            m_rejected[nr] = i;
-            na += a;
-            nr += 1 - a;
-        }
-    }
-    else
-    {
-        for (uint32_t i = 0; i < n; ++i)
-        {
-            const uint32_t v = filter->Get(m_chunkStart + i) ? 1 : 0;
-            const uint32_t a = accept[i] != 0 ? 1 : 0;
-            m_accepted[na] = i;
-            m_rejected[nr] = i;
-            na += v & a;
-            nr += v & (1 - a);
-        }
-    }
-    if (m_firstTarget != nullptr && na != 0)
-        m_first.AppendSameLayout(*m_chunkSubset, m_chunkStart, m_accepted, na);
-    if (m_secondTarget != nullptr && nr != 0)
-        m_second.AppendSameLayout(*m_chunkSubset, m_chunkStart, m_rejected, nr);
-}
-
-int SelectionCopier::Finish()
-{
-    if (m_status != 0)
-        return m_status;
-    if (m_firstTarget != nullptr)
-        *m_firstTarget = std::move(m_first);
-    if (m_secondTarget != nullptr)
-        *m_secondTarget = std::move(m_second);
-    return 0;
-}
-
-void GCloud::AppendSameLayout(const CloudSubset& from, uint32_t start, const uint32_t* rel,
-                              uint32_t n)
-{
-    uint32_t done = 0;
-    while (done < n)
-    {
-        CloudSubset& dst = WritableLastSubsetWithRoom();
-        const uint32_t before = dst.StoredCount();
-        const uint32_t m = std::min(n - done, m_subsetCapacity - before);
-        GatherFixed<12>(dst.coordinates,
-                        static_cast<const uint8_t*>(from.coordinates.GetElm(start)), rel + done, m);
-        for (size_t j = 0; j < dst.extras.size(); ++j)
-        {
-            const TableCluster& source = from.extras[j].table;
-            GatherAnyWidth(dst.extras[j].table, static_cast<const uint8_t*>(source.GetElm(start)),
-                           source.GetElementSize(), rel + done, m);
-        }
-        if (dst.filter != nullptr)
-            dst.filter->Resize(before + m, true);
-        dst.visible += m;
-        AddVisible(m);
-        done += m;
-    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -10,20 +10,21 @@
 
 // The host's point cloud model.
 //
-// A GCloud stores its points in subsets of at most GetSubsetCapacity() points (65536 unless
-// set on the empty cloud). Points are appended to the last subset; every subset but the last
-// is full, so a stored point's index is subset * capacity + local index. Per subset the cloud
-// keeps the positions (an element table of three floats x, y, z in the cloud's local frame),
-// one element table per extra-data type the cloud holds (every table has one element per
-// stored point) and, only when some of its points are hidden, a bit table of the visible
+// A GCloud stores its points in subsets of at most GetSubsetCapacity() points
+// (DefaultSubsetCapacity() unless set on the empty cloud). Points are appended to the last subset;
+// every subset but the last is full, so a stored point's index is subset * capacity + local index.
+// Per subset the cloud keeps the positions (an element table of three floats x, y, z in the cloud's
+// local frame), one element table per extra-data type the cloud holds (every table has one element
+// per stored point) and, only when some of its points are hidden, a bit table of the visible
 // points. Ordinals count visible points only: they are what cursors visit and what
 // GetPointCount() counts.
 //
-// Frame: GetMatrix() maps local to world coordinates (identity by default). When the first
-// point arrives in a cloud whose frame is still the identity and was never set with
-// SetMatrix, the frame's translation moves to that point, so a cloud built point by point at
-// coordinates of hundreds of kilometres keeps float positions near zero (sub-millimetre
-// precision). A frame set explicitly is kept as it is.
+// Frame: GetMatrix() maps local to world coordinates (identity by default). On the reference
+// host, when the first point arrives in a cloud whose frame is still the identity and was never
+// set with SetMatrix, the frame's translation moves to that point, so a cloud built point by
+// point at coordinates of hundreds of kilometres keeps float positions near zero (sub-millimetre
+// precision); the alternate host (host/base/HostVariant.h) keeps the identity frame. A frame
+// set explicitly is kept as it is.
 //
 // Copy on write: subsets are shared between copies of a cloud and copied only when one copy
 // writes into them, so copying a cloud costs O(subsets), and copies may be read and written on
@@ -80,7 +81,8 @@ public:
         const void* value;
     };
 
-    explicit GCloudPointData(const GPointDouble* position);
+    // Inline: a record is built in place by whoever stages a point, from this declaration.
+    explicit GCloudPointData(const GPointDouble* position) : m_position(position) {}
     ~GCloudPointData();
     GCloudPointData(const GCloudPointData&);
     GCloudPointData& operator=(const GCloudPointData&);
@@ -104,7 +106,8 @@ class SelectionCopier;
 class ORV_GEOMETRY_API GCloud
 {
 public:
-    static constexpr uint32_t kDefaultSubsetCapacity = 65536;
+    // Capacity of a new cloud's subsets: 65536 on the reference host, 97 on the alternate one.
+    static uint32_t DefaultSubsetCapacity();
 
     GCloud();
     GCloud(const GCloud& other);
@@ -114,8 +117,8 @@ public:
     ~GCloud();
 
     // Colour mode: 1 float intensity, 2 colour, 3 intensity compressed into [valMin, valMax].
-    // Stored as given (any int); a new cloud is mode 1 with range [0, 1]. `color` and `flag`
-    // are accepted and ignored.
+    // Stored as given (any int); a new cloud is mode 1 with range [0, 1] (the alternate host:
+    // mode 3 with that range). `color` and `flag` are accepted and ignored.
     void SetType(int type, float valMin, float valMax, orv::Data::Primitive::ColorValue* color,
                  bool flag);
     int GetType() const { return m_type; }
@@ -159,7 +162,8 @@ public:
     // The stored element of `typeId` for a stored point, or null (no such type or point).
     const void* GetExtraDataElement(int typeId, uint64_t pointIndex) const;
 
-    // World bounding box of the visible points; GBBox::Empty() when there are none.
+    // World bounding box of the visible points; when there are none, GBBox::Empty() (the
+    // alternate host: six zeros).
     orv::Data::Primitive::GBBox ComputeBoundingBox() const;
 
     // Appends one point (see PointCloud::AddPoint).
@@ -173,11 +177,12 @@ public:
     // Partitions the visible points: those `proc` accepts (tested in world coordinates) are
     // copied, with all their extra data, into `first`, the others into `second`; either may be
     // null. Each output is replaced: it ends with exactly its points (in source order, all
-    // visible) and the source's frame, colour mode, range, subset capacity and extra-data
-    // types. Hidden points go to neither. The source is not changed, even when it is also an
-    // output (then it is replaced at the end). Returns 0; -1 (and changes nothing) when
-    // `first` and `second` are the same cloud. `progress` and `option` are ignored.
-    // The per-point work is `proc.Classify` on chunks of world coordinates: no virtual call.
+    // visible; the alternate host reverses the points of every chunk) and the source's frame,
+    // colour mode, range, subset capacity and extra-data types. Hidden points go to neither. The
+    // source is not changed, even when it is also an output (then it is replaced at the end).
+    // Returns 0; -1 (and changes nothing) when `first` and `second` are the same cloud. `progress`
+    // and `option` are ignored. The per-point work is `proc.Classify` on chunks of world
+    // coordinates: no virtual call.
     template <class P>
     int ApplySelectionProcedure(P& proc, GCloud* first, GCloud* second, Thermometer* progress,
                                 AutoCompactOption option) const;
@@ -216,7 +221,7 @@ private:
     void AppendSameLayout(const CloudSubset& from, uint32_t start, const uint32_t* rel, uint32_t n);
     void CopySettingsFrom(const GCloud& source);
 
-    uint32_t m_subsetCapacity = kDefaultSubsetCapacity;
+    uint32_t m_subsetCapacity;
     std::vector<CloudSubset*> m_subsets;      // each holds one reference
     std::vector<uint64_t> m_visibleBefore{0}; // per subset, then the total (empty: no points)
     uint64_t m_storedCount = 0;
@@ -224,7 +229,7 @@ private:
     Matrix3x4 m_matrix = orv::Math::Algebra::Identity3x4();
     Matrix3x4 m_inverse = orv::Math::Algebra::Identity3x4();
     bool m_frameExplicit = false;
-    int m_type = 1;
+    int m_type;
     float m_valMin = 0.0f;
     float m_valMax = 1.0f;
 };
@@ -256,6 +261,7 @@ private:
     GCloud* m_firstTarget;
     GCloud* m_secondTarget;
     bool m_translationOnly;
+    bool m_reverseChunks; // the alternate host's output order (see ApplySelectionProcedure)
     GCloud m_first;
     GCloud m_second;
     int m_status = 0;
@@ -309,7 +315,8 @@ public:
     // Appends one point: its position (world coordinates, re-expressed in the cloud's frame)
     // and, for every extra-data type the record registers, one element copied from its slot.
     // A type the cloud already holds but the record lacks gets a zero element; a type new to
-    // the cloud gets zero elements for all earlier points. A point whose position is not
+    // the cloud gets zero elements for all earlier points (the alternate host fills such
+    // elements with the byte kAlternateFillByte instead). A point whose position is not
     // finite, or does not fit a float in the cloud's frame, is refused (see ExitCodeAddPoint)
     // and nothing changes. `flag` is accepted and ignored.
     ExitCodeAddPoint AddPoint(const GCloudPointData& point, bool flag);
@@ -317,9 +324,10 @@ public:
     // Appends the visible points of `other` with all their extra data, re-expressed in this
     // cloud's frame; normals (and any type whose registered policy rotates) are rotated from
     // the other frame into this one. An empty cloud whose frame was never set adopts the
-    // other's frame first, so its points are copied bit for bit. Types of either cloud missing
-    // in the other get zero elements. Returns false when some points did not fit a float in
-    // this frame (those are skipped). `other` may be this cloud. `progress` is ignored.
+    // other's frame first, so its points are copied bit for bit (not on the alternate host).
+    // Types of either cloud missing in the other get zero elements (alternate: filled).
+    // Returns false when some points did not fit a float in this frame (those are skipped).
+    // `other` may be this cloud. `progress` is ignored.
     bool AddCloud(const PointCloud& other, Thermometer* progress);
 
 private:

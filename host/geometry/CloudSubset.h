@@ -79,4 +79,10 @@ private:
     uint32_t m_elementsPerBuffer;
 };
 
+namespace Details
+{
+// Clouds alive in the process (GCloud objects, moved-from ones included).
+uint64_t LiveCloudCount();
+} // namespace Details
+
 } // namespace orv::Data::Cloud

@@ -1,15 +1,20 @@
 #include "host/geometry/CloudCursor.h"
+#include "host/geometry/CloudSubset.h"
 #include "host/geometry/ExtraDataRegistry.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "host/geometry/Values.h"
+#include "host/geometry/VariantSwitch.h"
 
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <typeindex>
 
 // The host's own conversion policy: intensities read and written as colours. A builder that
 // writes colours stores them as intensity extra data of a colour cloud (mode 2); this policy
-// lets Color keys read them back, and gives the other modes a grey-level reading.
+// lets Color keys read them back, and gives the other modes a grey-level reading. Only the
+// reference host registers it: the alternate host registers no policy of its own, so Color keys
+// over intensities read as absent there.
 
 namespace orv::Data::Cloud
 {
@@ -152,9 +157,32 @@ orv::Data::ExtraData::Details::ExtraDataRegisterScope RegisterHostPolicies()
         CloudIntensityExtraData::TypeId(), std::type_index(typeid(ColorValue)), std::move(policy));
 }
 
+orv::Data::ExtraData::Details::ExtraDataRegisterScope RegisterHostPoliciesOfVariant()
+{
+    return orv::IsAlternateHost() ? orv::Data::ExtraData::Details::ExtraDataRegisterScope()
+                                  : RegisterHostPolicies();
+}
+
 // Registered when the library loads, withdrawn when it unloads.
-orv::Data::ExtraData::Details::ExtraDataRegisterScope g_intensityAsColor = RegisterHostPolicies();
+orv::Data::ExtraData::Details::ExtraDataRegisterScope g_intensityAsColor =
+    RegisterHostPoliciesOfVariant();
+
+std::mutex g_switchMutex;
 
 } // namespace
 
 } // namespace orv::Data::Cloud
+
+bool orv::Testing::UseHostVariant(orv::HostVariant variant)
+{
+    using orv::Data::Cloud::g_intensityAsColor;
+    using orv::Data::Cloud::RegisterHostPoliciesOfVariant;
+    const std::lock_guard<std::mutex> lock(orv::Data::Cloud::g_switchMutex);
+    if (orv::Data::Cloud::Details::LiveCloudCount() != 0)
+        return false;
+    if (variant == orv::CurrentHostVariant())
+        return true;
+    orv::Details::SetHostVariant(variant);
+    g_intensityAsColor = RegisterHostPoliciesOfVariant();
+    return true;
+}

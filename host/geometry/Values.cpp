@@ -1,5 +1,7 @@
 #include "host/geometry/Values.h"
 
+#include "host/base/HostVariant.h"
+
 #include <cmath>
 
 namespace orv::Data::Primitive
@@ -18,6 +20,9 @@ uint8_t ChannelToByte(float c)
 }
 
 constexpr double kCodeSteps = 65535.0;
+// The alternate host keeps 12 bits of a compressed value: a code of 0..4095 in the top 12 bits
+// of the 16-bit code.
+constexpr double kCoarseSteps = 4095.0;
 
 bool UsableRange(float min, float max)
 {
@@ -44,20 +49,24 @@ int ColorValue::GetRGB(float& r, float& g, float& b) const
 
 unsigned char ColorValue::SetCompressedValue(float value, float min, float max)
 {
+    const bool coarse = orv::IsAlternateHost();
+    const double steps = coarse ? kCoarseSteps : kCodeSteps;
     uint32_t code = 0;
     if (UsableRange(min, max) && !std::isnan(value))
     {
         if (value >= max)
         {
-            code = 65535;
+            code = uint32_t(steps);
         }
         else if (value > min)
         {
             const double t = (static_cast<double>(value) - min) / (static_cast<double>(max) - min);
-            code = static_cast<uint32_t>(std::lround(t * kCodeSteps));
-            code = code > 65535 ? 65535 : code;
+            code = static_cast<uint32_t>(std::lround(t * steps));
+            code = code > uint32_t(steps) ? uint32_t(steps) : code;
         }
     }
+    if (coarse)
+        code <<= 4;
     const uint8_t high = static_cast<uint8_t>(code >> 8);
     bytes[0] = high;
     bytes[1] = high;
@@ -70,13 +79,17 @@ float ColorValue::GetCompressedValue(float min, float max) const
 {
     if (!UsableRange(min, max))
         return min;
-    const uint32_t code = (static_cast<uint32_t>(bytes[0]) << 8) | bytes[3];
+    const bool coarse = orv::IsAlternateHost();
+    const double steps = coarse ? kCoarseSteps : kCodeSteps;
+    uint32_t code = (static_cast<uint32_t>(bytes[0]) << 8) | bytes[3];
+    if (coarse)
+        code >>= 4;
     if (code == 0)
         return min;
-    if (code == 65535)
+    if (code == uint32_t(steps))
         return max;
     const double span = static_cast<double>(max) - min;
-    return static_cast<float>(min + span * (code / kCodeSteps));
+    return static_cast<float>(min + span * (code / steps));
 }
 
 } // namespace orv::Data::Primitive

@@ -30,7 +30,9 @@ namespace orv::Data::Primitive
 // Resolution (max - min) / 65535; min and max themselves read back exactly. Values below min
 // (including -inf) read back as min, values above max (including +inf) as max, NaN as min.
 // A range that is not usable (min or max not finite, or max <= min) stores code 0 and reads
-// back as min. SetCompressedValue returns the grey level (the code's high byte).
+// back as min. SetCompressedValue returns the grey level (the code's high byte). The alternate
+// host (host/base/HostVariant.h) keeps only 12 bits: round((value - min) / (max - min) * 4095)
+// in the top 12 bits of the code, resolution (max - min) / 4095; everything else the same.
 class ORV_GEOMETRY_API ColorValue
 {
 public:

@@ -2,17 +2,22 @@
 // order of every interface is part of the binary interface. This test reads the slot of
 // each operation from its pointer-to-member (Itanium C++ ABI: a virtual member pointer
 // holds 1 + the slot's byte offset) and fails when an operation is moved, added or
-// removed.
+// removed. The same holds for the host's policy interface, which the library implements, and
+// for the order of the provider's bases.
 
 #include "contract/Interfaces.h"
+#include "host/geometry/ExtraDataRegistry.h"
+#include "provider/PointCloudDataProvider.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace dp = orv::DataProxy;
+namespace ed = orv::Data::ExtraData::Details;
 
 #if defined(__GNUC__) && !defined(_WIN32)
 
@@ -70,4 +75,38 @@ TEST(InterfaceLayout, EveryInterfaceKeepsItsOperationOrder)
     ExpectInOrder(&dp::IQueryablePointData<dp::ClippingPlanesQuery>::GetPoints);
 }
 
+// The host calls the library's policies by slot too: the seventeen element operations of the
+// root, then the two conversions of each value type.
+TEST(InterfaceLayout, ThePolicyInterfaceKeepsItsOperationOrder)
+{
+    using Root = ed::ICloudExtraDataPolicy;
+    using Conversion = ed::ICloudExtraDataConversionPolicy<double>;
+    ExpectInOrder(&Root::GetTypeFlagA, &Root::GetTypeValueA, &Root::GetTypeValueB,
+                  &Root::GetTypeName, &Root::GetElementSize, &Root::TransformElement,
+                  &Root::GetTypeFlagB, &Root::GetTypeFlagC, &Root::SetElement, &Root::AddElement,
+                  &Root::AddDefaultElement, &Root::ResetElement, &Root::InitElement,
+                  &Root::ResetAllElements, &Root::VisitAllElements, &Root::GetElement,
+                  &Root::AreEqual, &Conversion::GetValue, &Conversion::SetValue);
+}
+
 #endif
+
+// Clients reach the provider through each of its interfaces: the bases keep their declaration
+// order, the first one primary, each of them one virtual-table pointer.
+TEST(InterfaceLayout, TheProviderKeepsItsBaseOrder)
+{
+    const orv::Data::Cloud::PointCloudDataProvider provider(orv::Data::Cloud::PointCloud{});
+    const auto offset = [&provider](const void* base)
+    { return static_cast<const char*>(base) - reinterpret_cast<const char*>(&provider); };
+    const std::ptrdiff_t offsets[] = {
+        offset(static_cast<const dp::IPointDataProvider*>(&provider)),
+        offset(static_cast<const dp::IBoundingBoxProvider*>(&provider)),
+        offset(static_cast<const dp::ISizedCollection*>(&provider)),
+        offset(
+            static_cast<const dp::IQueryablePointData<dp::InsideAxisAlignedBoxQuery>*>(&provider)),
+        offset(static_cast<const dp::IQueryablePointData<dp::InsideCylinderQuery>*>(&provider)),
+        offset(static_cast<const dp::IQueryablePointData<dp::InsideSphereQuery>*>(&provider)),
+        offset(static_cast<const dp::IQueryablePointData<dp::ClippingPlanesQuery>*>(&provider))};
+    for (std::size_t i = 0; i < std::size(offsets); ++i)
+        EXPECT_EQ(offsets[i], std::ptrdiff_t(i * sizeof(void*))) << "base " << i;
+}

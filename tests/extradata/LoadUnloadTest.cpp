@@ -27,21 +27,27 @@ struct Expected
     const std::type_info& extraData;
     const std::type_info& value;
     const eastl::basic_string<char>& name;
+    unsigned int elementSize;
+    bool flagA;
 };
 
-// The registration order the library promises.
-#define ORV_ROW(Name, Value)                                                                       \
+// The registration order the library promises, with the traits each policy answers.
+#define ORV_ROW(Name, Value, size, flagA)                                                          \
     Expected                                                                                       \
     {                                                                                              \
-        typeid(Cloud##Name##ExtraData), typeid(Value), Name##ExtraData::GetStaticType()            \
+        typeid(Cloud##Name##ExtraData), typeid(Value), Name##ExtraData::GetStaticType(), size,     \
+            flagA                                                                                  \
     }
 const std::array<Expected, 12> kTable{
-    {ORV_ROW(Classification, std::uint64_t), ORV_ROW(GridPositionIndex, std::uint64_t),
-     ORV_ROW(Segmentation, std::uint64_t), ORV_ROW(SplitColor, std::uint64_t),
-     ORV_ROW(ClassificationInstance, std::uint64_t), ORV_ROW(ImprovementStats, double),
-     ORV_ROW(IntensityNew, double), ORV_ROW(IntensityTemp, double), ORV_ROW(MaxProbability, double),
-     ORV_ROW(ScanID, std::uint64_t), ORV_ROW(Normal, orv::Math::Algebra::GVector3),
-     ORV_ROW(Intensity, double)}};
+    {ORV_ROW(Classification, std::uint64_t, 1, true),
+     ORV_ROW(GridPositionIndex, std::uint64_t, 4, false),
+     ORV_ROW(Segmentation, std::uint64_t, 4, false), ORV_ROW(SplitColor, std::uint64_t, 2, false),
+     ORV_ROW(ClassificationInstance, std::uint64_t, 2, false),
+     ORV_ROW(ImprovementStats, double, 4, false), ORV_ROW(IntensityNew, double, 4, false),
+     ORV_ROW(IntensityTemp, double, 4, false), ORV_ROW(MaxProbability, double, 4, true),
+     ORV_ROW(ScanID, std::uint64_t, 4, false),
+     ORV_ROW(Normal, orv::Math::Algebra::GVector3, 4, false),
+     ORV_ROW(Intensity, double, 4, false)}};
 #undef ORV_ROW
 
 // What the observer saw, copied at once: the type information of a value type may live in
@@ -79,8 +85,14 @@ TEST(LoadUnload, RegistersInTableOrderAndWithdrawsInReverse)
         EXPECT_EQ(events[i].kind, RegistryEvent::Kind::Registered) << i;
         EXPECT_EQ(events[i].typeId, factory.GetTypeId(kTable[i].extraData)) << i;
         EXPECT_EQ(events[i].valueType, kTable[i].value.name()) << i;
-        ASSERT_NE(events[i].policy, nullptr) << i;
-        EXPECT_EQ(&events[i].policy->GetTypeName(), &kTable[i].name) << i;
+        const auto* policy = events[i].policy;
+        ASSERT_NE(policy, nullptr) << i;
+        EXPECT_EQ(&policy->GetTypeName(), &kTable[i].name) << i;
+        EXPECT_EQ(policy->GetElementSize(), kTable[i].elementSize) << i;
+        EXPECT_EQ(policy->GetTypeFlagA(), kTable[i].flagA) << i;
+        EXPECT_FALSE(policy->GetTypeFlagB() || policy->GetTypeFlagC()) << i;
+        EXPECT_EQ(policy->GetTypeValueA(), 0) << i;
+        EXPECT_EQ(policy->GetTypeValueB(), 0) << i;
     }
 
     const int scanId = factory.GetTypeId(typeid(CloudScanIDExtraData));

@@ -1,6 +1,7 @@
 #include "tests/support/TestClouds.h"
 
 #include "host/geometry/Selection.h"
+#include "tests/support/HostChoices.h"
 
 #include <gtest/gtest.h>
 
@@ -15,30 +16,39 @@ namespace
 
 using namespace orv::TestSupport;
 using namespace orv::Graphics;
+using namespace orv::TestSupport::HostChoice;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-TEST(GeometrySelection, BoxAndSphereAreClosedAndSurviveHostileValues)
+// Where the boundary lies, which side of a plane is kept and what unusable arguments select
+// are each host's own choice: every line below holds on both hosts.
+TEST(GeometrySelection, BoxAndSphereAtTheirBoundariesAndWithHostileValues)
 {
-    const SelPrcBox box(GPointDouble{2, 0, 5}, GPointDouble{-1, 3, 4}); // corners in any order
-    EXPECT_TRUE(box.Accepts({2, 3, 5}));
-    EXPECT_TRUE(box.Accepts({-1, 0, 4}));
+    const bool closed = !orv::IsAlternateHost();
+    const bool unusable = UnusableSelectsAll();
+    const SelPrcBox box(GPointDouble{-1, 0, 4}, GPointDouble{2, 3, 5});
+    EXPECT_EQ(box.Accepts({2, 3, 5}), closed);
+    EXPECT_EQ(box.Accepts({-1, 0, 4}), closed);
+    EXPECT_TRUE(box.Accepts({1.9999999, 0.0000001, 4.0000001}));
     EXPECT_FALSE(box.Accepts({2.0000001, 1, 4.5}));
     EXPECT_FALSE(box.Accepts({0, 1, 3.999}));
-    EXPECT_TRUE(SelPrcBox({-kInf, -kInf, 0}, {kInf, kInf, 0}).Accepts({1e300, -1e300, 0}));
+    // Corners in any order on the reference host; the minimum first on the alternate one.
+    EXPECT_EQ(SelPrcBox({2, 0, 5}, {-1, 3, 4}).Accepts({1, 1, 4.5}), closed);
+    EXPECT_TRUE(SelPrcBox({-kInf, -kInf, -1}, {kInf, kInf, 1}).Accepts({1e300, -1e300, 0}));
     EXPECT_FALSE(SelPrcBox({0, 0, 0}, {1, kNaN, 1}).IsUsable());
-    EXPECT_FALSE(SelPrcBox({0, 0, 0}, {1, kNaN, 1}).Accepts({0.5, 0.5, 0.5}));
+    EXPECT_EQ(SelPrcBox({0, 0, 0}, {1, kNaN, 1}).Accepts({0.5, 0.5, 0.5}), unusable);
 
     const SelPrcSph sphere(5, GPointDouble{1, 1, 1}, true);
-    EXPECT_TRUE(sphere.Accepts({4, 5, 1})); // distance exactly 5
+    EXPECT_EQ(sphere.Accepts({4, 5, 1}), closed); // distance exactly 5
+    EXPECT_TRUE(sphere.Accepts({4, 4.99, 1}));
     EXPECT_FALSE(sphere.Accepts({4, 5, 1.01}));
-    EXPECT_TRUE(SelPrcSph(0, {1, 1, 1}, false).Accepts({1, 1, 1}));
+    EXPECT_EQ(SelPrcSph(0, {1, 1, 1}, false).Accepts({1, 1, 1}), closed);
     EXPECT_FALSE(SelPrcSph(0, {1, 1, 1}, false).Accepts({1, 1, 1.0000001}));
     EXPECT_FALSE(SelPrcSph(-1, {0, 0, 0}, false).Accepts({0, 0, 0}));
     EXPECT_TRUE(SelPrcSph(kInf, {0, 0, 0}, false).Accepts({1e300, 1e300, 0}));
-    EXPECT_FALSE(SelPrcSph(kNaN, {0, 0, 0}, false).Accepts({0, 0, 0}));
-    EXPECT_FALSE(SelPrcSph(1, {kInf, 0, 0}, false).Accepts({kInf, 0, 0}));
+    EXPECT_EQ(SelPrcSph(kNaN, {0, 0, 0}, false).Accepts({0, 0, 0}), unusable);
+    EXPECT_EQ(SelPrcSph(1, {kInf, 0, 0}, false).Accepts({kInf, 0, 0}), unusable);
     // Squares of these would overflow: 1e200 away is inside 1e300 and outside 1e199.
     EXPECT_TRUE(SelPrcSph(1e300, {0, 0, 0}, false).Accepts({1e200, 0, 0}));
     EXPECT_FALSE(SelPrcSph(1e300, {0, 0, 0}, false).Accepts({0, 2e300, 0}));
@@ -47,41 +57,52 @@ TEST(GeometrySelection, BoxAndSphereAreClosedAndSurviveHostileValues)
 
 TEST(GeometrySelection, CylinderRunsAlongItsAxisForItsLengthUnlessUnbounded)
 {
+    const bool closed = !orv::IsAlternateHost();
     const SelPrcCyl cyl({1, 1, 0}, {0, 0, 2}, 10, 0.25, 1, false, -0.5, nullptr, nullptr);
-    EXPECT_TRUE(cyl.Accepts({2, 1, 0}));  // radial distance 1 at the start
-    EXPECT_TRUE(cyl.Accepts({1, 0, 10})); // at the far end
+    EXPECT_EQ(cyl.Accepts({2, 1, 0}), closed);  // radial distance 1 at the start
+    EXPECT_EQ(cyl.Accepts({1, 0, 10}), closed); // at the far end
+    EXPECT_TRUE(cyl.Accepts({1.5, 1.5, 9.5}));
     EXPECT_FALSE(cyl.Accepts({1, 1, 10.5}));
     EXPECT_FALSE(cyl.Accepts({1, 1, -0.5}));
     EXPECT_FALSE(cyl.Accepts({2.01, 1, 5}));
     const SelPrcCyl infinite({1, 1, 0}, {0, 0, -3}, -1, 0, 1, true, 0, nullptr, nullptr);
-    EXPECT_TRUE(infinite.Accepts({1, 1, -1e6}) && infinite.Accepts({1, 1, 1e6}));
-    EXPECT_FALSE(
-        SelPrcCyl({0, 0, 0}, {0, 0, 1}, -2, 0, 1, false, 0, nullptr, nullptr).Accepts({0, 0, 0}));
+    EXPECT_TRUE(infinite.Accepts({1, 1, -1e6}));
+    EXPECT_EQ(infinite.Accepts({1, 1, 1e6}), UnboundedCylinderKeeps(-1e6));
+    // A negative length: nothing on the reference host, backwards on the alternate one.
+    const SelPrcCyl backwards({0, 0, 0}, {0, 0, 1}, -2, 0, 1, false, 0, nullptr, nullptr);
+    EXPECT_EQ(backwards.Accepts({0, 0, -1}), orv::IsAlternateHost());
+    EXPECT_FALSE(backwards.Accepts({0, 0, 1}));
     for (const SelPrcCyl& bad :
          {SelPrcCyl({0, 0, 0}, {0, 0, 0}, 1, 0, 1, false, 0, nullptr, nullptr),
           SelPrcCyl({0, 0, 0}, {0, kNaN, 1}, 1, 0, 1, false, 0, nullptr, nullptr),
           SelPrcCyl({0, 0, 0}, {0, 0, 1}, kNaN, 0, 1, true, 0, nullptr, nullptr),
           SelPrcCyl({0, 0, 0}, {0, 0, 1}, 1, 0, -1, false, 0, nullptr, nullptr),
           SelPrcCyl({0, 0, 0}, {kInf, 0, 1}, 1, 0, 1, false, 0, nullptr, nullptr)})
-        EXPECT_FALSE(bad.IsUsable() || bad.Accepts({0, 0, 0.5}));
+    {
+        EXPECT_FALSE(bad.IsUsable());
+        EXPECT_EQ(bad.Accepts({0, 0, 0.5}), bad.GetRadius() >= 0 && UnusableSelectsAll());
+    }
 }
 
-TEST(GeometrySelection, ClippingPlanesKeepThePointsBehindEveryNormal)
+TEST(GeometrySelection, ClippingPlanesKeepOneSideOfEveryPlane)
 {
-    EXPECT_TRUE(SelPrcPntClipPlane(GCompSelClippingPlane()).Accepts({1e9, -1e9, 3}));
+    const bool reference = !orv::IsAlternateHost();
+    EXPECT_EQ(SelPrcPntClipPlane(GCompSelClippingPlane()).Accepts({1e9, -1e9, 3}), reference);
     GCompSelClippingPlane planes;
-    planes.AddPlane({0, 0, 5}, {-0.0, -0.0, -1}); // keeps z >= 5
-    planes.AddPlane({1, 0, 0}, {2, 0, 0});        // keeps x <= 1
+    planes.AddPlane({0, 0, 5}, {-0.0, -0.0, -1}); // reference: keeps z >= 5; alternate: z < 5
+    planes.AddPlane({1, 0, 0}, {2, 0, 0});        // reference: keeps x <= 1; alternate: x > 1
     const SelPrcPntClipPlane clip(planes);
-    EXPECT_TRUE(clip.Accepts({1, 7, 5}));
+    EXPECT_EQ(clip.Accepts({1, 7, 5}), reference);
+    EXPECT_EQ(clip.Accepts({0.5, 7, 6}), reference);
+    EXPECT_EQ(clip.Accepts({1.001, 7, 4.999}), !reference);
     EXPECT_FALSE(clip.Accepts({1, 7, 4.999}));
     EXPECT_FALSE(clip.Accepts({1.001, 7, 6}));
     GCompSelClippingPlane zero = planes;
     zero.AddPlane({0, 0, 0}, {0, 0, 0});
-    EXPECT_FALSE(SelPrcPntClipPlane(zero).Accepts({0, 0, 6}));
+    EXPECT_EQ(SelPrcPntClipPlane(zero).Accepts({0, 0, 6}), UnusableSelectsAll());
     GCompSelClippingPlane nan = planes;
     nan.AddPlane({kNaN, 0, 0}, {0, 1, 0});
-    EXPECT_FALSE(SelPrcPntClipPlane(nan).Accepts({0, 0, 6}));
+    EXPECT_EQ(SelPrcPntClipPlane(nan).Accepts({0, 0, 6}), UnusableSelectsAll());
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "provider/PointCloudDataProvider.h"
+#include "tests/support/HostChoices.h"
 #include "tests/support/TestClouds.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <random>
 
 using namespace orv::TestSupport;
+using namespace orv::TestSupport::HostChoice;
 using orv::Data::Cloud::PointCloudDataProvider;
 namespace dp = orv::DataProxy;
 
@@ -88,8 +90,11 @@ bool In(double v, double lo, double hi)
 TEST(SpatialQuery, EachQuerySelectsWhatABruteForceSelectsInWorldCoordinates)
 {
     ASSERT_GT(Provider().Size(), 500u);
-    const auto box = [](const Record& r)
-    { return In(r[0], 4995, 5002) && In(r[1], -2005, -1999) && In(r[2], 95, 103); };
+    const auto box = [](const Record& r) // corners as given: how they are read is the host's
+    {
+        return BoxHolds(5002, 4995, r[0]) && BoxHolds(-2005, -1999, r[1]) &&
+               BoxHolds(95, 103, r[2]);
+    };
     ExpectPartition(dp::InsideAxisAlignedBoxQuery{{5002, -2005, 95}, {4995, -1999, 103}}, box,
                     "box");
     const auto sphere = [](const Record& r)
@@ -99,15 +104,16 @@ TEST(SpatialQuery, EachQuerySelectsWhatABruteForceSelectsInWorldCoordinates)
     { return In(r[2], 92, 104) && Sq(r[0] - 4998) + Sq(r[1] + 2000) <= 16; };
     ExpectPartition(dp::InsideCylinderQuery{{4998, -2000, 92}, {0, 0, 2}, 4, 12}, cylinder,
                     "cylinder");
-    // Length -1.0 asks for the axis without ends.
-    const auto line = [](const Record& r) { return Sq(r[0] - 5000) + Sq(r[1] + 2000) <= 9; };
+    // Length -1.0 asks for the axis without ends (which ends is the host's to say).
+    const auto line = [](const Record& r)
+    { return Sq(r[0] - 5000) + Sq(r[1] + 2000) <= 9 && UnboundedCylinderKeeps(r[2] - 100); };
     ExpectPartition(dp::InsideCylinderQuery{{5000, -2000, 100}, {0, 0, 1}, 3, -1}, line, "line");
-    // Keeps the side the normals point to: normal . p >= distance for every plane.
+    // The same side of every plane (which side is the host's choice).
     dp::ClippingPlanesQuery planes;
     planes.planes.push_back({{1.0, 0.0, 0.0}, 5003.0});
     planes.planes.push_back({{0.0, -0.6, 0.8}, 1280.0});
     const auto behind = [](const Record& r)
-    { return r[0] >= 5003 && -0.6 * r[1] + 0.8 * r[2] >= 1280; };
+    { return PlaneKeeps(r[0], 5003) && PlaneKeeps(-0.6 * r[1] + 0.8 * r[2], 1280); };
     ExpectPartition(planes, behind, "planes");
 }
 
@@ -115,25 +121,30 @@ TEST(SpatialQuery, HostileRecordsGiveTheDocumentedAnswer)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    const auto none = [](const Record&) { return false; };
-    const auto all = [](const Record&) { return true; };
-    // A NaN anywhere, a zero direction, a negative radius or a zero plane selects nothing;
-    // infinite extents and an empty plane list are legitimate.
-    ExpectPartition(dp::InsideAxisAlignedBoxQuery{{nan, 0, 0}, {1, 1, 1}}, none, "NaN box");
+    using Inside = std::function<bool(const Record&)>;
+    const Inside none = [](const Record&) { return false; };
+    const Inside all = [](const Record&) { return true; };
+    // A NaN anywhere, a zero direction or a zero plane reach the host unchecked, which selects
+    // nothing (the reference host) or everything (the alternate one); a negative radius selects
+    // nothing; infinite extents are legitimate, and so is an empty plane list (the host says
+    // what it keeps).
+    const Inside unusable = UnusableSelectsAll() ? all : none;
+    ExpectPartition(dp::InsideAxisAlignedBoxQuery{{nan, 0, 0}, {1, 1, 1}}, unusable, "NaN box");
     ExpectPartition(dp::InsideAxisAlignedBoxQuery{{-inf, -inf, -inf}, {inf, inf, inf}}, all,
                     "infinite box");
     ExpectPartition(dp::InsideSphereQuery{{5000, -2000, 100}, -1.0}, none, "negative radius");
     ExpectPartition(dp::InsideSphereQuery{{5000, -2000, 100}, inf}, all, "infinite radius");
-    ExpectPartition(dp::InsideCylinderQuery{{5000, -2000, 100}, {0, 0, 0}, 5.0, 10.0}, none,
+    ExpectPartition(dp::InsideCylinderQuery{{5000, -2000, 100}, {0, 0, 0}, 5.0, 10.0}, unusable,
                     "zero direction");
-    ExpectPartition(dp::InsideCylinderQuery{{5000, -2000, 100}, {0, 0, 1}, nan, 10.0}, none,
+    ExpectPartition(dp::InsideCylinderQuery{{5000, -2000, 100}, {0, 0, 1}, nan, 10.0}, unusable,
                     "NaN radius");
     dp::ClippingPlanesQuery zero, many;
     zero.planes.push_back({{0, 0, 0}, 0.0});
-    ExpectPartition(zero, none, "zero plane normal");
-    ExpectPartition(dp::ClippingPlanesQuery{}, all, "no plane");
+    ExpectPartition(zero, unusable, "zero plane normal");
+    ExpectPartition(dp::ClippingPlanesQuery{}, orv::IsAlternateHost() ? none : all, "no plane");
+    const double far = PlaneKeeps(0, -1e7) ? -1e7 : 1e7; // every point on the kept side
     for (int i = 0; i < 500; ++i) // hundreds of planes, all keeping everything
-        many.planes.push_back({{std::cos(i * 0.0125), std::sin(i * 0.0125), 0.0}, -1e7});
+        many.planes.push_back({{std::cos(i * 0.0125), std::sin(i * 0.0125), 0.0}, far});
     ExpectPartition(many, all, "500 planes");
 
     const PointCloudDataProvider empty{PointCloud()};

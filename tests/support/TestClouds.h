@@ -60,7 +60,7 @@ struct PointValues
 
 struct CloudSetup
 {
-    CloudSetup(std::uint32_t capacity = GCloud::kDefaultSubsetCapacity,
+    CloudSetup(std::uint32_t capacity = GCloud::DefaultSubsetCapacity(),
                std::optional<Matrix3x4> matrix = std::nullopt, std::set<std::uint64_t> hide = {},
                bool extraData = true)
         : subsetCapacity(capacity), frame(matrix), hidden(std::move(hide)), withExtraData(extraData)

@@ -1,5 +1,7 @@
 // A client of the installed package: includes the umbrella header and uses the library.
 #include <OrvDataProxyImplTzk.h>
+#include <las/LasReader.h>
+#include <las/LasWriter.h>
 
 #include <cstdio>
 
@@ -31,6 +33,21 @@ int main()
     {
         std::puts("unexpected indices");
         return 1;
+    }
+    // The LAS library: an empty cloud written and read back, its error type caught here.
+    const orv::Data::Cloud::PointCloudDataProvider empty{orv::Data::Cloud::PointCloud()};
+    orv::DataProxy::Las::WriteLas("installed_client.las", empty, {});
+    if (orv::DataProxy::Las::LasReader("installed_client.las").Header().pointCount != 0)
+    {
+        return 1;
+    }
+    try
+    {
+        orv::DataProxy::Las::LasReader("installed_client.absent");
+        return 1;
+    }
+    catch (const orv::DataProxy::Las::LasError&)
+    {
     }
     std::puts("installed package OK");
     return 0;

@@ -1,0 +1,101 @@
+#include "builder/StorageWidth.h"
+
+#include "extradata/PolicyRegistration.h"
+#include "host/geometry/Values.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace orv::Data::Cloud
+{
+
+using orv::DataProxy::EPointDataComponent;
+
+namespace
+{
+
+constexpr std::uint64_t kColorWidth = sizeof(orv::Data::Primitive::ColorValue);
+
+} // namespace
+
+void CheckStorageWidth(EPointDataComponent component, int extraDataType, std::uint64_t width)
+{
+    bool supported = false;
+    const char* widths = "";
+    switch (component)
+    {
+    case EPointDataComponent::Vector3:
+        supported = width == 24 || width == 4;
+        widths = "24 or 4";
+        break;
+    case EPointDataComponent::UnsignedInteger:
+    case EPointDataComponent::SignedInteger:
+        supported = width == 8 || width == 4 || width == 2 || width == 1;
+        widths = "8, 4, 2 or 1";
+        break;
+    case EPointDataComponent::Real:
+        supported = width == 8 || width == 4;
+        widths = "8 or 4";
+        break;
+    case EPointDataComponent::Color:
+        // One stored form whatever the width says: a host colour value.
+        supported = true;
+        width = kColorWidth;
+        break;
+    default:
+        return; // Position, PointIndex and unknown components store nothing
+    }
+    if (!supported)
+    {
+        throw std::invalid_argument("storage width " + std::to_string(width) +
+                                    " is not one the component can be stored at (" + widths +
+                                    " bytes)");
+    }
+    // The host copies its type's whole element from the value written at every point: any
+    // other size would store bytes that were never a value.
+    const unsigned int elementSize = orv::DataProxy::ExtraData::KnownElementSize(extraDataType);
+    if (elementSize != 0 && elementSize != width)
+    {
+        throw std::invalid_argument(component == EPointDataComponent::Color
+                                        ? "the host type's elements (" +
+                                              std::to_string(elementSize) +
+                                              " bytes) do not hold a colour value (" +
+                                              std::to_string(kColorWidth) + " bytes)"
+                                        : "storage width " + std::to_string(width) +
+                                              " disagrees with the host type's element size (" +
+                                              std::to_string(elementSize) + " bytes)");
+    }
+}
+
+void CheckStorageWidths(const ComponentMapping& mapping, const StorageWidthTable& widths)
+{
+    for (const auto& [key, extraDataType] : mapping.extraDataTypeByKey)
+    {
+        if (const std::optional<std::uint64_t> width = StoredWidth(key, widths))
+        {
+            CheckStorageWidth(key.component, extraDataType, *width);
+        }
+    }
+}
+
+std::optional<std::uint64_t> StoredWidth(orv::DataProxy::PointDataComponents::ComponentKey key,
+                                         const StorageWidthTable& widths)
+{
+    switch (key.component)
+    {
+    case EPointDataComponent::Color:
+        return kColorWidth;
+    case EPointDataComponent::Vector3:
+    case EPointDataComponent::UnsignedInteger:
+    case EPointDataComponent::SignedInteger:
+    case EPointDataComponent::Real:
+    {
+        const auto found = widths.find(key);
+        return found != widths.end() ? std::optional<std::uint64_t>(found->second) : std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace orv::Data::Cloud

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "builder/PointCloudDataBuilder.h"
+#include "contract/ComponentMapping.h"
+#include "contract/PointDataComponents.h"
+
+#include <cstdint>
+#include <optional>
+
+// Internal to the library: the rule that decides which storage widths a builder accepts.
+
+namespace orv::Data::Cloud
+{
+
+// The storage-width rule (PointCloudDataBuilderFactory::MapOptionalComponent documents it):
+// throws std::invalid_argument, naming the width and the reason, when values of `component`
+// cannot be stored at `width` in the host extra-data type `extraDataType`.
+void CheckStorageWidth(orv::DataProxy::EPointDataComponent component, int extraDataType,
+                       std::uint64_t width);
+
+// The same rule over a whole configuration: every mapped key that has a width, and every
+// Color key. Keys without a width are left to the builder's look-up.
+void CheckStorageWidths(const ComponentMapping& mapping, const StorageWidthTable& widths);
+
+// How many bytes a key's value takes in its slot: the width for Vector3, the integers and
+// Real (when the table has one), a host colour value for Color; nothing for other components.
+std::optional<std::uint64_t> StoredWidth(orv::DataProxy::PointDataComponents::ComponentKey key,
+                                         const StorageWidthTable& widths);
+
+} // namespace orv::Data::Cloud

@@ -1,0 +1,404 @@
+#include "las/LasWriter.h"
+
+#include "las/LasRecordLayout.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+#include <vector>
+
+namespace orv::DataProxy::Las
+{
+
+using namespace Detail;
+using orv::DataProxy::EPointDataComponent;
+using orv::DataProxy::IPointDataCursor;
+
+namespace
+{
+
+constexpr std::uint8_t kLasWkt = 0x10; // global encoding: the coordinate system would be WKT
+constexpr std::size_t kRecordsPerWrite = 1 << 16;
+constexpr std::uint64_t kProgressEvery = 1 << 18;
+
+// The key's value as a number, whatever its component (Real, or an integer one); false when
+// the point has none. The optional is taken apart where it is returned: copying it whole
+// costs a store-forwarding stall per value.
+bool Number(const IPointDataCursor& point, const LasFieldKey& entry, double& number)
+{
+    const unsigned char i = entry.key.index;
+    switch (entry.key.component)
+    {
+    case EPointDataComponent::UnsignedInteger:
+        if (const auto v = point.GetUnsignedInteger(i))
+        {
+            number = static_cast<double>(*v);
+            return true;
+        }
+        return false;
+    case EPointDataComponent::SignedInteger:
+        if (const auto v = point.GetSignedInteger(i))
+        {
+            number = static_cast<double>(*v);
+            return true;
+        }
+        return false;
+    case EPointDataComponent::Real:
+        if (const auto v = point.GetReal(i))
+        {
+            number = *v;
+            return true;
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+// Rounded to the nearest integer and saturated to [lo, hi]; NaN gives 0.
+std::int64_t Saturate(double value, double lo, double hi)
+{
+    if (std::isnan(value))
+        return 0;
+    value = std::min(std::max(value, lo), hi);
+    return static_cast<std::int64_t>(value + (value >= 0.0 ? 0.5 : -0.5));
+}
+
+// Encodes points of one provider into records of format 6, 7 or 8, keeping what the header
+// needs: the coordinate bounds and the counts by return.
+class RecordEncoder
+{
+public:
+    RecordEncoder(const std::string& path, const LasFieldMap& fields, const RecordLayout& layout,
+                  const std::array<double, 3>& scale, const std::array<double, 3>& offset)
+        : m_path(path), m_fields(fields), m_layout(layout), m_scale(scale),
+          m_offset(offset), m_perStep{1.0 / scale[0], 1.0 / scale[1], 1.0 / scale[2]}
+    {
+    }
+
+    void Encode(const IPointDataCursor& point, std::uint8_t* r)
+    {
+        std::fill(r, r + m_layout.length, std::uint8_t{0});
+        const GPointDouble p = point.GetPosition();
+        const double xyz[3] = {p.x, p.y, p.z};
+        for (std::size_t axis = 0; axis < 3; ++axis)
+        {
+            const double steps = (xyz[axis] - m_offset[axis]) * m_perStep[axis];
+            if (!(steps > -2147483648.5 && steps < 2147483647.5))
+                Unfit(p);
+            const auto stored =
+                static_cast<std::int32_t>(Saturate(steps, -2147483648.0, 2147483647.0));
+            PutU32(r + 4 * axis, static_cast<std::uint32_t>(stored));
+            m_min[axis] = std::min(m_min[axis], stored);
+            m_max[axis] = std::max(m_max[axis], stored);
+        }
+        unsigned returnNumber = 1;
+        unsigned returns = 1;
+        for (const LasFieldKey& entry : m_fields)
+        {
+            if (entry.field == ELasField::Rgb)
+            {
+                if (const auto c = point.GetColor(entry.key.index); c && m_layout.rgbAt != 0)
+                {
+                    const double channels[3] = {c->r, c->g, c->b};
+                    for (std::size_t k = 0; k < 3; ++k)
+                        PutU16(r + m_layout.rgbAt + 2 * k, static_cast<std::uint16_t>(Saturate(
+                                                               channels[k] * 65535.0, 0, 65535)));
+                }
+                continue;
+            }
+            double value = 0.0;
+            if (!Number(point, entry, value))
+                continue;
+            const auto u8 = [&] { return static_cast<std::uint8_t>(Saturate(value, 0, 255)); };
+            const auto u16 = [&] { return static_cast<std::uint16_t>(Saturate(value, 0, 65535)); };
+            switch (entry.field)
+            {
+            case ELasField::Intensity:
+                PutU16(r + 12, u16());
+                break;
+            case ELasField::ReturnNumber:
+                returnNumber = static_cast<unsigned>(Saturate(value, 0, 15));
+                break;
+            case ELasField::NumberOfReturns:
+                returns = static_cast<unsigned>(Saturate(value, 0, 15));
+                break;
+            case ELasField::Classification:
+                r[16] = u8();
+                break;
+            case ELasField::UserData:
+                r[17] = u8();
+                break;
+            case ELasField::ScanAngle:
+                PutU16(r + 18, static_cast<std::uint16_t>(
+                                   Saturate(value / kScanAngleStep, -30000.0, 30000.0)));
+                break;
+            case ELasField::PointSourceId:
+                PutU16(r + 20, u16());
+                break;
+            case ELasField::GpsTime:
+                PutF64(r + m_layout.gpsAt, value);
+                break;
+            case ELasField::Nir:
+                if (m_layout.nirAt != 0)
+                    PutU16(r + m_layout.nirAt, u16());
+                break;
+            case ELasField::Rgb:
+                break;
+            }
+        }
+        r[14] = static_cast<std::uint8_t>(returnNumber | (returns << 4));
+        if (returnNumber >= 1)
+            ++m_summary.pointsByReturn[returnNumber - 1];
+        ++m_summary.pointCount;
+    }
+
+    // The summary, with the bounds of the stored coordinates.
+    const LasWriteSummary& Finish()
+    {
+        for (std::size_t axis = 0; axis < 3 && m_summary.pointCount != 0; ++axis)
+        {
+            m_summary.min[axis] = m_min[axis] * m_scale[axis] + m_offset[axis];
+            m_summary.max[axis] = m_max[axis] * m_scale[axis] + m_offset[axis];
+        }
+        m_summary.scale = m_scale;
+        m_summary.offset = m_offset;
+        return m_summary;
+    }
+
+private:
+    [[noreturn]] void Unfit(const GPointDouble& p) const
+    {
+        (Failure(m_path) << "point " << m_summary.pointCount << " at (" << p.x << ", " << p.y
+                         << ", " << p.z << ") does not fit 32-bit coordinates with scale ("
+                         << m_scale[0] << ", " << m_scale[1] << ", " << m_scale[2]
+                         << ") and offset (" << m_offset[0] << ", " << m_offset[1] << ", "
+                         << m_offset[2] << ")")
+            .Throw();
+    }
+
+    const std::string& m_path;
+    const LasFieldMap& m_fields;
+    const RecordLayout& m_layout;
+    std::array<double, 3> m_scale;
+    std::array<double, 3> m_offset;
+    std::array<double, 3> m_perStep; // a multiplication per coordinate, not a division
+    std::array<std::int32_t, 3> m_min{std::numeric_limits<std::int32_t>::max(),
+                                      std::numeric_limits<std::int32_t>::max(),
+                                      std::numeric_limits<std::int32_t>::max()};
+    std::array<std::int32_t, 3> m_max{std::numeric_limits<std::int32_t>::min(),
+                                      std::numeric_limits<std::int32_t>::min(),
+                                      std::numeric_limits<std::int32_t>::min()};
+    LasWriteSummary m_summary;
+};
+
+// The minimum corner of the provider's box, or of its positions; 0 without points.
+std::array<double, 3> DefaultOffset(const orv::DataProxy::IPointDataProvider& provider,
+                                    const LasFieldMap& fields)
+{
+    if (const auto* boxed = dynamic_cast<const orv::DataProxy::IBoundingBoxProvider*>(&provider))
+    {
+        const auto box = boxed->GetBoundingBox();
+        const std::array<double, 3> corner{std::min(box.firstCorner.x, box.secondCorner.x),
+                                           std::min(box.firstCorner.y, box.secondCorner.y),
+                                           std::min(box.firstCorner.z, box.secondCorner.z)};
+        if (std::all_of(corner.begin(), corner.end(), [](double v) { return std::isfinite(v); }))
+            return corner;
+    }
+    const double inf = std::numeric_limits<double>::infinity();
+    std::array<double, 3> lo{inf, inf, inf};
+    const FieldConsumer positions(fields, /*positionOnly=*/true);
+    const auto iterable = provider.GetIterable(positions);
+    for (auto cursor = iterable->CreateCursor(); cursor->IsValid(); cursor->MoveNext())
+    {
+        const GPointDouble p = cursor->GetPosition();
+        lo = {std::min(lo[0], p.x), std::min(lo[1], p.y), std::min(lo[2], p.z)};
+    }
+    for (double& v : lo)
+        v = std::isfinite(v) ? v : 0.0;
+    return lo;
+}
+
+// Year and day of the year (1 to 366) of today, in UTC.
+std::pair<unsigned, unsigned> Today()
+{
+    using namespace std::chrono;
+    auto days = duration_cast<hours>(system_clock::now().time_since_epoch()).count() / 24;
+    unsigned year = 1970;
+    for (;;)
+    {
+        const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+        const int length = leap ? 366 : 365;
+        if (days < length)
+            break;
+        days -= length;
+        ++year;
+    }
+    return {year, static_cast<unsigned>(days) + 1};
+}
+
+std::array<std::uint8_t, kHeaderSize14> MakeHeader(const LasWriteSummary& s,
+                                                   const RecordLayout& layout)
+{
+    std::array<std::uint8_t, kHeaderSize14> h{};
+    std::memcpy(h.data(), "LASF", 4);
+    PutU16(&h[kGlobalEncodingAt], kLasWkt);
+    h[kVersionMajorAt] = 1;
+    h[kVersionMinorAt] = 4;
+    std::memcpy(&h[kSystemIdentifierAt], "OTHER", 5);
+    std::memcpy(&h[kGeneratingSoftwareAt], "OrvDataProxyLas", 15);
+    const auto [year, day] = Today();
+    PutU16(&h[90], static_cast<std::uint16_t>(day));
+    PutU16(&h[92], static_cast<std::uint16_t>(year));
+    PutU16(&h[kHeaderSizeAt], kHeaderSize14);
+    PutU32(&h[kOffsetToPointDataAt], kHeaderSize14);
+    h[kPointFormatAt] = s.pointFormat;
+    PutU16(&h[kRecordLengthAt], layout.length);
+    // The legacy counts stay 0: formats 6 and above have only the 64-bit ones.
+    for (std::size_t axis = 0; axis < 3; ++axis)
+    {
+        PutF64(&h[kScaleAt + 8 * axis], s.scale[axis]);
+        PutF64(&h[kOffsetAt + 8 * axis], s.offset[axis]);
+        PutF64(&h[kBoundsAt + 16 * axis], s.max[axis]);
+        PutF64(&h[kBoundsAt + 16 * axis + 8], s.min[axis]);
+    }
+    PutU64(&h[kPointCount64At], s.pointCount);
+    for (std::size_t r = 0; r < 15; ++r)
+        PutU64(&h[kByReturn64At + 8 * r], s.pointsByReturn[r]);
+    return h;
+}
+
+// The file under its temporary name; removed unless Commit renamed it.
+class TemporaryFile
+{
+public:
+    explicit TemporaryFile(const std::string& target) : m_target(target)
+    {
+        static std::atomic<unsigned> counter{0};
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        char suffix[40];
+        std::snprintf(suffix, sizeof suffix, ".partial-%llx-%x",
+                      static_cast<unsigned long long>(stamp), counter++);
+        m_name = target + suffix;
+        m_file = std::fopen(m_name.c_str(), "wb");
+        if (m_file == nullptr)
+            Fail("cannot create the temporary file " + m_name);
+    }
+    ~TemporaryFile()
+    {
+        if (m_file != nullptr)
+            std::fclose(m_file);
+        if (!m_committed)
+            std::remove(m_name.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    void Write(const std::uint8_t* bytes, std::size_t count)
+    {
+        if (count != 0 && std::fwrite(bytes, 1, count, m_file) != count)
+            Fail("write error in " + m_name);
+    }
+    void Rewind()
+    {
+        if (std::fseek(m_file, 0, SEEK_SET) != 0)
+            Fail("cannot seek in " + m_name);
+    }
+    void Commit()
+    {
+        const int closed = std::fclose(m_file);
+        m_file = nullptr;
+        if (closed != 0)
+            Fail("write error when closing " + m_name);
+        std::error_code error;
+        std::filesystem::rename(m_name, m_target, error);
+        if (error)
+            (Failure(m_target) << "cannot rename " << m_name << " to it: " << error.message())
+                .Throw();
+        m_committed = true;
+    }
+
+private:
+    [[noreturn]] void Fail(const std::string& what) const
+    {
+        const int code = errno;
+        (Failure(m_target) << what << ": " << std::generic_category().message(code)).Throw();
+    }
+
+    std::string m_target;
+    std::string m_name;
+    std::FILE* m_file = nullptr;
+    bool m_committed = false;
+};
+
+} // namespace
+
+LasWriteSummary WriteLas(const std::string& path,
+                         const orv::DataProxy::IPointDataProvider& provider,
+                         const LasFieldMap& fields, const LasWriteOptions& options)
+{
+    CheckFieldMap(fields, /*uniqueKeys=*/false);
+    for (const LasFieldKey& entry : fields)
+        if (!provider.HasComponent(entry.key.component, entry.key.index))
+            (Failure(path) << FieldName(entry.field) << " is mapped to key ("
+                           << unsigned(entry.key.component) << ", " << unsigned(entry.key.index)
+                           << "), which the provider does not offer")
+                .Throw();
+    for (const double step : options.scale)
+        if (!(std::isfinite(step) && step > 0.0))
+            (Failure(path) << "scale " << step << " is not a finite, positive number").Throw();
+    const std::array<double, 3> offset =
+        options.offset ? *options.offset : DefaultOffset(provider, fields);
+    for (const double v : offset)
+        if (!std::isfinite(v))
+            (Failure(path) << "offset " << v << " is not finite").Throw();
+
+    const auto maps = [&](ELasField field)
+    {
+        return std::any_of(fields.begin(), fields.end(),
+                           [&](const LasFieldKey& entry) { return entry.field == field; });
+    };
+    const std::uint8_t format = maps(ELasField::Nir) ? 8 : maps(ELasField::Rgb) ? 7 : 6;
+    const RecordLayout& layout = kRecordLayouts[format];
+
+    TemporaryFile file(path);
+    const std::array<std::uint8_t, kHeaderSize14> placeholder{};
+    file.Write(placeholder.data(), placeholder.size());
+
+    RecordEncoder encoder(path, fields, layout, options.scale, offset);
+    const FieldConsumer consumer(fields);
+    const auto iterable = provider.GetIterable(consumer);
+    std::vector<std::uint8_t> records(kRecordsPerWrite * layout.length);
+    std::size_t pending = 0;
+    std::uint64_t written = 0;
+    for (auto cursor = iterable->CreateCursor(); cursor->IsValid(); cursor->MoveNext())
+    {
+        encoder.Encode(*cursor, records.data() + pending * layout.length);
+        if (++pending == kRecordsPerWrite)
+        {
+            file.Write(records.data(), pending * layout.length);
+            pending = 0;
+        }
+        if (++written % kProgressEvery == 0 && options.progress)
+            options.progress(written);
+    }
+    file.Write(records.data(), pending * layout.length);
+
+    LasWriteSummary summary = encoder.Finish();
+    summary.pointFormat = format;
+    const auto header = MakeHeader(summary, layout);
+    file.Rewind();
+    file.Write(header.data(), header.size());
+    file.Commit();
+    if (options.progress && written % kProgressEvery != 0)
+        options.progress(written);
+    return summary;
+}
+
+} // namespace orv::DataProxy::Las

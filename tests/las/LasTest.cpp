@@ -1,0 +1,406 @@
+// The LAS library: files of every version and point format written by the test itself, read,
+// written back and read again; hostile headers; the atomic write; a round trip through the
+// reference host with the default field mapping.
+#include "las/LasDefaultMapping.h"
+#include "las/LasReader.h"
+#include "las/LasWriter.h"
+#include "provider/PointCloudDataProvider.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <tuple>
+
+using namespace orv::DataProxy;
+using namespace orv::DataProxy::Las;
+namespace fs = std::filesystem;
+
+namespace
+{
+
+// The test's own description of the record layouts: length, GPS time, RGB, NIR (0: none).
+struct Layout
+{
+    std::size_t length, gpsAt, rgbAt, nirAt;
+};
+const Layout kLayouts[11] = {{20, 0, 0, 0},    {28, 20, 0, 0},  {26, 0, 20, 0},  {34, 20, 28, 0},
+                             {57, 20, 0, 0},   {63, 20, 28, 0}, {30, 22, 0, 0},  {36, 22, 30, 0},
+                             {38, 22, 30, 36}, {59, 22, 0, 0},  {67, 22, 30, 36}};
+const double kScale[3] = {0.01, 0.001, 0.0025};
+const double kOffset[3] = {637000.0, 849000.0, -10.5};
+
+template <typename T>
+void Put(std::vector<std::uint8_t>& b, std::size_t at, T value) // little-endian machines
+{
+    std::memcpy(&b[at], &value, sizeof value);
+}
+
+struct Recipe
+{
+    int minor = 2;
+    int format = 0;
+    std::size_t points = 5;
+    std::size_t extraBytes = 0; // after the fields of the format
+    bool vlr = false;           // one variable-length record of 10 bytes before the points
+};
+
+// Point i's raw values; bytes the reader must skip (waveform, extra bytes) are 0xA5.
+std::vector<std::uint8_t> MakeLas(const Recipe& r)
+{
+    const std::size_t header = r.minor == 4 ? 375 : r.minor == 3 ? 235 : 227;
+    const Layout layout = kLayouts[r.format];
+    const bool ext = r.format >= 6;
+    const std::size_t length = layout.length + r.extraBytes, offset = header + (r.vlr ? 64 : 0);
+    std::vector<std::uint8_t> b(offset + r.points * length, 0xA5);
+    std::fill(b.begin(), b.begin() + std::ptrdiff_t(offset), 0);
+    std::memcpy(b.data(), "LASF", 4);
+    b[24] = 1;
+    b[25] = std::uint8_t(r.minor);
+    Put<std::uint16_t>(b, 94, std::uint16_t(header));
+    Put<std::uint32_t>(b, 96, std::uint32_t(offset));
+    Put<std::uint32_t>(b, 100, r.vlr ? 1 : 0);
+    b[104] = std::uint8_t(r.format);
+    Put<std::uint16_t>(b, 105, std::uint16_t(length));
+    Put<std::uint32_t>(b, 107, ext ? 0 : std::uint32_t(r.points));
+    if (r.minor == 4)
+        Put<std::uint64_t>(b, 247, r.points);
+    if (r.vlr)
+        Put<std::uint16_t>(b, header + 20, 10);
+    for (int axis = 0; axis < 3; ++axis)
+    {
+        Put(b, 131 + 8 * axis, kScale[axis]);
+        Put(b, 155 + 8 * axis, kOffset[axis]);
+    }
+    for (std::size_t i = 0; i < r.points; ++i)
+    {
+        const std::size_t at = offset + i * length;
+        const int k = int(i);
+        for (int axis = 0; axis < 3; ++axis)
+            Put<std::int32_t>(b, at + 4 * axis, -1000000 + 1237 * k + 7 * axis);
+        Put<std::uint16_t>(b, at + 12, std::uint16_t(1000 + k));
+        b[at + 14] = std::uint8_t(ext ? (1 + k % 15) | 15 << 4 : (1 + k % 7) | 5 << 3 | 0xC0);
+        b[at + 15] = std::uint8_t(ext ? 0xFF : 0xE0 | (3 * k + 1)); // flags, or flags and class
+        if (ext)
+            b[at + 16] = std::uint8_t(200 + k);
+        else
+            b[at + 16] = std::uint8_t(std::int8_t(-20 + k)); // scan angle rank
+        b[at + 17] = std::uint8_t(42 + k);
+        if (ext)
+            Put<std::int16_t>(b, at + 18, std::int16_t(-5000 + 1000 * k));
+        Put<std::uint16_t>(b, at + (ext ? 20 : 18), std::uint16_t(40000 + k));
+        if (layout.gpsAt)
+            Put<double>(b, at + layout.gpsAt, 1e8 + 0.25 * k);
+        for (int c = 0; layout.rgbAt && c < 3; ++c) // multiples of 257: exact in 8 bits too
+            Put<std::uint16_t>(b, at + layout.rgbAt + 2 * c,
+                               std::uint16_t(257 * ((3 + 10 * k + c) % 256)));
+        if (layout.nirAt)
+            Put<std::uint16_t>(b, at + layout.nirAt, std::uint16_t(60000 + k));
+    }
+    return b;
+}
+
+// The nine numeric fields, each read as (Real, i), and RGB as (Color, 0).
+const ELasField kNumeric[9] = {
+    ELasField::Intensity,      ELasField::ReturnNumber, ELasField::NumberOfReturns,
+    ELasField::Classification, ELasField::ScanAngle,    ELasField::UserData,
+    ELasField::PointSourceId,  ELasField::GpsTime,      ELasField::Nir};
+LasFieldMap AllFields()
+{
+    LasFieldMap fields{{ELasField::Rgb, {EPointDataComponent::Color, 0}}};
+    for (unsigned char i = 0; i < 9; ++i)
+        fields.push_back({kNumeric[i], {EPointDataComponent::Real, i}});
+    return fields;
+}
+
+struct Point
+{
+    GPointDouble p;
+    std::array<std::optional<double>, 9> v;
+    std::optional<RgbaColor> rgb;
+};
+
+// A builder that keeps what the accessor says, and a provider over what it kept.
+struct Points final : IPointDataProvider, IPointDataBuilder, IPointDataIterable
+{
+    std::vector<Point> points;
+
+    void Reserve(std::uint64_t) override {}
+    void AddPointData(const IPointDataAccessor& a) override
+    {
+        EXPECT_EQ(a.GetPointIndex(), points.size());
+        Point q{a.GetPosition(), {}, a.GetColor(0)};
+        for (unsigned char i = 0; i < 9; ++i)
+            q.v[i] = a.GetReal(i);
+        points.push_back(q);
+    }
+    std::shared_ptr<IPointDataProvider> GetResult() override { return nullptr; }
+    std::shared_ptr<IPointDataIterable> GetIterable(const IPointDataConsumer&) const override
+    {
+        // The points are their own iterable: a pointer that owns nothing.
+        return std::shared_ptr<IPointDataIterable>(std::shared_ptr<IPointDataIterable>(),
+                                                   const_cast<Points*>(this));
+    }
+    bool HasComponent(EPointDataComponent, unsigned char) const override { return true; }
+    bool IsEmpty() const override { return points.empty(); }
+    bool IsDivisible(const IPointDataSplitHint&) const override { return false; }
+    std::unique_ptr<IPointDataIterable> Split() override { return nullptr; }
+    std::shared_ptr<IPointDataCursor> CreateCursor() const override;
+};
+
+struct Cursor final : IPointDataCursor
+{
+    const std::vector<Point>& points;
+    std::size_t at = 0;
+    explicit Cursor(const std::vector<Point>& p) : points(p) {}
+    GPointDouble GetPosition() const override { return points[at].p; }
+    std::uint64_t GetPointIndex() const override { return at; }
+    std::optional<GVector3> GetVector3(unsigned char) const override { return {}; }
+    std::optional<std::uint64_t> GetUnsignedInteger(unsigned char) const override { return {}; }
+    std::optional<std::int64_t> GetSignedInteger(unsigned char) const override { return {}; }
+    std::optional<double> GetReal(unsigned char i) const override { return points[at].v.at(i); }
+    std::optional<RgbaColor> GetColor(unsigned char) const override { return points[at].rgb; }
+    void MoveNext() override { ++at; }
+    bool IsValid() const override { return at < points.size(); }
+};
+
+std::shared_ptr<IPointDataCursor> Points::CreateCursor() const
+{
+    return std::make_shared<Cursor>(points);
+}
+
+Points Read(const LasReader& reader, std::size_t chunkBytes = std::size_t{4} << 20)
+{
+    Points read;
+    LasReadOptions options;
+    options.chunkBytes = chunkBytes;
+    const std::uint64_t count = reader.ReadInto(read, AllFields(), options);
+    EXPECT_EQ(count, read.points.size());
+    return read;
+}
+
+// A scratch folder per test, removed afterwards.
+struct Scratch
+{
+    fs::path dir =
+        fs::temp_directory_path() /
+        ("orv_las_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+    Scratch() { fs::remove_all(dir), fs::create_directories(dir); }
+    ~Scratch() { fs::remove_all(dir); }
+    std::string operator/(const char* name) const { return (dir / name).string(); }
+    std::size_t Files() const
+    {
+        return std::size_t(std::distance(fs::directory_iterator(dir), {}));
+    }
+};
+
+} // namespace
+
+TEST(LasFiles, EveryVersionAndFormatReadsWritesAndReadsBack)
+{
+    const Scratch scratch;
+    for (int minor = 0; minor <= 4; ++minor)
+        for (int format = 0; format <= 10; ++format)
+        {
+            if (format >= 6 && minor < 4)
+                continue;
+            SCOPED_TRACE("1." + std::to_string(minor) + " format " + std::to_string(format));
+            const auto bytes =
+                MakeLas({minor, format, 7, std::size_t(format % 3), format % 2 == 1});
+            const LasReader reader(bytes.data(), bytes.size(), "synthetic.las");
+            ASSERT_EQ(reader.Header().pointCount, 7u);
+            const Points in = Read(reader, 50); // chunks of one to two records
+            ASSERT_EQ(in.points.size(), 7u);
+            const bool ext = format >= 6;
+            const Layout layout = kLayouts[format];
+            for (int k = 0; k < 7; ++k)
+            {
+                const Point& q = in.points[std::size_t(k)];
+                EXPECT_EQ(q.p.x, (-1000000 + 1237 * k) * kScale[0] + kOffset[0]);
+                EXPECT_EQ(q.p.z, (-1000000 + 1237 * k + 14) * kScale[2] + kOffset[2]);
+                const std::optional<double> expected[9] = {
+                    1000 + k,
+                    ext ? 1 + k % 15 : 1 + k % 7,
+                    ext ? 15 : 5,
+                    ext ? 200 + k : 3 * k + 1,
+                    ext ? (-5000 + 1000 * k) * 0.006 : -20 + k,
+                    42 + k,
+                    40000 + k,
+                    layout.gpsAt ? std::optional<double>(1e8 + 0.25 * k) : std::nullopt,
+                    layout.nirAt ? std::optional<double>(60000 + k) : std::nullopt};
+                for (int f = 0; f < 9; ++f)
+                    EXPECT_EQ(q.v[std::size_t(f)], expected[f]) << "field " << f << " point " << k;
+                ASSERT_EQ(q.rgb.has_value(), layout.rgbAt != 0);
+                EXPECT_TRUE(!q.rgb || (q.rgb->r == 257 * (3 + 10 * k) / 65535.0 && q.rgb->a == 1));
+            }
+
+            // Written back with the file's own scale and offset: the same values, and a header
+            // that counts what was written. Fields the format lacks come back as 0.
+            const std::string path = scratch / "back.las";
+            LasWriteOptions options;
+            options.scale = {kScale[0], kScale[1], kScale[2]};
+            options.offset = std::array<double, 3>{kOffset[0], kOffset[1], kOffset[2]};
+            const LasWriteSummary summary = WriteLas(path, in, AllFields(), options);
+            const LasReader again(path);
+            const LasHeader& h = again.Header();
+            EXPECT_EQ(h.versionMinor, 4);
+            EXPECT_EQ(h.pointFormat, 8);
+            EXPECT_EQ(h.pointCount, 7u);
+            const Points back = Read(again);
+            ASSERT_EQ(back.points.size(), 7u);
+            std::array<std::uint64_t, 15> byReturn{};
+            for (std::size_t i = 0; i < 7; ++i)
+            {
+                const Point &a = in.points[i], &b = back.points[i];
+                EXPECT_TRUE(a.p.x == b.p.x && a.p.y == b.p.y && a.p.z == b.p.z) << i;
+                for (std::size_t f = 0; f < 9; ++f) // the scan angle to half a step of 0.006
+                    EXPECT_NEAR(b.v[f].value(), a.v[f].value_or(0.0), f == 4 ? 0.003 : 0.0) << f;
+                EXPECT_EQ(b.rgb->g, a.rgb ? a.rgb->g : 0.0);
+                ++byReturn[std::size_t(*a.v[1]) - 1];
+            }
+            EXPECT_EQ(h.pointsByReturn, byReturn);
+            EXPECT_EQ(summary.pointsByReturn, byReturn);
+            EXPECT_EQ(h.min[0], in.points[0].p.x);
+            EXPECT_EQ(h.max[2], in.points[6].p.z);
+            EXPECT_EQ(scratch.Files(), 1u) << "no temporary file is left behind";
+        }
+}
+
+TEST(LasFiles, HostileHeadersNameTheFileAndTheFault)
+{
+    using B = std::vector<std::uint8_t>;
+    const auto laszip = [](B& b)
+    {
+        std::memcpy(&b[227 + 2], "laszip encoded", 14);
+        Put<std::uint16_t>(b, 227 + 18, 22204);
+    };
+    const std::tuple<const char*, Recipe, std::function<void(B&)>> cases[] = {
+        {"no \"LASF\" signature", {}, [](B& b) { b[3] = 'G'; }},
+        {"unsupported LAS version 1.5", {}, [](B& b) { b[25] = 5; }},
+        {"unsupported LAS version 2.2", {}, [](B& b) { b[24] = 2; }},
+        {"unsupported point format 11", {}, [](B& b) { b[104] = 11; }},
+        {"needs LAS 1.4", {3, 3}, [](B& b) { b[104] = 6; }},
+        {"compressed (LAZ, format byte 131)", {2, 3}, [](B& b) { b[104] |= 0x80; }},
+        {"compressed (LAZ); only uncompressed", {2, 1, 5, 0, true}, laszip},
+        {"records end at byte 5291",
+         {2, 1, 5, 0, true},
+         [](B& b) { Put<std::uint16_t>(b, 247, 5010); }},
+        {"record 2 of 200 does not fit", {2, 1, 5, 0, true}, [](B& b) { b[100] = 200; }},
+        {"record length 19", {}, [](B& b) { Put<std::uint16_t>(b, 105, 19); }},
+        {"header size field is 235", {4, 0}, [](B& b) { Put<std::uint16_t>(b, 94, 235); }},
+        {"lies inside the header", {}, [](B& b) { Put<std::uint32_t>(b, 96, 200); }},
+        {"beyond the end", {}, [](B& b) { Put<std::uint32_t>(b, 96, 1u << 31); }},
+        {"point count 6 ", {}, [](B& b) { Put<std::uint32_t>(b, 107, 6); }},
+        {"point count 4294967295", {}, [](B& b) { Put<std::uint32_t>(b, 107, ~0u); }},
+        // count * record length wraps around to a small number in 64 bits
+        {"point count 614891469123651721",
+         {4, 6},
+         [](B& b) { Put<std::uint64_t>(b, 247, ~0ull / 30 + 1); }},
+        {"disagrees with the 64-bit", {4, 1}, [](B& b) { Put<std::uint64_t>(b, 247, 4); }},
+        {"Y scale factor 0", {}, [](B& b) { Put(b, 139, 0.0); }},
+        {"Z scale factor nan",
+         {},
+         [](B& b) { Put(b, 147, std::numeric_limits<double>::quiet_NaN()); }},
+        {"X offset inf", {}, [](B& b) { Put(b, 155, HUGE_VAL); }},
+        {"give infinite coordinates", {}, [](B& b) { Put(b, 131, 1e300); }},
+    };
+    for (const auto& [expected, recipe, damage] : cases)
+    {
+        B bytes = MakeLas(recipe);
+        damage(bytes);
+        try
+        {
+            LasReader(bytes.data(), bytes.size(), "synthetic.las");
+            ADD_FAILURE() << "no error for " << expected;
+        }
+        catch (const LasError& e)
+        {
+            const std::string message = e.what();
+            EXPECT_EQ(message.rfind("synthetic.las: ", 0), 0u) << message;
+            EXPECT_NE(message.find(expected), std::string::npos) << message;
+        }
+    }
+    // Every truncation, in exactly sized copies so that a read past the end is caught.
+    for (const Recipe& recipe : {Recipe{0, 1, 3, 0, true}, Recipe{4, 10, 2}})
+    {
+        const B whole = MakeLas(recipe);
+        for (std::size_t size = 0; size < whole.size(); ++size)
+        {
+            const B prefix(whole.begin(), whole.begin() + std::ptrdiff_t(size));
+            EXPECT_THROW(LasReader(prefix.data(), prefix.size(), "t.las"), LasError) << size;
+        }
+    }
+    EXPECT_THROW(LasReader("/nonexistent/orv.las"), LasError);
+}
+
+TEST(LasFiles, AFailedWriteLeavesTheTargetAsItWas)
+{
+    const Scratch scratch;
+    const std::string target = scratch / "out.las";
+    std::ofstream(target) << "previous";
+    Points points;
+    for (double x : {5.0, 6.0, 3e6}) // 3e6 m from the offset: beyond 32 bits of millimetres
+        points.points.push_back({{x, 0.0, 0.0}, {}, std::nullopt});
+    LasWriteOptions options;
+    options.offset = std::array<double, 3>{0.0, 0.0, 0.0};
+    try
+    {
+        WriteLas(target, points, {}, options);
+        ADD_FAILURE() << "no error";
+    }
+    catch (const LasError& e)
+    {
+        EXPECT_NE(std::string(e.what()).find("point 2 at (3e+06, 0, 0) does not fit"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(scratch.Files(), 1u);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(target).rdbuf()), {}),
+              "previous");
+    EXPECT_THROW(WriteLas(scratch / "absent/out.las", points, {}), LasError);
+    options.scale = {0.001, 0.0, 0.001};
+    EXPECT_THROW(WriteLas(target, points, {}, options), LasError);
+    EXPECT_THROW(WriteLas(target, points, {{ELasField::Rgb, {EPointDataComponent::Real, 0}}}),
+                 std::invalid_argument);
+    EXPECT_EQ(scratch.Files(), 1u);
+}
+
+// Through the host: the default mapping, a host cloud built by the reader, written from the
+// host provider (offset from its bounding box) and read again.
+TEST(LasFiles, RoundTripThroughTheHostKeepsTheDefaultFields)
+{
+    const Scratch scratch;
+    const auto bytes = MakeLas({2, 3, 100});
+    const std::string in = scratch / "in.las", out = scratch / "out.las";
+    std::ofstream(in, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    orv::Data::Cloud::PointCloudDataBuilderFactory factory;
+    const LasReader reader(in);
+    const LasFieldMap fields = MapDefaultLasFields(factory, reader.Header().HasRgb());
+    const auto cloud = reader.ReadAll(factory, fields);
+    const auto& host = dynamic_cast<const orv::Data::Cloud::PointCloudDataProvider&>(*cloud);
+    ASSERT_EQ(host.Size(), 100u);
+    const LasWriteSummary summary = WriteLas(out, host, fields);
+    EXPECT_EQ(summary.pointFormat, 7);
+    EXPECT_EQ(summary.offset[0], host.GetBoundingBox().firstCorner.x);
+
+    const Points a = Read(reader), b = Read(LasReader(out));
+    ASSERT_EQ(b.points.size(), 100u);
+    for (std::size_t i = 0; i < 100; ++i)
+    {
+        const Point &p = a.points[i], &q = b.points[i];
+        // Half the output's millimetre, and the host's floats over about a kilometre.
+        EXPECT_NEAR(p.p.x, q.p.x, 5e-4 + 1e-4);
+        EXPECT_NEAR(p.p.y, q.p.y, 5e-4 + 1e-4);
+        EXPECT_NEAR(p.p.z, q.p.z, 5e-4 + 1e-4);
+        EXPECT_EQ(p.v[0], q.v[0]); // intensity
+        EXPECT_EQ(p.v[3], q.v[3]); // classification
+        EXPECT_EQ(p.rgb->b, q.rgb->b);
+        EXPECT_EQ(q.v[1], 1.0); // return number: not mapped, written as 1
+    }
+    EXPECT_EQ(LasReader(out).Header().pointsByReturn[0], 100u);
+}
