@@ -6,29 +6,34 @@
 #include "contract/Records.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <typeinfo>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
-// Small helpers that every client of the contract would otherwise write again: consumers,
-// a splitting hint, cutting an iterable into pieces for workers, the size of a point set,
-// the query interface of a provider, and an accessor over one point's values.
+// Small helpers that every client of the contract would otherwise write again: consumers, a
+// splitting hint, cutting an iterable into pieces for workers, the size of a point set, the
+// optional interfaces of a provider without a visible cast, and an accessor over one point's
+// values to hand to a builder.
 //
 // Header-only and built on the contract alone, so they work with any provider, iterable and
-// builder, not only this library's. None of them keeps a pointer to what it is given beyond
-// the call, except where a comment says so.
+// builder, not only this library's. None keeps a pointer to what it is given beyond the call,
+// except where a comment says so. Merging builders needs this library's builder:
+// MergeBuilders lives beside it, in builder/PointCloudDataBuilder.h.
 
 namespace orv::DataProxy
 {
 
-// Wants every key it is asked about. Stateless: one object may serve any number of
-// iterables, cursors and builders on any number of threads.
+using PointDataComponents::ComponentKey;
+
+// Wants every key it is asked about, the position included. Stateless: one object may serve
+// any number of iterables, cursors and builders on any number of threads.
 class WantAll final : public IPointDataConsumer
 {
 public:
@@ -41,13 +46,11 @@ public:
 class WantKeys final : public IPointDataConsumer
 {
 public:
-    using Key = PointDataComponents::ComponentKey;
-
-    WantKeys(std::initializer_list<Key> wanted, bool wantPosition = true)
+    WantKeys(std::initializer_list<ComponentKey> wanted, bool wantPosition = true)
         : keys(wanted), position(wantPosition)
     {
     }
-    explicit WantKeys(std::vector<Key> wanted, bool wantPosition = true)
+    explicit WantKeys(std::vector<ComponentKey> wanted, bool wantPosition = true)
         : keys(std::move(wanted)), position(wantPosition)
     {
     }
@@ -56,11 +59,11 @@ public:
     {
         if (component == EPointDataComponent::Position && index == 0)
             return position;
-        return std::find(keys.begin(), keys.end(), Key{component, index}) != keys.end();
+        return std::find(keys.begin(), keys.end(), ComponentKey{component, index}) != keys.end();
     }
 
 private:
-    std::vector<Key> keys;
+    std::vector<ComponentKey> keys;
     bool position;
 };
 
@@ -81,20 +84,19 @@ private:
     std::uint64_t workers;
 };
 
-// Cuts `whole` into at most `pieceCount` pieces of at least `minimumPieceSize` points
-// (fewer pieces when the range is too small), always halving the largest piece that
-// IsDivisible allows, so the pieces differ in size by at most a factor of two. The pieces
-// cover the range exactly once, in no particular order; `whole` itself is the first one
-// (it keeps the lowest points). Call it on one thread, then hand each piece to its own
-// worker. The pieces borrow what `whole` borrows (the provider, the consumer).
+// Cuts `whole` into at most `pieceCount` pieces of at least `minimumPieceSize` points (fewer
+// pieces when the range is too small; one piece, `whole` itself, when it cannot be split at
+// all). Every round halves each piece that IsDivisible allows, so the pieces stay within a
+// factor of about two of each other. Together they cover the range exactly once, in no
+// particular order; `whole` is the first piece (it keeps the lowest points). Call it on one
+// thread, then give each piece to its own worker, which makes its own cursors. The pieces
+// borrow what `whole` borrows (the provider, the consumer).
 inline std::vector<std::shared_ptr<IPointDataIterable>>
 SplitIntoPieces(std::shared_ptr<IPointDataIterable> whole, std::size_t pieceCount,
                 std::uint64_t minimumPieceSize = 4096)
 {
     std::vector<std::shared_ptr<IPointDataIterable>> pieces{std::move(whole)};
     const MinimumPieceHint hint(std::max<std::uint64_t>(minimumPieceSize, 1), pieceCount);
-    // Splitting in rounds, every piece once per round, keeps the pieces balanced without
-    // needing their sizes.
     while (pieces.size() < pieceCount)
     {
         const std::size_t before = pieces.size();
@@ -121,9 +123,10 @@ inline std::uint64_t PointCount(const IPointDataProvider& provider)
     return count;
 }
 
-// The number of points of an iterable (or of a piece of one): its ISizedCollection::Size
-// when it has one, otherwise counted by walking a cursor. Counting creates a cursor, so the
-// iterable's consumer is asked about its keys once more.
+// The number of points of an iterable (or of a piece of one): its ISizedCollection::Size when
+// it has one, otherwise counted by walking a cursor, which costs a pass over the range (this
+// library's iterables are counted that way) and asks the iterable's consumer about its keys
+// once more.
 inline std::uint64_t PointCount(const IPointDataIterable& iterable)
 {
     if (const auto* sized = dynamic_cast<const ISizedCollection*>(&iterable))
@@ -134,20 +137,46 @@ inline std::uint64_t PointCount(const IPointDataIterable& iterable)
     return count;
 }
 
+namespace Detail
+{
+template <class Q>
+constexpr const char* QueryName()
+{
+    if constexpr (std::is_same_v<Q, InsideAxisAlignedBoxQuery>)
+        return "InsideAxisAlignedBoxQuery";
+    else if constexpr (std::is_same_v<Q, InsideSphereQuery>)
+        return "InsideSphereQuery";
+    else if constexpr (std::is_same_v<Q, InsideCylinderQuery>)
+        return "InsideCylinderQuery";
+    else
+    {
+        static_assert(std::is_same_v<Q, ClippingPlanesQuery>, "not a query record");
+        return "ClippingPlanesQuery";
+    }
+}
+
+template <class Interface>
+const Interface& As(const IPointDataProvider& provider, const char* interfaceName)
+{
+    if (const auto* found = dynamic_cast<const Interface*>(&provider))
+        return *found;
+    throw std::invalid_argument(std::string("the provider does not implement ") + interfaceName);
+}
+} // namespace Detail
+
 // The spatial query interface of a provider of unknown origin, for query record Q
 // (InsideAxisAlignedBoxQuery, InsideSphereQuery, InsideCylinderQuery, ClippingPlanesQuery).
-// Throws std::invalid_argument when the provider does not answer that query.
+// Throws std::invalid_argument ("the provider does not implement IQueryablePointData<Q>",
+// with Q's name) when it does not answer that query. This library's providers answer all four.
 template <class Q>
 const IQueryablePointData<Q>& AsQueryable(const IPointDataProvider& provider)
 {
-    if (const auto* queryable = dynamic_cast<const IQueryablePointData<Q>*>(&provider))
-        return *queryable;
-    throw std::invalid_argument(std::string("the provider does not answer ") + typeid(Q).name() +
-                                " queries");
+    return Detail::As<IQueryablePointData<Q>>(
+        provider, (std::string("IQueryablePointData<") + Detail::QueryName<Q>() + ">").c_str());
 }
 
-// Runs query `query` on `provider`: the points it accepts, or with `invert` the points it
-// rejects, as a new provider. Throws std::invalid_argument as AsQueryable.
+// Runs `query` on `provider`: the points it accepts, or with `invert` the points it rejects,
+// as a new provider. Throws std::invalid_argument as AsQueryable.
 template <class Q>
 std::unique_ptr<IPointDataProvider> Select(const IPointDataProvider& provider, const Q& query,
                                            bool invert = false)
@@ -155,47 +184,51 @@ std::unique_ptr<IPointDataProvider> Select(const IPointDataProvider& provider, c
     return AsQueryable<Q>(provider).GetPoints(query, invert);
 }
 
+// The bounding-box interface of a provider of unknown origin; std::invalid_argument ("the
+// provider does not implement IBoundingBoxProvider") when it has none.
+inline const IBoundingBoxProvider& AsBoundingBoxProvider(const IPointDataProvider& provider)
+{
+    return Detail::As<IBoundingBoxProvider>(provider, "IBoundingBoxProvider");
+}
+
 // One point's values, handed to IPointDataBuilder::AddPointData. Set what the point has;
-// every key left unset reads as absent. Values are addressed by key index, per component,
-// as the accessor's getters are.
+// every key left unset reads as absent (a builder stores zero for it). Values are addressed
+// by key index, per component, as the accessor's getters are.
 //
 //   PointRecord point;
 //   point.position = {x, y, z};
-//   point.Set<EPointDataComponent::UnsignedInteger>(0, 2);   // key (UnsignedInteger, 0)
+//   point.SetUnsignedInteger(0, 2);   // key (UnsignedInteger, 0)
 //   builder->AddPointData(point);
 //
-// Reusing one record for many points is cheap: Clear() keeps the storage.
+// Reusing one record for many points is cheap: Clear() and Assign() keep the storage.
 class PointRecord final : public IPointDataAccessor
 {
 public:
     GPointDouble position{};
     std::uint64_t pointIndex = 0;
-    std::vector<std::optional<GVector3>> vectors;
-    std::vector<std::optional<std::uint64_t>> unsignedIntegers;
-    std::vector<std::optional<std::int64_t>> signedIntegers;
-    std::vector<std::optional<double>> reals;
-    std::vector<std::optional<RgbaColor>> colors;
 
-    // Sets the value of key (C, index); C is one of the five extra-data components.
-    template <EPointDataComponent C, class V>
-    void Set(unsigned char index, const V& value)
+    void SetVector3(unsigned char index, const GVector3& value) { Put(vectors, index, value); }
+    void SetUnsignedInteger(unsigned char index, std::uint64_t value)
     {
-        auto& column = Column<C>();
-        using T = typename std::decay_t<decltype(column)>::value_type::value_type;
-        Put(column, index, std::optional<T>(value));
+        Put(unsignedIntegers, index, value);
     }
+    void SetSignedInteger(unsigned char index, std::int64_t value)
+    {
+        Put(signedIntegers, index, value);
+    }
+    void SetReal(unsigned char index, double value) { Put(reals, index, value); }
+    void SetColor(unsigned char index, const RgbaColor& value) { Put(colors, index, value); }
 
     // Takes the position, the point index and the values of `keys` of the point `point`
-    // stands on (a cursor whose consumer requested the position, for instance), so that the
-    // point can be kept and written later. Every key not in `keys` is made absent; keys of
-    // Position and PointIndex in `keys` change nothing.
-    void Assign(const IPointDataAccessor& point,
-                const std::vector<PointDataComponents::ComponentKey>& keys)
+    // stands on, so that the point can be kept and written later. `point` must deliver its
+    // position (a cursor whose consumer requested (Position, 0)). Every key not in `keys` is
+    // made absent; keys of Position, PointIndex and components 7 and above change nothing.
+    void Assign(const IPointDataAccessor& point, const std::vector<ComponentKey>& keys)
     {
         Clear();
         position = point.GetPosition();
         pointIndex = point.GetPointIndex();
-        for (const auto& key : keys)
+        for (const ComponentKey& key : keys)
         {
             switch (key.component)
             {
@@ -220,7 +253,7 @@ public:
         }
     }
 
-    // Makes every key absent again; the position and index stay.
+    // Makes every key absent again; the position and the point index stay.
     void Clear()
     {
         vectors.assign(vectors.size(), std::nullopt);
@@ -244,23 +277,20 @@ public:
     {
         return Get(signedIntegers, index);
     }
-    std::optional<double> GetReal(unsigned char index) const override
-    {
-        return Get(reals, index);
-    }
+    std::optional<double> GetReal(unsigned char index) const override { return Get(reals, index); }
     std::optional<RgbaColor> GetColor(unsigned char index) const override
     {
         return Get(colors, index);
     }
 
 private:
-    template <class T>
-    static void Put(std::vector<std::optional<T>>& column, unsigned char index,
-                    std::optional<T> value)
+    // `value` is a T or an optional of T.
+    template <class T, class V>
+    static void Put(std::vector<std::optional<T>>& column, unsigned char index, const V& value)
     {
         if (column.size() <= index)
             column.resize(std::size_t{index} + 1);
-        column[index] = std::move(value);
+        column[index] = value;
     }
 
     template <class T>
@@ -269,35 +299,26 @@ private:
         return index < column.size() ? column[index] : std::nullopt;
     }
 
-    template <EPointDataComponent C>
-    auto& Column()
-    {
-        static_assert(IsExtraDataComponent(C), "only extra-data components carry values");
-        if constexpr (C == EPointDataComponent::Vector3)
-            return vectors;
-        else if constexpr (C == EPointDataComponent::UnsignedInteger)
-            return unsignedIntegers;
-        else if constexpr (C == EPointDataComponent::SignedInteger)
-            return signedIntegers;
-        else if constexpr (C == EPointDataComponent::Real)
-            return reals;
-        else
-            return colors;
-    }
+    std::vector<std::optional<GVector3>> vectors;
+    std::vector<std::optional<std::uint64_t>> unsignedIntegers;
+    std::vector<std::optional<std::int64_t>> signedIntegers;
+    std::vector<std::optional<double>> reals;
+    std::vector<std::optional<RgbaColor>> colors;
 };
 
-// Every key of `mapping` (also of Position and PointIndex), ordered by component, then
-// index: the keys a consumer asks for to read everything a provider maps.
-inline std::vector<PointDataComponents::ComponentKey>
-MappedKeys(const orv::Data::Cloud::ComponentMapping& mapping)
+// The extra-data keys of `mapping` (components Vector3 .. Color), ordered by component, then
+// index: the keys to want, and to Assign, to read everything a provider maps.
+inline std::vector<ComponentKey> MappedKeys(const orv::Data::Cloud::ComponentMapping& mapping)
 {
-    std::vector<PointDataComponents::ComponentKey> keys;
+    std::vector<ComponentKey> keys;
     keys.reserve(mapping.extraDataTypeByKey.size());
     for (const auto& entry : mapping.extraDataTypeByKey)
-        keys.push_back(entry.first);
-    std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
-        return a.component != b.component ? a.component < b.component : a.index < b.index;
-    });
+        if (IsExtraDataComponent(entry.first.component))
+            keys.push_back(entry.first);
+    std::sort(keys.begin(), keys.end(),
+              [](const ComponentKey& a, const ComponentKey& b) {
+                  return a.component != b.component ? a.component < b.component : a.index < b.index;
+              });
     return keys;
 }
 
