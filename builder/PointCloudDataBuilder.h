@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <unordered_map>
 
 namespace orv::Data::Cloud
@@ -36,8 +38,13 @@ struct BuilderState;
 // than the slot of a key without width, is not registered: the host would store bytes that
 // were never a value, or read past the slot, so the key stays out of the cloud. Every
 // AddPointData then copies the position and each key's value, narrowed to its width, into the
-// slots and appends one host point. A point without a value for a key stores zero for it;
-// nothing is carried over from an earlier point.
+// slots and appends one host point.
+//
+// An absent value (an empty optional from the accessor) is stored as zero bytes: 0 for the
+// integers and Real, the packed zero vector for Vector3 (which reads back as (0, 0, 0)), black
+// for Color. Nothing is carried over from an earlier point. Zero is a value:
+// reading the new cloud back, such a point has the key, "present, 0", not an empty optional.
+// Write only points that have every mapped key, or map separate keys, when absence matters.
 //
 // Owns its state alone. Borrows the consumer: it is asked whenever a staging is created
 // (first point, or a Merge into a builder without points), so the caller keeps it alive as
@@ -92,10 +99,35 @@ public:
     // as its first AddPointData would (consumer asked, wanted keys registered), of the colour
     // type also when `other`'s cloud is a colour cloud. Merging a builder into itself doubles
     // its points.
+    //
+    // `const` although it changes this builder's cloud: the signature is part of the exported
+    // interface that clients are compiled against, so it stays as it is. MergeBuilders below
+    // is the call to use: it takes the target as non-const, says plainly which builder
+    // changes, and needs no cast from the IPointDataBuilder a factory hands out.
     void Merge(const PointCloudDataBuilder& other) const;
 
 private:
     std::unique_ptr<BuilderState> state;
 };
+
+// Appends the points of `source` to `target`, both builders from a PointCloudDataBuilderFactory
+// (for instance one per thread, merged once the threads are done), as target.Merge(source)
+// does; `source` is left unchanged. Throws std::invalid_argument, naming which argument, when
+// either is not this library's builder: the points of a builder of unknown origin can only be
+// merged by reading them, which its own provider (GetResult) and AddPointData do.
+inline void MergeBuilders(orv::DataProxy::IPointDataBuilder& target,
+                          const orv::DataProxy::IPointDataBuilder& source)
+{
+    auto* const into = dynamic_cast<PointCloudDataBuilder*>(&target);
+    const auto* const from = dynamic_cast<const PointCloudDataBuilder*>(&source);
+    if (into == nullptr || from == nullptr)
+    {
+        throw std::invalid_argument(std::string("MergeBuilders: the ") +
+                                    (into == nullptr ? "target" : "source") +
+                                    " is not a PointCloudDataBuilder (a builder made by a "
+                                    "PointCloudDataBuilderFactory); only those can be merged");
+    }
+    into->Merge(*from);
+}
 
 } // namespace orv::Data::Cloud

@@ -1,6 +1,8 @@
 #include "builder/PointCloudDataBuilderFactory.h"
 
 #include "builder/StorageWidth.h"
+#include "extradata/PolicyRegistration.h"
+#include "host/geometry/ExtraDataTypes.h"
 
 #include <utility>
 
@@ -8,6 +10,44 @@ namespace orv::Data::Cloud
 {
 
 PointCloudDataBuilderFactory::PointCloudDataBuilderFactory() = default;
+
+namespace
+{
+
+// The type a key read through `like` is written under (see the constructor from a mapping).
+int WrittenType(const ComponentMapping& like, PointCloudDataBuilderFactory::ComponentKey key,
+                int extraDataType)
+{
+    using orv::DataProxy::ExtraData::ExtraDataTypeId;
+    if (key.component != orv::DataProxy::EPointDataComponent::Real ||
+        extraDataType != ExtraDataTypeId<CloudIntensityExtraData>())
+    {
+        return extraDataType;
+    }
+    const int plainFloat = ExtraDataTypeId<CloudIntensityNewExtraData>();
+    for (const auto& entry : like.extraDataTypeByKey)
+    {
+        if (entry.second == plainFloat)
+        {
+            return extraDataType;
+        }
+    }
+    return plainFloat;
+}
+
+} // namespace
+
+PointCloudDataBuilderFactory::PointCloudDataBuilderFactory(const ComponentMapping& like)
+    : mapping(like)
+{
+    for (auto& [key, extraDataType] : mapping.extraDataTypeByKey)
+    {
+        extraDataType = WrittenType(like, key, extraDataType);
+        const std::uint64_t width = NaturalStorageWidth(key.component, extraDataType);
+        CheckStorageWidth(key.component, extraDataType, width);
+        storageWidthByKey.emplace(key, width);
+    }
+}
 
 PointCloudDataBuilderFactory::PointCloudDataBuilderFactory(
     const PointCloudDataBuilderFactory& other)
@@ -58,6 +98,13 @@ PointCloudDataBuilderFactory::MapOptionalComponent(EPointDataComponent component
     const ComponentKey key{component, mapping.Map(component, extraDataType)};
     storageWidthByKey.insert_or_assign(key, width);
     return key;
+}
+
+PointCloudDataBuilderFactory::ComponentKey
+PointCloudDataBuilderFactory::MapOptionalComponent(EPointDataComponent component, int extraDataType)
+{
+    return MapOptionalComponent(component, extraDataType,
+                                NaturalStorageWidth(component, extraDataType));
 }
 
 void PointCloudDataBuilderFactory::ClearComponentMapping()

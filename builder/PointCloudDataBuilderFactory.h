@@ -39,6 +39,25 @@ public:
     StorageWidthTable storageWidthByKey;
 
     PointCloudDataBuilderFactory();
+    // Writes new clouds like a cloud read with `like` (a provider's GetMapping(), for
+    // instance): the same keys with the same indices and host types, each at its host type's
+    // own width (see MapOptionalComponent without a width), so a point read through a cursor
+    // over that provider is written back with every value it carries. Later MapOptionalComponent
+    // calls go on from `like`'s next indices.
+    //
+    // One key is not copied as it is: a Real key on the host's own intensity type
+    // (CloudIntensityExtraData), whose 4 bytes mean what the cloud's colour mode says, while a
+    // builder sets no mode but colour, so a new cloud has whatever mode its host gives it (the
+    // reference host 1, a plain float; the alternate host 3, a compressed value) and the
+    // floats written could read back as other numbers. Such a key is written under
+    // CloudIntensityNewExtraData (a plain float in every cloud) instead, under the same key,
+    // unless another key already uses that type.
+    //
+    // Throws std::invalid_argument, naming the type, when a key of Vector3, an integer
+    // component or Real has a host type whose element size the library does not know (give
+    // such keys their width with MapOptionalComponent), or when a key breaks the width rule
+    // (Real on a 1-byte type, Color on a type that does not hold a colour value).
+    explicit PointCloudDataBuilderFactory(const ComponentMapping& like);
     PointCloudDataBuilderFactory(const PointCloudDataBuilderFactory& other);
     PointCloudDataBuilderFactory(PointCloudDataBuilderFactory&& other) noexcept;
     ~PointCloudDataBuilderFactory() override;
@@ -66,6 +85,16 @@ public:
     // host decides whether it stores that type at all.
     ComponentKey MapOptionalComponent(EPointDataComponent component, int extraDataType,
                                       std::uint64_t width);
+
+    // As above, at the host type's own width: the element size of one of the twelve
+    // extra-data classes (classification 1, classification instance and split colour 2, the
+    // other integer types 4, the float types 4, the packed normal 4), or of a type the host
+    // registry holds a policy for. Color needs no width (a colour is always a host colour
+    // value), nor do Position, PointIndex and components 7 and above. Throws
+    // std::invalid_argument, and changes nothing, when the component needs a width and the
+    // library knows none for the type (give it with the overload above), and as above when
+    // the type's width does not suit the component (Real on the 1-byte classification).
+    ComponentKey MapOptionalComponent(EPointDataComponent component, int extraDataType);
 
     // Every component's indices start again at 0; the width table is left as it is.
     void ClearComponentMapping();

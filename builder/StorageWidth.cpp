@@ -67,6 +67,27 @@ void CheckStorageWidth(EPointDataComponent component, int extraDataType, std::ui
     }
 }
 
+std::uint64_t NaturalStorageWidth(EPointDataComponent component, int extraDataType)
+{
+    if (component == EPointDataComponent::Color)
+    {
+        return kColorWidth;
+    }
+    if (!orv::DataProxy::IsExtraDataComponent(component))
+    {
+        return 0;
+    }
+    const unsigned int elementSize = orv::DataProxy::ExtraData::KnownElementSize(extraDataType);
+    if (elementSize == 0)
+    {
+        throw std::invalid_argument("no storage width is known for host extra-data type " +
+                                    std::to_string(extraDataType) +
+                                    " (not one of the twelve classes, and no policy registered "
+                                    "for it): give the width");
+    }
+    return elementSize;
+}
+
 void CheckStorageWidths(const ComponentMapping& mapping, const StorageWidthTable& widths)
 {
     for (const auto& [key, extraDataType] : mapping.extraDataTypeByKey)

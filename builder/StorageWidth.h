@@ -18,6 +18,13 @@ namespace orv::Data::Cloud
 void CheckStorageWidth(orv::DataProxy::EPointDataComponent component, int extraDataType,
                        std::uint64_t width);
 
+// The width a key of `component` takes when none is given: the element size of the host type
+// `extraDataType` for Vector3, the integers and Real; a host colour value for Color (its width
+// is never consulted); 0 for Position, PointIndex and components 7 and above, which store
+// nothing. Throws std::invalid_argument when the component needs a width and the library
+// knows no element size for the type. The result still has to pass CheckStorageWidth.
+std::uint64_t NaturalStorageWidth(orv::DataProxy::EPointDataComponent component, int extraDataType);
+
 // The same rule over a whole configuration: every mapped key that has a width, and every
 // Color key. Keys without a width are left to the builder's look-up.
 void CheckStorageWidths(const ComponentMapping& mapping, const StorageWidthTable& widths);

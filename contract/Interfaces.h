@@ -17,9 +17,11 @@
 // remove an operation.
 //
 // Ownership: results are owning smart pointers. Arguments passed by const reference are
-// borrowed; iterables and builders keep plain pointers to the consumer (iterables also to
-// the provider's mapping), so the caller keeps the consumer and the provider alive as long
-// as anything made from them is used.
+// borrowed. The library's iterables keep plain pointers to the consumer and to the provider's
+// mapping, and its builders to the consumer: keep the consumer and the provider alive while
+// an iterable may still create a cursor, and the consumer while a builder (or a copy) may
+// still receive its first point. A cursor keeps nothing borrowed: it may outlive its iterable,
+// its provider and its consumer (it asks the consumer only while it is created).
 
 namespace orv::DataProxy
 {
@@ -53,8 +55,13 @@ class ORV_DATAPROXY_INTERFACE IPointDataProvider
 {
 public:
     virtual ~IPointDataProvider() = default;
+    // A new iterable over every point; its cursors deliver the keys `consumer` wants.
     virtual std::shared_ptr<IPointDataIterable>
     GetIterable(const IPointDataConsumer& consumer) const = 0;
+    // Whether the points carry key (component, index): true for Position and PointIndex
+    // whatever the index. The library's providers answer from their mapping, not from the
+    // cloud: a mapped key counts as present even where no point has a value for it (its
+    // getter then gives empty optionals).
     virtual bool HasComponent(EPointDataComponent component, unsigned char index) const = 0;
 };
 
@@ -93,14 +100,21 @@ public:
     virtual std::optional<RgbaColor> GetColor(unsigned char index) const = 0;
 };
 
-// Walks a range of points: read through the accessor while IsValid, then MoveNext.
+// Walks a range of points: read through the accessor while IsValid, then MoveNext. A new
+// cursor stands on the first point of its range (IsValid() false at once for an empty range).
 //
-// Past the end (IsValid() false) the library's cursors stand on no point of their range:
-// GetPosition throws std::out_of_range ("GetPosition: the cursor is past its end") and changes
-// nothing; GetPointIndex does not throw and returns where the walk stopped, the host's point
-// index after the last step (for a walk over a whole cloud, the number of points stored in it,
-// hidden ones included; for a piece of a split range, the index of the next piece's first
-// point), which belongs to no point of the range. MoveNext there is outside the contract.
+// Once IsValid() is false the cursor stands on no point of its range, and what its getters
+// answer is no point's data; do not use it. The library's cursors, there:
+//   GetPosition        throws std::out_of_range ("GetPosition: the cursor is past its end")
+//                      and changes nothing;
+//   GetPointIndex      does not throw; returns where the walk stopped, the host's point index
+//                      after the last step (for a walk over a whole cloud, the number of points
+//                      stored in it, hidden ones included; for a piece of a split range, the
+//                      index of the next piece's first point);
+//   GetVector3 .. GetColor  throw std::out_of_range for an index without a reader, as always;
+//                      otherwise an empty optional at the end of a whole cloud, and for a
+//                      piece of a split range the next piece's first point's value;
+//   MoveNext           outside the contract.
 class ORV_DATAPROXY_INTERFACE IPointDataCursor : public IPointDataAccessor
 {
 public:
@@ -109,16 +123,30 @@ public:
 };
 
 // A half-open range of points that makes cursors and can be halved for parallel work.
-// Split keeps the lower half [begin, mid) in this object and returns the upper half
-// [mid, end), mid = begin + (end - begin) / 2. IsDivisible(hint) is the guard: true when
-// the range holds more than twice the hint's minimum piece size.
+//
+// What every iterable guarantees:
+//   - Split keeps the lower half [begin, mid) in this object and returns the upper half
+//     [mid, end): the two pieces cover the range exactly once, so pieces split to any depth
+//     visit every point of the range exactly once, whoever walks them.
+//   - Split requires IsDivisible(hint) to be true for some hint; calling it otherwise is
+//     outside the contract (the library's iterables still halve the range, one side possibly
+//     empty, and never lose or repeat a point).
+//   - An empty range is never divisible, whatever the hint.
+// The library's iterables: mid = begin + (end - begin) / 2, and IsDivisible(hint) is true
+// when the range holds more than twice the hint's minimum piece size (never for a minimum of
+// 0, and without overflow for huge sizes). SplitIntoPieces (contract/PointDataHelpers.h) does
+// the splitting for N workers.
 class ORV_DATAPROXY_INTERFACE IPointDataIterable
 {
 public:
     virtual ~IPointDataIterable() = default;
+    // A new cursor on the first point of the range; the consumer is asked about its keys now.
     virtual std::shared_ptr<IPointDataCursor> CreateCursor() const = 0;
+    // The range holds no point.
     virtual bool IsEmpty() const = 0;
+    // Whether Split may be called, given the caller's minimum piece size.
     virtual bool IsDivisible(const IPointDataSplitHint& hint) const = 0;
+    // Keeps [begin, mid) here and returns a new iterable over [mid, end).
     virtual std::unique_ptr<IPointDataIterable> Split() = 0;
 };
 
@@ -127,15 +155,23 @@ class ORV_DATAPROXY_INTERFACE IPointDataBuilder
 {
 public:
     virtual ~IPointDataBuilder() = default;
+    // A hint that about `count` points will be added; changes nothing observable.
     virtual void Reserve(std::uint64_t count) = 0;
+    // Appends the point `point` stands on: its position and the values of the builder's keys
+    // (the library's builders store zero for a value the accessor does not have). The
+    // accessor is used only during the call.
     virtual void AddPointData(const IPointDataAccessor& point) = 0;
+    // A new provider over the points added so far; the builder can go on adding.
     virtual std::shared_ptr<IPointDataProvider> GetResult() = 0;
 };
 
+// Makes builders that all write the same kind of point set.
 class ORV_DATAPROXY_INTERFACE IPointDataBuilderFactory
 {
 public:
     virtual ~IPointDataBuilderFactory() = default;
+    // A new builder, independent of every other; `consumer` says which of the factory's keys
+    // it writes, and is borrowed (see Ownership above).
     virtual std::shared_ptr<IPointDataBuilder>
     CreatePointDataBuilder(const IPointDataConsumer& consumer) const = 0;
 };

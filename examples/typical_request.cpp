@@ -17,13 +17,6 @@ using orv::DataProxy::EPointDataComponent;
 namespace
 {
 
-// Says which components the algorithm wants: here, everything it is offered.
-class WantAll final : public orv::DataProxy::IPointDataConsumer
-{
-public:
-    bool IsComponentRequested(EPointDataComponent, unsigned char) const override { return true; }
-};
-
 // A host cloud of 1000 points on a line, each classified by its position.
 PointCloud MakeCloud()
 {
@@ -57,10 +50,12 @@ int main()
     const std::unique_ptr<orv::DataProxy::IPointDataProvider> inside =
         source.GetPoints(sphere, /*invert=*/false);
 
-    // 3. A factory configured with the same component and type, stored on one byte.
+    // 3. A factory configured with the same component and type, at the type's own width (one
+    //    byte for a classification). PointCloudDataBuilderFactory factory(source.GetMapping())
+    //    would do the same for every key of the source.
     PointCloudDataBuilderFactory factory;
-    factory.MapOptionalComponent(EPointDataComponent::UnsignedInteger, classificationType, 1);
-    const WantAll consumer; // must outlive the builder and the iterable
+    factory.MapOptionalComponent(EPointDataComponent::UnsignedInteger, classificationType);
+    const orv::DataProxy::WantAll consumer; // wants every key; outlives builder and iterable
     const std::shared_ptr<orv::DataProxy::IPointDataBuilder> builder =
         factory.CreatePointDataBuilder(consumer);
 

@@ -17,6 +17,12 @@
 //   kFlagA           the constant the host reads through GetTypeFlagA
 //   kZeroesDefaults  AddDefaultElement writes zero into the new element
 //   kRotates         TransformElement rotates the stored vector
+//
+// Which contract component reads a row is the value type its policy is registered under
+// (PolicyRegistration.cpp): the integer rows UnsignedInteger, the float rows Real, Normal
+// Vector3 and Intensity Real (decoded by the cloud's colour mode). The library registers no
+// SignedInteger or Color policy. host/geometry/ExtraDataTypes.h lists each class with its
+// component, width and meaning.
 
 namespace orv::Data::ExtraData::Details
 {

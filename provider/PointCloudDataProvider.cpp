@@ -69,4 +69,9 @@ void PointCloudDataProvider::ClearComponentMapping()
     mapping.Clear();
 }
 
+const ComponentMapping& PointCloudDataProvider::GetMapping() const
+{
+    return mapping;
+}
+
 } // namespace orv::Data::Cloud

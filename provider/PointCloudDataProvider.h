@@ -18,9 +18,10 @@ namespace orv::Data::Cloud
 // Vector3 .. Color. The cloud never changes after construction; only the mapping does,
 // through MapOptionalComponent and ClearComponentMapping.
 //
-// Lifetimes: the provider must outlive every iterable and cursor made from it (iterables
-// keep a pointer to its mapping, cursors read its cloud). Results of GetPoints are
-// independent providers.
+// Lifetimes: keep the provider alive while any iterable made from it is used: iterables keep
+// a pointer to its mapping, which CreateCursor reads. A cursor holds its own copy of the cloud
+// and its readers, set up from the mapping when it was created, so it needs neither the
+// provider nor its iterable afterwards. Results of GetPoints are independent providers.
 // Threads: the const operations may run concurrently; MapOptionalComponent and
 // ClearComponentMapping must not overlap any other use of the provider or its iterables.
 // Throws: std::bad_alloc; host exceptions pass through.
@@ -45,7 +46,7 @@ public:
     ~PointCloudDataProvider() override;
 
     // A new iterable over every point, with a copy of the cloud, and pointers to this
-    // provider's mapping and to `consumer` (both must outlive it).
+    // provider's mapping and to `consumer` (both must stay alive while it is used).
     std::shared_ptr<orv::DataProxy::IPointDataIterable>
     GetIterable(const orv::DataProxy::IPointDataConsumer& consumer) const override;
 
@@ -75,6 +76,11 @@ public:
     std::optional<unsigned char> MapOptionalComponent(EPointDataComponent component,
                                                       int extraDataType);
     void ClearComponentMapping();
+
+    // The mapping cursors read, for writing new clouds like this one
+    // (PointCloudDataBuilderFactory's constructor from a mapping) or for listing its keys.
+    // Valid as long as the provider; changed by MapOptionalComponent and ClearComponentMapping.
+    const ComponentMapping& GetMapping() const;
 
 private:
     PointCloud cloud;

@@ -9,6 +9,7 @@
 // writes the selection to OUT (LAS 1.4) and reports counts, times and the bounds written.
 // Exit status: 0 done, 1 a file could not be read or written, 2 a usage error.
 #include "builder/PointCloudDataBuilderFactory.h"
+#include "contract/PointDataHelpers.h"
 #include "examples/render/Picture.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"
@@ -190,8 +191,8 @@ Loaded Load(const std::string& path)
     return loaded;
 }
 
-std::unique_ptr<IPointDataProvider> Select(const IPointDataProvider& cloud,
-                                           const Selection& selection, bool invert)
+std::unique_ptr<IPointDataProvider> Apply(const IPointDataProvider& cloud,
+                                          const Selection& selection, bool invert)
 {
     return std::visit(
         [&](const auto& query) -> std::unique_ptr<IPointDataProvider>
@@ -200,7 +201,7 @@ std::unique_ptr<IPointDataProvider> Select(const IPointDataProvider& cloud,
             if constexpr (std::is_same_v<Q, std::monostate>)
                 return nullptr;
             else
-                return dynamic_cast<const IQueryablePointData<Q>&>(cloud).GetPoints(query, invert);
+                return Select(cloud, query, invert);
         },
         selection);
 }
@@ -222,7 +223,7 @@ void WritePicture(const ClipOptions& options, const Loaded& loaded,
     }
     Render::PictureOptions picture;
     picture.colourBy = options.pictureBy;
-    const auto& bounds = dynamic_cast<const IBoundingBoxProvider&>(*loaded.cloud);
+    const IBoundingBoxProvider& bounds = AsBoundingBoxProvider(*loaded.cloud);
     const std::string label = std::string(options.invert ? "OUTSIDE, WRITTEN" : "WRITTEN");
     // The input as it is above, what the clip kept below: one look tells whether the
     // selection is the one meant.
@@ -232,11 +233,6 @@ void WritePicture(const ClipOptions& options, const Loaded& loaded,
     Render::Arrange({&input.image, &clip.image}, /*sideBySide=*/false).WritePng(options.picture);
     std::printf("picture  %s: the input above, the %llu written points below\n",
                 options.picture.c_str(), static_cast<unsigned long long>(written));
-}
-
-std::uint64_t SizeOf(const IPointDataProvider& provider)
-{
-    return dynamic_cast<const ISizedCollection&>(provider).Size();
 }
 
 } // namespace
@@ -250,7 +246,7 @@ int main(int argc, char** argv)
         const auto loadStart = Clock::now();
         const Loaded loaded = Load(options.in);
         const double loadSeconds = SecondsSince(loadStart);
-        const std::uint64_t total = SizeOf(*loaded.cloud);
+        const std::uint64_t total = PointCount(*loaded.cloud);
         std::printf("read     %llu points of %s (LAS %u.%u, point format %u) in %.1f ms, %.2f M "
                     "points/s\n",
                     static_cast<unsigned long long>(total), options.in.c_str(),
@@ -260,8 +256,8 @@ int main(int argc, char** argv)
 
         const auto selectStart = Clock::now();
         const std::unique_ptr<IPointDataProvider> selected =
-            Select(*loaded.cloud, options.selection, options.invert);
-        const std::uint64_t kept = SizeOf(*selected);
+            Apply(*loaded.cloud, options.selection, options.invert);
+        const std::uint64_t kept = PointCount(*selected);
         std::printf("selected %llu points (%s), %llu left out, in %.1f ms\n",
                     static_cast<unsigned long long>(kept),
                     options.invert ? "outside, inverted" : "inside",

@@ -3,6 +3,7 @@
 #include "builder/PointCloudDataBuilder.h"
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "contract/PointDataBlocks.h"
+#include "contract/PointDataHelpers.h"
 #include "host/geometry/ExtraDataTypes.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <deque>
 #include <limits>
 #include <memory>
 #include <thread>
@@ -22,28 +22,11 @@ namespace
 {
 
 using orv::DataProxy::EPointDataComponent;
+using orv::DataProxy::WantAll;
+using Pieces = std::vector<std::shared_ptr<orv::DataProxy::IPointDataIterable>>;
 
-// Wants every component.
-class WantEverything final : public orv::DataProxy::IPointDataConsumer
-{
-public:
-    bool IsComponentRequested(EPointDataComponent, unsigned char) const override { return true; }
-};
-
-class PieceSize final : public orv::DataProxy::IPointDataSplitHint
-{
-public:
-    PieceSize(std::uint64_t workerCount, std::uint64_t minimumPiece)
-        : workers(workerCount), minimum(minimumPiece)
-    {
-    }
-    std::uint64_t GetConcurrency() const override { return workers; }
-    std::uint64_t GetMinimumPieceSize() const override { return minimum; }
-
-private:
-    std::uint64_t workers;
-    std::uint64_t minimum;
-};
+// A few pieces per worker, so that a worker that finishes early takes no idle share.
+constexpr unsigned kPiecesPerWorker = 4;
 
 std::uint64_t Mix(std::uint64_t h)
 {
@@ -60,28 +43,6 @@ std::uint64_t PointHash(std::uint64_t index, const orv::DataProxy::GPointDouble&
     std::memcpy(bits, &p, sizeof bits);
     return Mix(index ^ Mix(bits[0] ^ Mix(bits[1] ^ Mix(bits[2]))));
 }
-
-// An iterable halved until there are a few pieces per worker (or they get too small).
-struct Pieces
-{
-    Pieces(std::shared_ptr<orv::DataProxy::IPointDataIterable> root, std::uint64_t size,
-           unsigned workers)
-        : whole(std::move(root)), work{whole.get()}
-    {
-        const PieceSize hint(workers, std::max<std::uint64_t>(1, size / (workers * 4)));
-        for (std::size_t i = 0; i < work.size(); ++i)
-        {
-            while (work[i]->IsDivisible(hint))
-            {
-                split.push_back(work[i]->Split());
-                work.push_back(split.back().get());
-            }
-        }
-    }
-    std::shared_ptr<orv::DataProxy::IPointDataIterable> whole;
-    std::deque<std::unique_ptr<orv::DataProxy::IPointDataIterable>> split;
-    std::vector<orv::DataProxy::IPointDataIterable*> work;
-};
 
 ReadStats EmptyStats()
 {
@@ -217,51 +178,33 @@ void Merge(ReadStats& total, const ReadStats& part)
 
 } // namespace
 
-ScanKeys MapScanExtraData(orv::Data::Cloud::PointCloudDataProvider& provider, ScanKeyTypes* types)
+ScanKeys MapScanExtraData(orv::Data::Cloud::PointCloudDataProvider& provider)
 {
     using namespace orv::Data::Cloud;
     const PointCloud copy = provider.GetPointCloud();
     const GCloud& cloud = copy.Convert();
-    ScanKeyTypes ids;
     ScanKeys keys;
-    auto map =
-        [&](std::optional<unsigned char>& key, int& id, EPointDataComponent component, int type)
+    const auto map = [&](EPointDataComponent component, int type)
     {
-        key = provider.MapOptionalComponent(component, type);
-        id = type;
+        return cloud.HasExtraData(type) ? provider.MapOptionalComponent(component, type)
+                                        : std::nullopt;
     };
-    if (cloud.HasExtraData(CloudNormalExtraData::TypeId()))
-    {
-        map(keys.normal, ids.normal, EPointDataComponent::Vector3, CloudNormalExtraData::TypeId());
-    }
+    keys.normal = map(EPointDataComponent::Vector3, CloudNormalExtraData::TypeId());
     // Intensities: the host's own intensity type unless it holds colours, else the float one.
-    if (cloud.GetType() != 2 && cloud.HasExtraData(CloudIntensityExtraData::TypeId()))
+    if (cloud.GetType() != 2)
     {
-        map(keys.intensity, ids.intensity, EPointDataComponent::Real,
-            CloudIntensityExtraData::TypeId());
+        keys.intensity = map(EPointDataComponent::Real, CloudIntensityExtraData::TypeId());
     }
-    else if (cloud.HasExtraData(CloudIntensityNewExtraData::TypeId()))
+    if (!keys.intensity)
     {
-        map(keys.intensity, ids.intensity, EPointDataComponent::Real,
-            CloudIntensityNewExtraData::TypeId());
+        keys.intensity = map(EPointDataComponent::Real, CloudIntensityNewExtraData::TypeId());
     }
-    if (cloud.HasExtraData(CloudClassificationExtraData::TypeId()))
+    keys.classification =
+        map(EPointDataComponent::UnsignedInteger, CloudClassificationExtraData::TypeId());
+    keys.scanId = map(EPointDataComponent::UnsignedInteger, CloudScanIDExtraData::TypeId());
+    if (cloud.GetType() == 2)
     {
-        map(keys.classification, ids.classification, EPointDataComponent::UnsignedInteger,
-            CloudClassificationExtraData::TypeId());
-    }
-    if (cloud.HasExtraData(CloudScanIDExtraData::TypeId()))
-    {
-        map(keys.scanId, ids.scanId, EPointDataComponent::UnsignedInteger,
-            CloudScanIDExtraData::TypeId());
-    }
-    if (cloud.GetType() == 2 && cloud.HasExtraData(CloudIntensityExtraData::TypeId()))
-    {
-        map(keys.color, ids.color, EPointDataComponent::Color, CloudIntensityExtraData::TypeId());
-    }
-    if (types != nullptr)
-    {
-        *types = ids;
+        keys.color = map(EPointDataComponent::Color, CloudIntensityExtraData::TypeId());
     }
     return keys;
 }
@@ -270,11 +213,11 @@ ReadStats ReadInParallel(const orv::Data::Cloud::PointCloudDataProvider& provide
                          const ScanKeys& keys, unsigned threads, ReadPath path)
 {
     threads = std::max(1u, threads);
-    const WantEverything consumer;
+    const WantAll consumer;
     const auto started = std::chrono::steady_clock::now();
 
-    Pieces pieces(provider.GetIterable(consumer), provider.Size(), threads);
-    const std::vector<orv::DataProxy::IPointDataIterable*>& work = pieces.work;
+    const Pieces work =
+        orv::DataProxy::SplitIntoPieces(provider.GetIterable(consumer), kPiecesPerWorker * threads);
 
     std::vector<ReadStats> partial(threads, EmptyStats());
     std::vector<std::thread> workers;
@@ -309,7 +252,7 @@ ReadStats ReadInParallel(const orv::Data::Cloud::PointCloudDataProvider& provide
 
 std::uint64_t PositionChecksum(const orv::DataProxy::IPointDataProvider& provider)
 {
-    const WantEverything consumer;
+    const WantAll consumer;
     std::uint64_t sum = 0;
     for (auto cursor = provider.GetIterable(consumer)->CreateCursor(); cursor->IsValid();
          cursor->MoveNext())
@@ -322,11 +265,6 @@ std::uint64_t PositionChecksum(const orv::DataProxy::IPointDataProvider& provide
 namespace
 {
 
-std::uint64_t SizeOf(const orv::DataProxy::IPointDataProvider& provider)
-{
-    return dynamic_cast<const orv::DataProxy::ISizedCollection&>(provider).Size();
-}
-
 template <class Q>
 QueryRun Run(const char* name, const orv::Data::Cloud::PointCloudDataProvider& provider,
              const Q& query, std::uint64_t allChecksum)
@@ -337,8 +275,8 @@ QueryRun Run(const char* name, const orv::Data::Cloud::PointCloudDataProvider& p
     std::unique_ptr<orv::DataProxy::IPointDataProvider> inside = provider.GetPoints(query, false);
     std::unique_ptr<orv::DataProxy::IPointDataProvider> outside = provider.GetPoints(query, true);
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    run.selected = SizeOf(*inside);
-    run.rejected = SizeOf(*outside);
+    run.selected = orv::DataProxy::PointCount(*inside);
+    run.rejected = orv::DataProxy::PointCount(*outside);
     run.partitions = run.selected + run.rejected == provider.Size() &&
                      PositionChecksum(*inside) + PositionChecksum(*outside) == allChecksum;
     run.inside = std::move(inside);
@@ -440,45 +378,19 @@ bool Near(const std::array<double, 3>& a, const std::array<double, 3>& b, double
 } // namespace
 
 CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, const ScanKeys& keys,
-                         const ScanKeyTypes& types, unsigned threads)
+                         const orv::Data::Cloud::ComponentMapping& mapping, unsigned threads)
 {
-    using orv::Data::Cloud::PointCloudDataBuilder;
     threads = std::max(1u, threads);
     CopyRun run;
     const auto started = std::chrono::steady_clock::now();
 
-    // The same keys, in the same order, so the copy's keys carry the source's indices.
-    orv::Data::Cloud::PointCloudDataBuilderFactory factory;
-    if (keys.normal)
-    {
-        factory.MapOptionalComponent(EPointDataComponent::Vector3, types.normal, 4);
-    }
-    if (keys.intensity)
-    {
-        // The host's own intensity type is read according to the cloud's colour mode, and a
-        // builder sets no mode but colour: a new cloud has whatever mode its host gives it. The
-        // copy keeps its intensities as plain floats, which read back the same on any host.
-        const int intensityType =
-            types.intensity == orv::Data::Cloud::CloudIntensityExtraData::TypeId()
-                ? orv::Data::Cloud::CloudIntensityNewExtraData::TypeId()
-                : types.intensity;
-        factory.MapOptionalComponent(EPointDataComponent::Real, intensityType, 4);
-    }
-    if (keys.classification)
-    {
-        factory.MapOptionalComponent(EPointDataComponent::UnsignedInteger, types.classification, 1);
-    }
-    if (keys.scanId)
-    {
-        factory.MapOptionalComponent(EPointDataComponent::UnsignedInteger, types.scanId, 4);
-    }
-    if (keys.color)
-    {
-        factory.MapOptionalComponent(EPointDataComponent::Color, types.color, 0);
-    }
-
-    const WantEverything consumer;
-    Pieces pieces(selection.GetIterable(consumer), SizeOf(selection), threads);
+    // Written like the selection: the same keys with the same indices, each at its type's
+    // width (the host's own intensities, whose meaning follows a colour mode a builder does not
+    // set, as plain floats, which read back the same on any host).
+    const orv::Data::Cloud::PointCloudDataBuilderFactory factory(mapping);
+    const WantAll consumer;
+    const Pieces pieces = orv::DataProxy::SplitIntoPieces(selection.GetIterable(consumer),
+                                                          kPiecesPerWorker * threads);
     std::vector<std::shared_ptr<orv::DataProxy::IPointDataBuilder>> builders;
     for (unsigned t = 0; t < threads; ++t)
     {
@@ -491,9 +403,9 @@ CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, co
         workers.emplace_back(
             [&, t]
             {
-                for (std::size_t i = t; i < pieces.work.size(); i += threads)
+                for (std::size_t i = t; i < pieces.size(); i += threads)
                 {
-                    for (auto c = pieces.work[i]->CreateCursor(); c->IsValid(); c->MoveNext())
+                    for (auto c = pieces[i]->CreateCursor(); c->IsValid(); c->MoveNext())
                     {
                         builders[t]->AddPointData(*c);
                         ++added[t];
@@ -505,10 +417,9 @@ CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, co
     {
         worker.join();
     }
-    const auto& first = dynamic_cast<const PointCloudDataBuilder&>(*builders[0]);
     for (unsigned t = 1; t < threads; ++t)
     {
-        first.Merge(dynamic_cast<const PointCloudDataBuilder&>(*builders[t]));
+        orv::Data::Cloud::MergeBuilders(*builders[0], *builders[t]);
     }
     const std::shared_ptr<orv::DataProxy::IPointDataProvider> result = builders[0]->GetResult();
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -533,9 +444,9 @@ CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, co
     std::vector<CopiedPoint> source;
     for (unsigned t = 0; t < threads; ++t)
     {
-        for (std::size_t i = t; i < pieces.work.size(); i += threads)
+        for (std::size_t i = t; i < pieces.size(); i += threads)
         {
-            Snapshot(*pieces.work[i], keys, source);
+            Snapshot(*pieces[i], keys, source);
         }
     }
     std::vector<CopiedPoint> copy;

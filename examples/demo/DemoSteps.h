@@ -27,19 +27,8 @@ struct ScanKeys
     std::optional<unsigned char> color;          // Color
 };
 
-// The host extra-data type id behind each key (0 where the key is absent).
-struct ScanKeyTypes
-{
-    int normal = 0;
-    int intensity = 0;
-    int classification = 0;
-    int scanId = 0;
-    int color = 0;
-};
-
 // Maps the extra data the cloud holds on `provider` and returns the keys.
-ScanKeys MapScanExtraData(orv::Data::Cloud::PointCloudDataProvider& provider,
-                          ScanKeyTypes* types = nullptr);
+ScanKeys MapScanExtraData(orv::Data::Cloud::PointCloudDataProvider& provider);
 
 struct ReadStats
 {
@@ -105,10 +94,10 @@ struct CopyRun
 };
 
 // The typical request: copies the points of `selection` (a query result carrying the
-// scan's mapping) with their extra data into a new cloud through a factory and one builder
+// scan's `mapping`) with their extra data into a new cloud through a factory and one builder
 // per thread, merges the builders, reads the result back and verifies it point by point.
 CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, const ScanKeys& keys,
-                         const ScanKeyTypes& types, unsigned threads);
+                         const orv::Data::Cloud::ComponentMapping& mapping, unsigned threads);
 
 // Writes the picture: the scan from above coloured as `colourBy` asks (when the scan has the key
 // for it), and the same view with the query selections drawn over the faded scan. Returns what

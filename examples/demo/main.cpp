@@ -150,8 +150,7 @@ int main(int argc, char** argv)
         const double loadSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count();
         orv::Data::Cloud::PointCloudDataProvider provider(cloud);
-        ScanKeyTypes types;
-        const ScanKeys keys = MapScanExtraData(provider, &types);
+        const ScanKeys keys = MapScanExtraData(provider);
         Verdict verdict;
 
         const orv::Data::Cloud::GCloud& host = cloud.Convert();
@@ -217,7 +216,8 @@ int main(int argc, char** argv)
 
         // The typical request: the points inside the sphere, copied with their extra data.
         const QueryRun& sphere = queries[1];
-        const CopyRun copy = CopyWithBuilders(*sphere.inside, keys, types, options.threads);
+        const CopyRun copy =
+            CopyWithBuilders(*sphere.inside, keys, provider.GetMapping(), options.threads);
         const bool copyOk =
             copy.points == sphere.selected && copy.verified == copy.points && copy.hasKeys;
         std::printf("copy      sphere: %s points through %u builders, merged, %s verified, "

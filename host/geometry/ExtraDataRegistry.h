@@ -33,39 +33,85 @@ class CloudCursorInfo;
 namespace orv::Data::ExtraData::Details
 {
 
+// The type-erased half of a policy: what the host does with the stored elements of one kind
+// of extra data, whatever value type the policy converts to. The order of the operations is
+// the host's interface (slots of the virtual table); never reorder them.
+//
+// An `element` is the address of one stored element (GetElementSize bytes) inside a host
+// table; a `table` is the host's TableCluster of those elements for one subset of a cloud;
+// an `index` is an element's position in it. No operation checks its arguments: index
+// validity is the table's affair (GetElm gives null past the end).
+//
+// The flag and value slots are constant traits of the kind of extra data that the host reads
+// for its own purposes; the interface fixes the constants each policy returns, not what the
+// host makes of them. This reference host reads none of them. It calls GetElementSize (widths of
+// types it does not know itself) and TransformElement (appending a cloud with another rotation);
+// the adapter's cursors call GetValue. The element operations are there for a host that edits its
+// tables through policies.
 class ORV_GEOMETRY_API ICloudExtraDataPolicy
 {
 public:
     virtual ~ICloudExtraDataPolicy();
+    // A constant trait of the kind of extra data, read by the host (true for classification
+    // and max probability among the library's policies).
     virtual bool GetTypeFlagA() const = 0;
+    // Two constant integer traits, read by the host (0 for every policy of the library).
     virtual int GetTypeValueA() const = 0;
     virtual int GetTypeValueB() const = 0;
+    // The name of the kind of extra data: the host's plain class's GetStaticType() (e.g.
+    // "ClassificationExtraData"); the same string object for the life of the process.
     virtual const eastl::basic_string<char>& GetTypeName() const = 0;
+    // Bytes per stored element: 1, 2 or 4. How much the host copies per point.
     virtual unsigned int GetElementSize() const = 0;
+    // Rotates one stored element in place by `rotation`, for a point moved into a frame
+    // whose linear part differs; does nothing for data without a direction (only normals
+    // rotate).
     virtual void TransformElement(void* element,
                                   const orv::Math::Algebra::Matrix3x3& rotation) const = 0;
+    // Two more constant traits, read by the host (false for every policy of the library).
     virtual bool GetTypeFlagB() const = 0;
     virtual bool GetTypeFlagC() const = 0;
+    // Copies the stored value at `value` into element `index`; returns that element.
     virtual void* SetElement(orv::Collection::TableCluster& table, uint32_t index,
                              const void* value) const = 0;
+    // Appends one element (TableCluster::New(false)) holding the stored value at `value`;
+    // returns it.
     virtual void* AddElement(orv::Collection::TableCluster& table, const void* value) const = 0;
+    // Appends one element for a point without a value and returns it. Whether it is written
+    // (zero) or left as the table hands it out is the policy's (the library's normal and
+    // intensity policies zero it, its scalar ones do not), so never rely on its content.
     virtual void* AddDefaultElement(orv::Collection::TableCluster& table) const = 0;
+    // Writes zero (all bits clear) into element `index`; returns it.
     virtual void* ResetElement(orv::Collection::TableCluster& table, uint32_t index) const = 0;
+    // Gives element `index` its first value; the same effect as SetElement.
     virtual void* InitElement(orv::Collection::TableCluster& table, uint32_t index,
                               const void* value) const = 0;
+    // Writes zero into every element present when the call starts.
     virtual void ResetAllElements(orv::Collection::TableCluster& table) const = 0;
+    // Walks every element present when the call starts, changing nothing (a hook for
+    // policies whose elements need a visit; none of the library's does).
     virtual void VisitAllElements(orv::Collection::TableCluster& table) const = 0;
+    // The address of element `index` (TableCluster::GetElm).
     virtual const void* GetElement(const orv::Collection::TableCluster& table,
                                    uint32_t index) const = 0;
+    // Whether two stored elements hold the same value: bit for bit, except floats, which
+    // compare as numbers (+0 equals -0, a NaN equals nothing).
     virtual bool AreEqual(const void* a, const void* b) const = 0;
 };
 
+// The conversion half: one stored element to and from a value of type T, the value type of
+// one contract component (double for Real, uint64_t for UnsignedInteger, int64_t for
+// SignedInteger, GVector3 for Vector3, ColorValue for Color). `info` is the cursor reading the
+// point: its frame (normals rotate with it) and its cloud (intensities follow its colour mode
+// and range). A pair (type id, T) without a registered policy cannot be read as T.
 template <class T>
 class ORV_GEOMETRY_API ICloudExtraDataConversionPolicy : public ICloudExtraDataPolicy
 {
 public:
+    // The stored element at `element` as a T, in the cursor's frame.
     virtual T GetValue(const void* element,
                        const orv::Data::Cloud::CloudCursorInfo& info) const = 0;
+    // Stores `value` into the element at `element`, back in the cloud's own form.
     virtual void SetValue(void* element, const T& value,
                           const orv::Data::Cloud::CloudCursorInfo& info) const = 0;
 };

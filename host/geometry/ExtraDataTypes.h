@@ -21,6 +21,33 @@
 //   NameExtraData        the plain class; GetStaticType() gives its name ("NameExtraData"), the
 //                        same string object for the life of the process.
 //
+// How a client reads and writes each class through the adapter (docs/usage.md has the same
+// table with more words). "Width" is the element size, the width a builder factory takes for
+// the class (MapOptionalComponent(component, type) without a width takes it by itself).
+//
+//   class                   component        width  a value
+//   Classification          UnsignedInteger  1      the point's class code, 0..255
+//   ClassificationInstance  UnsignedInteger  2      which object of its class, 0..65535
+//   Segmentation            UnsignedInteger  4      a segment identifier
+//   GridPositionIndex       UnsignedInteger  4      the point's cell in a resampling grid
+//   SplitColor              UnsignedInteger  2      a label for colouring the cloud by parts
+//   ScanID                  UnsignedInteger  4      which scan (flight line, station) measured it
+//   ImprovementStats        Real             4      a float statistic of a refinement step
+//   IntensityNew            Real             4      an intensity as a plain float, in any cloud
+//   IntensityTemp           Real             4      a working intensity, a plain float
+//   MaxProbability          Real             4      probability of the most likely class
+//   Normal                  Vector3          4      unit normal, packed; read in world axes
+//   Intensity               Real or Color    4      the host's own intensity: its 4 bytes mean
+//                                                   what the cloud's colour mode says (1 a
+//                                                   float, 3 a value compressed into the
+//                                                   cloud's range, 2 an RGB colour)
+//
+// No class is read as SignedInteger; Color reads only Intensity, through a colour policy the
+// host registers itself (the reference host does, the alternate host does not). Intensity as
+// Real reads the intensity in modes 1 and 3 and 1.9999999360571385e38 in any other mode; a
+// builder writes Real as a plain float whatever mode its new cloud has, so write new
+// intensities as IntensityNew.
+//
 // Hazard: TypeId() is inline, and inline functions are hidden in every library of this
 // project, so each shared library that calls it keeps its own cached id (and asks the factory
 // once itself). The ids agree because the factory keys them by the mangled class name.

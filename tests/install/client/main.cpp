@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+bool UmbrellaClientWorks(); // umbrella.cpp: includes nothing but the umbrella header
+
 // Links only if the library exports IQueryablePointData's special members.
 class NoPoints final : public orv::DataProxy::IQueryablePointData<orv::DataProxy::InsideSphereQuery>
 {
@@ -48,6 +50,10 @@ int main()
     }
     catch (const orv::DataProxy::Las::LasError&)
     {
+    }
+    if (!UmbrellaClientWorks())
+    {
+        return 1;
     }
     std::puts("installed package OK");
     return 0;

@@ -1,0 +1,136 @@
+// The client helpers: splitting for workers, sizes and queries of providers of unknown origin,
+// the point record. Clouds are written through PointRecord and read back through cursors.
+#include "OrvDataProxyImplTzk.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <stdexcept>
+#include <string>
+
+namespace
+{
+
+using namespace orv::DataProxy;
+using namespace orv::Data::Cloud;
+using C = EPointDataComponent;
+
+// `count` points along x; key (UnsignedInteger, 0) holds the point's number.
+std::shared_ptr<IPointDataProvider> Line(int count)
+{
+    PointCloudDataBuilderFactory factory;
+    factory.MapOptionalComponent(C::UnsignedInteger, CloudScanIDExtraData::TypeId());
+    const WantAll all;
+    const auto builder = factory.CreatePointDataBuilder(all);
+    PointRecord point;
+    for (int i = 0; i < count; ++i)
+    {
+        point.position = {double(i), 0.0, 0.0};
+        point.SetUnsignedInteger(0, std::uint64_t(i));
+        builder->AddPointData(point);
+    }
+    return builder->GetResult();
+}
+
+TEST(SplitIntoPieces, CoverTheRangeOnce)
+{
+    const WantAll all;
+    for (const int size : {0, 1, 9, 10, 31, 1000})
+        for (const std::size_t asked : {1, 2, 3, 8})
+        {
+            const auto line = Line(size);
+            const auto pieces = SplitIntoPieces(line->GetIterable(all), asked, 5);
+            EXPECT_LE(pieces.size(), asked);
+            EXPECT_EQ(pieces.size() == 1, asked == 1 || size <= 10) << size << " " << asked;
+            std::multiset<std::uint64_t> seen;
+            for (const auto& piece : pieces)
+            {
+                const std::uint64_t n = PointCount(*piece);
+                EXPECT_TRUE(pieces.size() == 1 || n >= 5) << n;
+                for (auto c = piece->CreateCursor(); c->IsValid(); c->MoveNext())
+                    seen.insert(*c->GetUnsignedInteger(0));
+            }
+            ASSERT_EQ(seen.size(), std::size_t(size));
+            EXPECT_EQ(std::set<std::uint64_t>(seen.begin(), seen.end()).size(), seen.size());
+        }
+}
+
+// A provider of unknown origin: a point set and nothing else.
+class Plain final : public IPointDataProvider
+{
+public:
+    explicit Plain(std::shared_ptr<IPointDataProvider> inner) : points(std::move(inner)) {}
+    std::shared_ptr<IPointDataIterable> GetIterable(const IPointDataConsumer& c) const override
+    {
+        return points->GetIterable(c);
+    }
+    bool HasComponent(C component, unsigned char index) const override
+    {
+        return points->HasComponent(component, index);
+    }
+
+private:
+    std::shared_ptr<IPointDataProvider> points;
+};
+
+TEST(ProviderHelpers, WithoutCasts)
+{
+    const auto line = Line(40);
+    const Plain plain(line);
+    EXPECT_EQ(PointCount(plain), 40u); // counted by walking
+    EXPECT_EQ(PointCount(*line), 40u);
+
+    const auto near = Select(*line, InsideSphereQuery{{10.0, 0.0, 0.0}, 2.5});
+    EXPECT_EQ(PointCount(*near), 5u);
+    EXPECT_EQ(AsBoundingBoxProvider(*line).GetBoundingBox().secondCorner.x, 39.0);
+    try
+    {
+        Select(plain, InsideSphereQuery{{10.0, 0.0, 0.0}, 2.5});
+        FAIL() << "a provider without queries was queried";
+    }
+    catch (const std::invalid_argument& e)
+    {
+        EXPECT_NE(std::string(e.what()).find("IQueryablePointData<InsideSphereQuery>"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_THROW(AsQueryable<ClippingPlanesQuery>(plain), std::invalid_argument);
+    EXPECT_THROW(AsBoundingBoxProvider(plain), std::invalid_argument);
+}
+
+TEST(PointRecord, AssignAndAbsentValues)
+{
+    PointCloudDataBuilderFactory factory;
+    const ComponentKey real =
+        factory.MapOptionalComponent(C::Real, CloudIntensityNewExtraData::TypeId());
+    const ComponentKey label =
+        factory.MapOptionalComponent(C::UnsignedInteger, CloudClassificationExtraData::TypeId());
+    EXPECT_EQ(MappedKeys(factory.mapping), (std::vector<ComponentKey>{label, real}));
+    const WantAll all;
+    const auto builder = factory.CreatePointDataBuilder(all);
+    PointRecord point;
+    point.SetReal(real.index, 2.5);
+    point.SetUnsignedInteger(label.index, 6);
+    builder->AddPointData(point);
+    point.Clear(); // the second point has no values at all
+    point.position = {1.0, 0.0, 0.0};
+    builder->AddPointData(point);
+
+    auto cursor = builder->GetResult()->GetIterable(all)->CreateCursor();
+    PointRecord copy;
+    copy.Assign(*cursor, {label}); // the Real key is not asked for: absent in the copy
+    EXPECT_EQ(copy.GetUnsignedInteger(label.index), 6u);
+    EXPECT_FALSE(copy.GetReal(real.index).has_value());
+    cursor->MoveNext();
+    copy.Assign(*cursor, MappedKeys(factory.mapping));
+    EXPECT_EQ(copy.position.x, 1.0);
+    EXPECT_EQ(copy.GetReal(real.index), 0.0); // present, 0: not carried over, not absent
+    EXPECT_EQ(copy.GetUnsignedInteger(label.index), 0u);
+
+    const WantKeys wanted({label}, /*wantPosition=*/false);
+    EXPECT_TRUE(wanted.IsComponentRequested(C::UnsignedInteger, label.index));
+    EXPECT_FALSE(wanted.IsComponentRequested(C::Real, real.index));
+    EXPECT_FALSE(wanted.IsComponentRequested(C::Position, 0));
+}
+
+} // namespace
