@@ -126,9 +126,11 @@ double SignNotZero(double a)
 
 uint32_t Quantise(double a)
 {
-    // a is in [-1, 1]; the nearest code.
-    const double q = std::floor((a + 1.0) * 0.5 * kSteps + 0.5);
-    return static_cast<uint32_t>(q < 0 ? 0 : (q > kSteps ? kSteps : q));
+    // a is in [-1, 1] (give or take a rounding), so q is positive and the conversion, which
+    // truncates, rounds to the nearest code without a call to floor.
+    const double q = (a + 1.0) * (0.5 * kSteps) + 0.5;
+    const uint32_t code = static_cast<uint32_t>(q > 0 ? q : 0);
+    return code < 65534u ? code : 65534u;
 }
 
 double Dequantise(uint32_t code)
@@ -169,29 +171,39 @@ GVector3 DecodeLatitudeAzimuth(uint32_t bits)
 
 void CompressedVector32Bits::VectorSet(const GVector3& in)
 {
-    if (!std::isfinite(in.x) || !std::isfinite(in.y) || !std::isfinite(in.z))
+    double x = in.x;
+    double y = in.y;
+    double z = in.z;
+    double l1 = std::fabs(x) + std::fabs(y) + std::fabs(z);
+    // The common case costs one division: a sum that is finite and not subnormal. NaN,
+    // infinities, zero, and vectors so huge or tiny that the sum overflows or loses digits take
+    // the slow path, which scales by the largest magnitude first so their direction survives.
+    if (!(l1 >= std::numeric_limits<double>::min() && l1 <= std::numeric_limits<double>::max()))
     {
-        bits = 0;
-        return;
+        if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z))
+        {
+            bits = 0;
+            return;
+        }
+        const double big = std::fmax(std::fabs(x), std::fmax(std::fabs(y), std::fabs(z)));
+        if (big == 0)
+        {
+            bits = 0;
+            return;
+        }
+        x /= big;
+        y /= big;
+        z /= big;
+        l1 = std::fabs(x) + std::fabs(y) + std::fabs(z);
     }
-    // Scale by the largest magnitude first: the direction of 1e-310 or 1e300 vectors survives.
-    const double big = std::fmax(std::fabs(in.x), std::fmax(std::fabs(in.y), std::fabs(in.z)));
-    if (big == 0)
-    {
-        bits = 0;
-        return;
-    }
-    const double x = in.x / big;
-    const double y = in.y / big;
-    const double z = in.z / big;
+    const double inverse = 1.0 / l1;
+    double u = x * inverse;
+    double v = y * inverse;
     if (orv::IsAlternateHost())
     {
-        bits = EncodeLatitudeAzimuth(x, y, z);
+        bits = EncodeLatitudeAzimuth(u, v, z * inverse);
         return;
     }
-    const double l1 = std::fabs(x) + std::fabs(y) + std::fabs(z);
-    double u = x / l1;
-    double v = y / l1;
     if (z < 0)
     {
         const double fu = (1.0 - std::fabs(v)) * SignNotZero(u);
