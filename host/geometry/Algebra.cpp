@@ -127,10 +127,9 @@ double SignNotZero(double a)
 uint32_t Quantise(double a)
 {
     // a is in [-1, 1] (give or take a rounding), so q is positive and the conversion, which
-    // truncates, rounds to the nearest code without a call to floor.
-    const double q = (a + 1.0) * (0.5 * kSteps) + 0.5;
-    const uint32_t code = static_cast<uint32_t>(q > 0 ? q : 0);
-    return code < 65534u ? code : 65534u;
+    // truncates, rounds to the nearest code without a call to floor; the clamp is integer.
+    const int64_t code = static_cast<int64_t>((a + 1.0) * (0.5 * kSteps) + 0.5);
+    return static_cast<uint32_t>(code < 0 ? 0 : (code > 65534 ? 65534 : code));
 }
 
 double Dequantise(uint32_t code)
@@ -169,42 +168,58 @@ GVector3 DecodeLatitudeAzimuth(uint32_t bits)
 
 } // namespace
 
-void CompressedVector32Bits::VectorSet(const GVector3& in)
+namespace
 {
-    double x = in.x;
-    double y = in.y;
-    double z = in.z;
+
+// The scheme's input: the vector scaled to L1 norm 1. False for a zero vector or one with a NaN
+// or infinite component. The common case costs one division: a norm that is finite and not
+// subnormal. Vectors so huge or tiny that the norm overflows or loses digits are scaled by
+// their largest magnitude first, so their direction survives.
+bool OnOctahedron(const GVector3& in, double& x, double& y, double& z)
+{
+    x = in.x;
+    y = in.y;
+    z = in.z;
     double l1 = std::fabs(x) + std::fabs(y) + std::fabs(z);
-    // The common case costs one division: a sum that is finite and not subnormal. NaN,
-    // infinities, zero, and vectors so huge or tiny that the sum overflows or loses digits take
-    // the slow path, which scales by the largest magnitude first so their direction survives.
     if (!(l1 >= std::numeric_limits<double>::min() && l1 <= std::numeric_limits<double>::max()))
     {
         if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z))
-        {
-            bits = 0;
-            return;
-        }
+            return false;
         const double big = std::fmax(std::fabs(x), std::fmax(std::fabs(y), std::fabs(z)));
         if (big == 0)
-        {
-            bits = 0;
-            return;
-        }
+            return false;
         x /= big;
         y /= big;
         z /= big;
         l1 = std::fabs(x) + std::fabs(y) + std::fabs(z);
     }
     const double inverse = 1.0 / l1;
-    double u = x * inverse;
-    double v = y * inverse;
-    if (orv::IsAlternateHost())
+    x *= inverse;
+    y *= inverse;
+    z *= inverse;
+    return true;
+}
+
+} // namespace
+
+void CompressedVector32Bits::VectorSet(const GVector3& in)
+{
+    // The variant is asked first, so that the common path below calls nothing.
+    const bool alternate = orv::IsAlternateHost();
+    double u = 0;
+    double v = 0;
+    double w = 0;
+    if (!OnOctahedron(in, u, v, w))
     {
-        bits = EncodeLatitudeAzimuth(u, v, z * inverse);
+        bits = 0;
         return;
     }
-    if (z < 0)
+    if (alternate)
+    {
+        bits = EncodeLatitudeAzimuth(u, v, w);
+        return;
+    }
+    if (w < 0)
     {
         const double fu = (1.0 - std::fabs(v)) * SignNotZero(u);
         const double fv = (1.0 - std::fabs(u)) * SignNotZero(v);
