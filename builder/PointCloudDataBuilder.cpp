@@ -179,8 +179,9 @@ struct PointStaging
     std::vector<ValueSlot> slots;
     // Every mapped extra-data key, registered or not, in the mapping's order.
     std::vector<StagedKey> keys;
-    // AppendBlock's slot images of one block: per key, kPointDataBlockCapacity slots.
-    std::vector<ValueSlot> blockSlots;
+    // AppendBlock's staged values of one block: per key with a width, kPointDataBlockCapacity
+    // values of that width.
+    std::vector<unsigned char> blockValues;
     GCloudPointData pointData{&stagedPosition};
     PointCloud cloud;
 
@@ -270,31 +271,70 @@ PointStaging& EnsureStaging(BuilderState& state)
     return *state.staging;
 }
 
-// One key's column of a block as slot images: the narrowed value where present, zeros where
-// absent or where the block has no column for the key. Returns the first point whose value
-// cannot be stored (a present value of a key without width), or n.
+// One key's column of a block as the bytes the host reads from its slot: per point the value
+// narrowed to the key's width where present, zeros where absent or where the block has no
+// column for the key. Returns the first point whose value cannot be stored (a present value of
+// a key without width), or n.
 template <class Row>
 std::size_t StageColumn(const orv::DataProxy::PointDataBlock& block, const StagedKey& staged,
-                        ValueSlot* out, std::size_t n)
+                        unsigned char* out, std::size_t n)
 {
-    std::memset(out, 0, n * sizeof(ValueSlot));
     const auto column = block.template Column<Row::kComponent>(staged.key.index);
+    if (!staged.hasWidth)
+    {
+        // Nothing but absences can be staged: the slot stays zero for the whole block.
+        std::memset(staged.slot, 0, Row::kSlotSize);
+        for (std::size_t i = 0; column && i < n; ++i)
+        {
+            if (column.present[i] != 0)
+            {
+                return i;
+            }
+        }
+        return n;
+    }
+    const std::size_t width = staged.width;
     if (!column)
     {
+        std::memset(out, 0, n * width);
         return n;
     }
     for (std::size_t i = 0; i < n; ++i)
     {
+        unsigned char* image = out + i * width;
         if (column.present[i] != 0)
         {
-            if (!staged.hasWidth)
-            {
-                return i;
-            }
-            Store(out[i].bytes, column.values[i], staged.width);
+            Store(image, column.values[i], width);
+        }
+        else
+        {
+            std::memset(image, 0, width);
         }
     }
     return n;
+}
+
+// Copies one staged value into its slot: a fixed-size copy for each width a key can have.
+inline void CopyImage(unsigned char* slot, const unsigned char* image, std::uint64_t width)
+{
+    switch (width)
+    {
+    case 1:
+        std::memcpy(slot, image, 1);
+        break;
+    case 2:
+        std::memcpy(slot, image, 2);
+        break;
+    case 4:
+        std::memcpy(slot, image, 4);
+        break;
+    case 8:
+        std::memcpy(slot, image, 8);
+        break;
+    default:
+        std::memcpy(slot, image, 24);
+        break;
+    }
 }
 
 } // namespace
@@ -356,40 +396,37 @@ void PointCloudDataBuilder::AppendBlock(const orv::DataProxy::PointDataBlock& bl
     {
         throw std::out_of_range("GetPosition: the block carries no positions");
     }
-    // One pass per column into slot images; then per point only copies and the host's append.
+    // One pass per column into the values the host reads; then per point only copies and the
+    // host's append.
     constexpr std::size_t kCapacity = orv::DataProxy::kPointDataBlockCapacity;
-    staging.blockSlots.resize(staging.keys.size() * kCapacity);
-    std::size_t storable = n;
-    for (std::size_t k = 0; k < staging.keys.size(); ++k)
+    std::size_t bytes = 0;
+    for (const StagedKey& key : staging.keys)
     {
-        const StagedKey& key = staging.keys[k];
-        ValueSlot* out = staging.blockSlots.data() + k * kCapacity;
+        bytes += key.hasWidth ? key.width * kCapacity : 0;
+    }
+    staging.blockValues.resize(bytes);
+    std::size_t storable = n;
+    unsigned char* out = staging.blockValues.data();
+    for (const StagedKey& key : staging.keys)
+    {
         orv::DataProxy::ExtraData::VisitComponentRow(
             key.key.component, [&](auto row)
             { storable = std::min(storable, StageColumn<decltype(row)>(block, key, out, n)); });
+        out += key.hasWidth ? key.width * kCapacity : 0;
     }
     const double* x = block.X();
     const double* y = block.Y();
     const double* z = block.Z();
-    const ValueSlot* images = staging.blockSlots.data();
     for (std::size_t i = 0; i < storable; ++i)
     {
         staging.stagedPosition = GPointDouble{x[i], y[i], z[i]};
-        for (std::size_t k = 0; k < staging.keys.size(); ++k)
+        const unsigned char* values = staging.blockValues.data();
+        for (const StagedKey& key : staging.keys)
         {
-            const StagedKey& key = staging.keys[k];
-            const ValueSlot& image = images[k * kCapacity + i];
-            switch (key.slotSize)
+            if (key.hasWidth)
             {
-            case 24:
-                std::memcpy(key.slot, image.bytes, 24);
-                break;
-            case 8:
-                std::memcpy(key.slot, image.bytes, 8);
-                break;
-            default:
-                std::memcpy(key.slot, image.bytes, 4);
-                break;
+                CopyImage(key.slot, values + i * key.width, key.width);
+                values += key.width * kCapacity;
             }
         }
         (void)staging.cloud.AddPoint(staging.pointData, true);
