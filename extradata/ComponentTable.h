@@ -40,6 +40,18 @@ ORV_COMPONENT_ROW(Color, orv::Data::Primitive::ColorValue, 4, GetColor)
 
 #undef ORV_COMPONENT_ROW
 
+// Every row, for members that hold one thing per component: ForEachRow<X>::Type is
+// X<ComponentRow<C>...> over all extra-data components.
+template <template <class...> class X>
+struct ForEachRow
+{
+    using Type =
+        X<ComponentRow<EPointDataComponent::Vector3>,
+          ComponentRow<EPointDataComponent::UnsignedInteger>,
+          ComponentRow<EPointDataComponent::SignedInteger>, ComponentRow<EPointDataComponent::Real>,
+          ComponentRow<EPointDataComponent::Color>>;
+};
+
 // Calls visit(ComponentRow<component>{}) and returns true; false (no call) for a component
 // without extra data (Position, PointIndex, unknown values).
 template <class Visit>
