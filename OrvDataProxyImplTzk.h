@@ -21,6 +21,7 @@
 #include "contract/ComponentMapping.h"
 #include "contract/Export.h"
 #include "contract/Interfaces.h"
+#include "contract/PointDataBlockAppend.h"
 #include "contract/PointDataBlocks.h"
 #include "contract/PointDataComponents.h"
 #include "contract/PointDataHelpers.h"

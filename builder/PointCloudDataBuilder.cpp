@@ -1,18 +1,20 @@
 #include "builder/PointCloudDataBuilder.h"
 
 #include "builder/StorageWidth.h"
-#include "contract/KeyedLookup.h"
+#include "extradata/ComponentTable.h"
 #include "extradata/PolicyRegistration.h"
 #include "host/geometry/Algebra.h"
 #include "host/geometry/Cloud.h"
 #include "host/geometry/Values.h"
 #include "provider/PointCloudDataProvider.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace orv::Data::Cloud
 {
@@ -36,29 +38,25 @@ static_assert(std::numeric_limits<double>::is_iec559 && std::numeric_limits<floa
 // The host's colour type, given to a cloud that carries Color keys.
 constexpr int kColorCloudType = 2;
 
-// Raw value slots: the host copies as many bytes as its extra-data type's element holds from
-// the slot's start, so a narrowed value always sits in the first bytes.
-struct alignas(8) ValueSlot8
-{
-    unsigned char bytes[8];
-};
-
-struct alignas(8) ValueSlot24
+// A key's raw value slot: the host copies as many bytes as its extra-data type's element holds
+// from the slot's start, so a narrowed value always sits in the first bytes. Wide enough for
+// every component's stored form (ComponentRow::kSlotSize).
+struct alignas(8) ValueSlot
 {
     unsigned char bytes[24];
 };
 
-template <class T, class Slot>
-void StoreFirst(Slot& slot, const T& value)
+template <class T>
+void StoreFirst(unsigned char* slot, const T& value)
 {
     static_assert(std::is_trivially_copyable_v<T>, "values are copied as whole objects");
-    static_assert(sizeof(T) <= sizeof(Slot::bytes), "value wider than its slot");
-    std::memcpy(slot.bytes, &value, sizeof value);
+    static_assert(sizeof(T) <= sizeof(ValueSlot::bytes), "value wider than its slot");
+    std::memcpy(slot, &value, sizeof value);
 }
 
 // The value's low-order `width` bytes, converted first so that the host reads the same
 // number on any byte order.
-void StoreLowOrderBytes(ValueSlot8& slot, std::uint64_t bits, std::uint64_t width)
+void StoreLowOrderBytes(unsigned char* slot, std::uint64_t bits, std::uint64_t width)
 {
     switch (width)
     {
@@ -79,7 +77,9 @@ void StoreLowOrderBytes(ValueSlot8& slot, std::uint64_t bits, std::uint64_t widt
     }
 }
 
-void StoreVector(ValueSlot24& slot, const GVector3& value, std::uint64_t width)
+// Writes a present value, narrowed to `width`, at the start of its slot. One function per
+// component: AddPointData and AppendBlock both store through it, so they store the same bits.
+void Store(unsigned char* slot, const GVector3& value, std::uint64_t width)
 {
     if (width == 24)
     {
@@ -88,13 +88,22 @@ void StoreVector(ValueSlot24& slot, const GVector3& value, std::uint64_t width)
     }
     else if (width == 4)
     {
-        CompressedVector32Bits packed;
-        packed.VectorSet(value);
-        StoreFirst(slot, packed);
+        StoreFirst(slot, CompressedVector32Bits(value));
     }
 }
 
-void StoreReal(ValueSlot8& slot, double value, std::uint64_t width)
+void Store(unsigned char* slot, std::uint64_t value, std::uint64_t width)
+{
+    StoreLowOrderBytes(slot, value, width);
+}
+
+void Store(unsigned char* slot, std::int64_t value, std::uint64_t width)
+{
+    // Two's-complement bits: the conversion to unsigned is modulo 2^64.
+    StoreLowOrderBytes(slot, static_cast<std::uint64_t>(value), width);
+}
+
+void Store(unsigned char* slot, double value, std::uint64_t width)
 {
     if (width == 8)
     {
@@ -106,23 +115,73 @@ void StoreReal(ValueSlot8& slot, double value, std::uint64_t width)
     }
 }
 
+// Colours have one stored form: no width is consulted.
+void Store(unsigned char* slot, const orv::DataProxy::RgbaColor& color, std::uint64_t)
+{
+    ColorValue value;
+    value.SetRGB(static_cast<float>(color.r), static_cast<float>(color.g),
+                 static_cast<float>(color.b));
+    StoreFirst(slot, value);
+}
+
+struct StagedKey;
+using StageFunction = void (*)(const IPointDataAccessor&, const StagedKey&);
+
+// One mapped extra-data key, resolved when the staging is created: its slot, its width and the
+// component's staging step, so a point costs one getter call and one store per key.
+struct StagedKey
+{
+    ComponentKey key;
+    unsigned char* slot;
+    std::uint64_t width;
+    bool hasWidth;        // Color keys and keys of the width table
+    std::size_t slotSize; // ComponentRow::kSlotSize: what a point without a value clears
+    StageFunction stage;
+};
+
+[[noreturn]] void ThrowNoWidth()
+{
+    // What a look-up of the key in the width table reports.
+    throw std::out_of_range("invalid unordered_map<K, T> key");
+}
+
+// Writes a present value into the key's slot, or clears the slot when the point has no value,
+// so that no point inherits what an earlier one delivered.
+template <class Row>
+void Stage(const IPointDataAccessor& point, const StagedKey& staged)
+{
+    const auto value = (point.*Row::kGetter)(staged.key.index);
+    if (!value)
+    {
+        std::memset(staged.slot, 0, Row::kSlotSize);
+        return;
+    }
+    if (!staged.hasWidth)
+    {
+        ThrowNoWidth();
+    }
+    Store(staged.slot, *value, staged.width);
+}
+
 } // namespace
 
 // The cloud under construction and the buffers of the point being added.
 //
 // pointData holds the addresses of stagedPosition and of every registered slot, so a staging
 // is never copied or moved: it lives on the heap and only its owning pointer passes from one
-// builder to another. The tables are node-based, so a slot keeps its address while its table
-// grows. Members are destroyed in reverse order: the cloud, the point record, the tables.
+// builder to another. The slots and the staged keys are sized once, when the staging is
+// created, and never move. Members are destroyed in reverse order: the cloud, the point
+// record, the tables.
 struct PointStaging
 {
     GPointDouble stagedPosition{0.0, 0.0, 0.0};
-    // Per key index, one table per component: keys of different components never share a slot.
-    std::unordered_map<std::uint8_t, ValueSlot24> vector3Values;
-    std::unordered_map<std::uint8_t, ValueSlot8> unsignedValues;
-    std::unordered_map<std::uint8_t, ValueSlot8> signedValues;
-    std::unordered_map<std::uint8_t, ValueSlot8> realValues;
-    std::unordered_map<std::uint8_t, ColorValue> colorValues;
+    // One slot per mapped extra-data key: keys never share a slot.
+    std::vector<ValueSlot> slots;
+    // Every mapped extra-data key, registered or not, in the mapping's order.
+    std::vector<StagedKey> keys;
+    // AppendBlock's staged values of one block: per key with a width, kPointDataBlockCapacity
+    // values of that width.
+    std::vector<unsigned char> blockValues;
     GCloudPointData pointData{&stagedPosition};
     PointCloud cloud;
 
@@ -165,37 +224,25 @@ std::unique_ptr<PointStaging> CreateStaging(const BuilderState& state, bool colo
     {
         staging->cloud.Convert().SetType(kColorCloudType, 0.0f, 0.0f, nullptr, false);
     }
+    staging->slots.resize(state.mapping.extraDataTypeByKey.size());
+    staging->keys.reserve(state.mapping.extraDataTypeByKey.size());
     for (const auto& [key, extraDataType] : state.mapping.extraDataTypeByKey)
     {
-        const void* slot = nullptr;
+        unsigned char* slot = staging->slots[staging->keys.size()].bytes;
         std::size_t slotSize = 0;
-        switch (key.component)
-        {
-        case EPointDataComponent::Vector3:
-            slot = &staging->vector3Values.try_emplace(key.index).first->second;
-            slotSize = sizeof(ValueSlot24);
-            break;
-        case EPointDataComponent::UnsignedInteger:
-            slot = &staging->unsignedValues.try_emplace(key.index).first->second;
-            slotSize = sizeof(ValueSlot8);
-            break;
-        case EPointDataComponent::SignedInteger:
-            slot = &staging->signedValues.try_emplace(key.index).first->second;
-            slotSize = sizeof(ValueSlot8);
-            break;
-        case EPointDataComponent::Real:
-            slot = &staging->realValues.try_emplace(key.index).first->second;
-            slotSize = sizeof(ValueSlot8);
-            break;
-        case EPointDataComponent::Color:
-            slot = &staging->colorValues.try_emplace(key.index).first->second;
-            slotSize = sizeof(ColorValue);
-            break;
-        default:
-            break; // Position, PointIndex and unknown components carry no extra data
-        }
-        // Every mapped key is asked about, also those without a slot.
-        if (!state.consumer->IsComponentRequested(key.component, key.index) || slot == nullptr)
+        const std::optional<std::uint64_t> written = StoredWidth(key, state.storageWidthByKey);
+        orv::DataProxy::ExtraData::VisitComponentRow(
+            key.component,
+            [&](auto row)
+            {
+                using Row = decltype(row);
+                slotSize = Row::kSlotSize;
+                staging->keys.push_back(StagedKey{key, slot, written.value_or(0),
+                                                  written.has_value(), slotSize, &Stage<Row>});
+            });
+        // Every mapped key is asked about, also those without a slot (Position, PointIndex
+        // and unknown components carry no extra data).
+        if (!state.consumer->IsComponentRequested(key.component, key.index) || slotSize == 0)
         {
             continue;
         }
@@ -206,7 +253,6 @@ std::unique_ptr<PointStaging> CreateStaging(const BuilderState& state, bool colo
         // read past the slot: such a key stays out of the cloud, like a type the host does
         // not know.
         const unsigned int elementSize = orv::DataProxy::ExtraData::KnownElementSize(extraDataType);
-        const std::optional<std::uint64_t> written = StoredWidth(key, state.storageWidthByKey);
         if (elementSize == 0 || (written ? elementSize == *written : elementSize <= slotSize))
         {
             // The host's status is not needed: a type it refuses simply stays out of the cloud.
@@ -225,24 +271,69 @@ PointStaging& EnsureStaging(BuilderState& state)
     return *state.staging;
 }
 
-// Writes a present value into the key's slot, or clears the slot when the point has no value,
-// so that no point inherits what an earlier one delivered. `store(slot, value, width)`.
-template <class Table, class Value, class Store>
-void StageValue(const BuilderState& state, ComponentKey key, Table& table,
-                const std::optional<Value>& value, Store store)
+// One key's column of a block as the bytes the host reads from its slot: per point the value
+// narrowed to the key's width where present, zeros where absent or where the block has no
+// column for the key. Returns the first point whose value cannot be stored (a present value of
+// a key without width), or n.
+template <class Row>
+std::size_t StageColumn(const orv::DataProxy::PointDataBlock& block, const StagedKey& staged,
+                        unsigned char* out, std::size_t n)
 {
-    if (value)
+    const auto column = block.template Column<Row::kComponent>(staged.key.index);
+    if (!staged.hasWidth)
     {
-        const std::uint64_t width = orv::DataProxy::AtOrThrow(state.storageWidthByKey, key);
-        store(table.try_emplace(key.index).first->second, *value, width);
-    }
-    else
-    {
-        const auto found = table.find(key.index);
-        if (found != table.end())
+        // Nothing but absences can be staged: the slot stays zero for the whole block.
+        std::memset(staged.slot, 0, Row::kSlotSize);
+        for (std::size_t i = 0; column && i < n; ++i)
         {
-            found->second = {};
+            if (column.present[i] != 0)
+            {
+                return i;
+            }
         }
+        return n;
+    }
+    const std::size_t width = staged.width;
+    if (!column)
+    {
+        std::memset(out, 0, n * width);
+        return n;
+    }
+    for (std::size_t i = 0; i < n; ++i)
+    {
+        unsigned char* image = out + i * width;
+        if (column.present[i] != 0)
+        {
+            Store(image, column.values[i], width);
+        }
+        else
+        {
+            std::memset(image, 0, width);
+        }
+    }
+    return n;
+}
+
+// Copies one staged value into its slot: a fixed-size copy for each width a key can have.
+inline void CopyImage(unsigned char* slot, const unsigned char* image, std::uint64_t width)
+{
+    switch (width)
+    {
+    case 1:
+        std::memcpy(slot, image, 1);
+        break;
+    case 2:
+        std::memcpy(slot, image, 2);
+        break;
+    case 4:
+        std::memcpy(slot, image, 4);
+        break;
+    case 8:
+        std::memcpy(slot, image, 8);
+        break;
+    default:
+        std::memcpy(slot, image, 24);
+        break;
     }
 }
 
@@ -285,53 +376,65 @@ void PointCloudDataBuilder::AddPointData(const IPointDataAccessor& point)
 {
     PointStaging& staging = EnsureStaging(*state);
     staging.stagedPosition = point.GetPosition();
-
-    // At most two hash probes per key: the width (only for a present value) and the slot.
-    for (const auto& entry : state->mapping.extraDataTypeByKey)
+    for (const StagedKey& key : staging.keys)
     {
-        const ComponentKey key = entry.first;
-        switch (key.component)
-        {
-        case EPointDataComponent::Vector3:
-            StageValue(*state, key, staging.vector3Values, point.GetVector3(key.index),
-                       StoreVector);
-            break;
-        case EPointDataComponent::UnsignedInteger:
-            StageValue(*state, key, staging.unsignedValues, point.GetUnsignedInteger(key.index),
-                       StoreLowOrderBytes);
-            break;
-        case EPointDataComponent::SignedInteger:
-            // Two's-complement bits: the conversion to unsigned is modulo 2^64.
-            StageValue(*state, key, staging.signedValues, point.GetSignedInteger(key.index),
-                       [](ValueSlot8& slot, std::int64_t value, std::uint64_t width)
-                       { StoreLowOrderBytes(slot, static_cast<std::uint64_t>(value), width); });
-            break;
-        case EPointDataComponent::Real:
-            StageValue(*state, key, staging.realValues, point.GetReal(key.index), StoreReal);
-            break;
-        case EPointDataComponent::Color:
-        {
-            // Colours have one stored form, so no width is looked up.
-            const std::optional<orv::DataProxy::RgbaColor> color = point.GetColor(key.index);
-            ColorValue& slot = staging.colorValues.try_emplace(key.index).first->second;
-            if (color)
-            {
-                slot.SetRGB(static_cast<float>(color->r), static_cast<float>(color->g),
-                            static_cast<float>(color->b));
-            }
-            else
-            {
-                slot = ColorValue{};
-            }
-            break;
-        }
-        default:
-            break; // Position, PointIndex and unknown components: no accessor call
-        }
+        key.stage(point, key);
     }
-
     // A point the host refuses is dropped; the builder reports nothing.
     (void)staging.cloud.AddPoint(staging.pointData, true);
+}
+
+void PointCloudDataBuilder::AppendBlock(const orv::DataProxy::PointDataBlock& block)
+{
+    const std::size_t n = block.Size();
+    if (n == 0)
+    {
+        return;
+    }
+    PointStaging& staging = EnsureStaging(*state);
+    if (!block.HasPositions())
+    {
+        throw std::out_of_range("GetPosition: the block carries no positions");
+    }
+    // One pass per column into the values the host reads; then per point only copies and the
+    // host's append.
+    constexpr std::size_t kCapacity = orv::DataProxy::kPointDataBlockCapacity;
+    std::size_t bytes = 0;
+    for (const StagedKey& key : staging.keys)
+    {
+        bytes += key.hasWidth ? key.width * kCapacity : 0;
+    }
+    staging.blockValues.resize(bytes);
+    std::size_t storable = n;
+    unsigned char* out = staging.blockValues.data();
+    for (const StagedKey& key : staging.keys)
+    {
+        orv::DataProxy::ExtraData::VisitComponentRow(
+            key.key.component, [&](auto row)
+            { storable = std::min(storable, StageColumn<decltype(row)>(block, key, out, n)); });
+        out += key.hasWidth ? key.width * kCapacity : 0;
+    }
+    const double* x = block.X();
+    const double* y = block.Y();
+    const double* z = block.Z();
+    for (std::size_t i = 0; i < storable; ++i)
+    {
+        staging.stagedPosition = GPointDouble{x[i], y[i], z[i]};
+        const unsigned char* values = staging.blockValues.data();
+        for (const StagedKey& key : staging.keys)
+        {
+            if (key.hasWidth)
+            {
+                CopyImage(key.slot, values + i * key.width, key.width);
+                values += key.width * kCapacity;
+            }
+        }
+        (void)staging.cloud.AddPoint(staging.pointData, true);
+    }
+    if (storable < n)
+    {
+        ThrowNoWidth();
+    }
 }
 
 std::shared_ptr<orv::DataProxy::IPointDataProvider> PointCloudDataBuilder::GetResult()

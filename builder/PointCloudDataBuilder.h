@@ -3,6 +3,7 @@
 #include "contract/ComponentMapping.h"
 #include "contract/Export.h"
 #include "contract/Interfaces.h"
+#include "contract/PointDataBlockAppend.h"
 #include "contract/PointDataComponents.h"
 
 #include <cstdint>
@@ -65,7 +66,8 @@ struct BuilderState;
 // std::bad_alloc; exceptions of the accessor (a cursor past its end, for one), of the consumer
 // and of the host pass through, and the builder stays usable. A staging is installed only when
 // it is complete, so a consumer that throws leaves the builder without one.
-class ORV_DATAPROXY_API PointCloudDataBuilder : public orv::DataProxy::IPointDataBuilder
+class ORV_DATAPROXY_API PointCloudDataBuilder : public orv::DataProxy::IPointDataBuilder,
+                                                public orv::DataProxy::IPointDataBlockSink
 {
 public:
     // Checks the configuration with the factory's width rule: every mapped key that has a
@@ -88,6 +90,13 @@ public:
     // its own; the host's cloud grows its tables as it needs. A point the host refuses (a
     // position that is not finite, for instance) is dropped without notice.
     void AddPointData(const orv::DataProxy::IPointDataAccessor& point) override;
+
+    // Appends the block's points (see orv::DataProxy::AppendBlock): what AddPointData stores
+    // for them, bit for bit, with one pass per column of the block and no accessor. A block
+    // without positions throws std::out_of_range (after creating the staging, as the first
+    // AddPointData would); a present value of a key without width throws std::out_of_range
+    // after the points before it are appended.
+    void AppendBlock(const orv::DataProxy::PointDataBlock& block) override;
 
     // A new provider over a copy of the cloud built so far (an empty cloud before the first
     // point), with the whole mapping: every mapped key is reported by HasComponent, also keys

@@ -4,6 +4,7 @@
 #include "host/geometry/ExtraDataTypes.h"
 #include "host/geometry/Values.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -17,6 +18,8 @@
 //   kFlagA           the constant the host reads through GetTypeFlagA
 //   kZeroesDefaults  AddDefaultElement writes zero into the new element
 //   kRotates         TransformElement rotates the stored vector
+//   order            the place of the class's policy in the library's registrations
+//                    (ExtraDataRowAt<order>; LibraryPolicies.h builds the list from it)
 //
 // Which contract component reads a row is the value type its policy is registered under
 // (PolicyRegistration.cpp): the integer rows UnsignedInteger, the float rows Real, Normal
@@ -30,7 +33,17 @@ namespace orv::Data::ExtraData::Details
 template <class X>
 struct ExtraDataTraits;
 
-#define ORV_EXTRA_DATA_ROW(X, StoredType, PlainClass, flagA, zeroesDefaults, rotates)              \
+// The class registered at place I; every place below kExtraDataRowCount has exactly one.
+template <std::size_t I>
+struct ExtraDataRowAt;
+inline constexpr std::size_t kExtraDataRowCount = 12;
+
+#define ORV_EXTRA_DATA_ROW(order, X, StoredType, PlainClass, flagA, zeroesDefaults, rotates)       \
+    template <>                                                                                    \
+    struct ExtraDataRowAt<order>                                                                   \
+    {                                                                                              \
+        using Type = orv::Data::Cloud::X;                                                          \
+    };                                                                                             \
     template <>                                                                                    \
     struct ExtraDataTraits<orv::Data::Cloud::X>                                                    \
     {                                                                                              \
@@ -44,26 +57,28 @@ struct ExtraDataTraits;
         static constexpr bool kRotates = rotates;                                                  \
     };
 
-ORV_EXTRA_DATA_ROW(CloudClassificationExtraData, std::uint8_t, ClassificationExtraData, true, false,
-                   false)
-ORV_EXTRA_DATA_ROW(CloudGridPositionIndexExtraData, std::uint32_t, GridPositionIndexExtraData,
+ORV_EXTRA_DATA_ROW(0, CloudClassificationExtraData, std::uint8_t, ClassificationExtraData, true,
+                   false, false)
+ORV_EXTRA_DATA_ROW(1, CloudGridPositionIndexExtraData, std::uint32_t, GridPositionIndexExtraData,
                    false, false, false)
-ORV_EXTRA_DATA_ROW(CloudSegmentationExtraData, std::uint32_t, SegmentationExtraData, false, false,
+ORV_EXTRA_DATA_ROW(2, CloudSegmentationExtraData, std::uint32_t, SegmentationExtraData, false,
+                   false, false)
+ORV_EXTRA_DATA_ROW(3, CloudSplitColorExtraData, std::uint16_t, SplitColorExtraData, false, false,
                    false)
-ORV_EXTRA_DATA_ROW(CloudSplitColorExtraData, std::uint16_t, SplitColorExtraData, false, false,
-                   false)
-ORV_EXTRA_DATA_ROW(CloudClassificationInstanceExtraData, std::uint16_t,
+ORV_EXTRA_DATA_ROW(4, CloudClassificationInstanceExtraData, std::uint16_t,
                    ClassificationInstanceExtraData, false, false, false)
-ORV_EXTRA_DATA_ROW(CloudScanIDExtraData, std::uint32_t, ScanIDExtraData, false, false, false)
-ORV_EXTRA_DATA_ROW(CloudImprovementStatsExtraData, float, ImprovementStatsExtraData, false, false,
+ORV_EXTRA_DATA_ROW(9, CloudScanIDExtraData, std::uint32_t, ScanIDExtraData, false, false, false)
+ORV_EXTRA_DATA_ROW(5, CloudImprovementStatsExtraData, float, ImprovementStatsExtraData, false,
+                   false, false)
+ORV_EXTRA_DATA_ROW(6, CloudIntensityNewExtraData, float, IntensityNewExtraData, false, false, false)
+ORV_EXTRA_DATA_ROW(7, CloudIntensityTempExtraData, float, IntensityTempExtraData, false, false,
                    false)
-ORV_EXTRA_DATA_ROW(CloudIntensityNewExtraData, float, IntensityNewExtraData, false, false, false)
-ORV_EXTRA_DATA_ROW(CloudIntensityTempExtraData, float, IntensityTempExtraData, false, false, false)
-ORV_EXTRA_DATA_ROW(CloudMaxProbabilityExtraData, float, MaxProbabilityExtraData, true, false, false)
-ORV_EXTRA_DATA_ROW(CloudNormalExtraData, orv::Math::Algebra::CompressedVector32Bits,
+ORV_EXTRA_DATA_ROW(8, CloudMaxProbabilityExtraData, float, MaxProbabilityExtraData, true, false,
+                   false)
+ORV_EXTRA_DATA_ROW(10, CloudNormalExtraData, orv::Math::Algebra::CompressedVector32Bits,
                    NormalExtraData, false, true, true)
-ORV_EXTRA_DATA_ROW(CloudIntensityExtraData, orv::Data::Primitive::ColorValue, IntensityExtraData,
-                   false, true, false)
+ORV_EXTRA_DATA_ROW(11, CloudIntensityExtraData, orv::Data::Primitive::ColorValue,
+                   IntensityExtraData, false, true, false)
 
 #undef ORV_EXTRA_DATA_ROW
 

@@ -1,5 +1,6 @@
 #include "extradata/PolicyRegistration.h"
 
+#include "extradata/ComponentTable.h"
 #include "extradata/LibraryPolicies.h"
 #include "host/eastl/allocator.h"
 #include "host/eastl/shared_ptr.h"
@@ -72,6 +73,16 @@ struct PolicyTable<PolicyList<Policies...>>
     }
 };
 
+// The host value type of every extra-data component, in the component table's order.
+template <class... Rows>
+struct HostValueTypes
+{
+    static std::array<std::type_index, sizeof...(Rows)> Get()
+    {
+        return {std::type_index(typeid(typename Rows::HostValue))...};
+    }
+};
+
 // The registration table, in the order the registrations run.
 using Table = PolicyTable<LibraryPolicies>;
 Table::Registrations g_registrations;
@@ -84,10 +95,7 @@ unsigned int KnownElementSize(int extraDataType)
     {
         return size;
     }
-    const std::type_index valueTypes[] = {typeid(orv::Math::Algebra::GVector3),
-                                          typeid(std::uint64_t), typeid(std::int64_t),
-                                          typeid(double), typeid(orv::Data::Primitive::ColorValue)};
-    for (const std::type_index& valueType : valueTypes)
+    for (const std::type_index& valueType : ForEachRow<HostValueTypes>::Type::Get())
     {
         if (const ICloudExtraDataPolicy* policy =
                 orv::Data::ExtraData::Details::GetCloudExtraDataConversionPolicy(extraDataType,

@@ -10,6 +10,7 @@ namespace orv::Data::Cloud
 {
 
 using orv::DataProxy::EPointDataComponent;
+using orv::DataProxy::ExtraData::ComponentRow;
 
 PointCloudDataCursor::PointCloudDataCursor(const orv::DataProxy::IPointDataConsumer& consumer,
                                            const PointCloud& source,
@@ -26,66 +27,42 @@ PointCloudDataCursor::PointCloudDataCursor(const orv::DataProxy::IPointDataConsu
     }
     for (const auto& [key, extraDataType] : mapping.extraDataTypeByKey)
     {
-        if (!consumer.IsComponentRequested(key.component, key.index))
+        if (consumer.IsComponentRequested(key.component, key.index))
         {
-            continue;
-        }
-        switch (key.component)
-        {
-        case EPointDataComponent::Vector3:
-            AddReader(vectorReaders, key.index, extraDataType);
-            break;
-        case EPointDataComponent::UnsignedInteger:
-            AddReader(unsignedReaders, key.index, extraDataType);
-            break;
-        case EPointDataComponent::SignedInteger:
-            AddReader(signedReaders, key.index, extraDataType);
-            break;
-        case EPointDataComponent::Real:
-            AddReader(realReaders, key.index, extraDataType);
-            break;
-        case EPointDataComponent::Color:
-            AddReader(colorReaders, key.index, extraDataType);
-            break;
-        default:
-            break; // Position, PointIndex and unknown components carry no extra data
+            // Position, PointIndex and unknown components carry no extra data.
+            orv::DataProxy::ExtraData::VisitComponentRow(
+                key.component, [&, &index = key.index, &type = extraDataType](auto row)
+                { AddReader(ReadersOf<decltype(row)>(), index, type); });
         }
     }
-    ListPositions(vectorReaders);
-    ListPositions(unsignedReaders);
-    ListPositions(signedReaders);
-    ListPositions(realReaders);
-    ListPositions(colorReaders);
+    // Every reader's position, for the step; readers never move from here on.
+    const auto list = [this](auto& table)
+    {
+        for (auto& entry : table.entries)
+        {
+            positions.push_back(&entry.second.position);
+        }
+    };
+    std::apply([&list](auto&... tables) { (list(tables), ...); }, readers);
 }
 
 template <class T>
-void PointCloudDataCursor::AddReader(ReaderTable<T>& readers, unsigned char index,
-                                     int extraDataType)
+void PointCloudDataCursor::AddReader(ReaderTable<T>& table, unsigned char index, int extraDataType)
 {
     using Policy = orv::Data::ExtraData::Details::ICloudExtraDataConversionPolicy<T>;
     const auto* policy = dynamic_cast<const Policy*>(
         orv::Data::ExtraData::Details::GetCloudExtraDataConversionPolicy(
             extraDataType, std::type_index(typeid(T))));
-    readers.TryAdd(index, Reader<T>{{hostCursor.GetExtraDataIterator(extraDataType,
-                                                                     hostCursor.GetLocalIndex()),
-                                     extraDataType},
-                                    policy});
+    table.TryAdd(index, Reader<T>{{hostCursor.GetExtraDataIterator(extraDataType,
+                                                                   hostCursor.GetLocalIndex()),
+                                   extraDataType},
+                                  policy});
 }
 
 template <class T>
-void PointCloudDataCursor::ListPositions(ReaderTable<T>& readers)
+std::optional<T> PointCloudDataCursor::Read(const ReaderTable<T>& table, unsigned char index) const
 {
-    for (auto& entry : readers.entries)
-    {
-        positions.push_back(&entry.second.position);
-    }
-}
-
-template <class T>
-std::optional<T> PointCloudDataCursor::Read(const ReaderTable<T>& readers,
-                                            unsigned char index) const
-{
-    const Reader<T>& reader = orv::DataProxy::AtOrThrow(readers, index);
+    const Reader<T>& reader = orv::DataProxy::AtOrThrow(table, index);
     if (reader.policy == nullptr || reader.position.iterator.AtBufferEnd())
     {
         return std::nullopt;
@@ -128,27 +105,28 @@ std::uint64_t PointCloudDataCursor::GetPointIndex() const
 
 std::optional<orv::DataProxy::GVector3> PointCloudDataCursor::GetVector3(unsigned char index) const
 {
-    return Read(vectorReaders, index);
+    return Read(ReadersOf<ComponentRow<EPointDataComponent::Vector3>>(), index);
 }
 
 std::optional<std::uint64_t> PointCloudDataCursor::GetUnsignedInteger(unsigned char index) const
 {
-    return Read(unsignedReaders, index);
+    return Read(ReadersOf<ComponentRow<EPointDataComponent::UnsignedInteger>>(), index);
 }
 
 std::optional<std::int64_t> PointCloudDataCursor::GetSignedInteger(unsigned char index) const
 {
-    return Read(signedReaders, index);
+    return Read(ReadersOf<ComponentRow<EPointDataComponent::SignedInteger>>(), index);
 }
 
 std::optional<double> PointCloudDataCursor::GetReal(unsigned char index) const
 {
-    return Read(realReaders, index);
+    return Read(ReadersOf<ComponentRow<EPointDataComponent::Real>>(), index);
 }
 
 std::optional<orv::DataProxy::RgbaColor> PointCloudDataCursor::GetColor(unsigned char index) const
 {
-    const std::optional<orv::Data::Primitive::ColorValue> color = Read(colorReaders, index);
+    const std::optional<orv::Data::Primitive::ColorValue> color =
+        Read(ReadersOf<ComponentRow<EPointDataComponent::Color>>(), index);
     if (!color)
     {
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include "contract/ComponentMapping.h"
 #include "contract/Interfaces.h"
+#include "extradata/ComponentTable.h"
 #include "host/core/TableCluster.h"
 #include "host/geometry/Cloud.h"
 #include "host/geometry/CloudCursor.h"
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -103,14 +105,26 @@ private:
         std::vector<Entry> entries;
     };
 
-    template <class T>
-    void AddReader(ReaderTable<T>& readers, unsigned char index, int extraDataType);
+    // One reader table per extra-data component, in the component table's order.
+    template <class... Rows>
+    using ReaderTables = std::tuple<ReaderTable<typename Rows::HostValue>...>;
+
+    template <class Row>
+    ReaderTable<typename Row::HostValue>& ReadersOf()
+    {
+        return std::get<ReaderTable<typename Row::HostValue>>(readers);
+    }
+    template <class Row>
+    const ReaderTable<typename Row::HostValue>& ReadersOf() const
+    {
+        return std::get<ReaderTable<typename Row::HostValue>>(readers);
+    }
 
     template <class T>
-    void ListPositions(ReaderTable<T>& readers);
+    void AddReader(ReaderTable<T>& table, unsigned char index, int extraDataType);
 
     template <class T>
-    std::optional<T> Read(const ReaderTable<T>& readers, unsigned char index) const;
+    std::optional<T> Read(const ReaderTable<T>& table, unsigned char index) const;
 
     static void Advance(Iterator& iterator, std::uint64_t step)
     {
@@ -128,11 +142,7 @@ private:
     PointCloud cloud;
     CloudCursorBase<1> hostCursor;
     std::optional<Component::CloudPointCoordinate<1>> positionReader;
-    ReaderTable<orv::Data::Primitive::ColorValue> colorReaders;
-    ReaderTable<double> realReaders;
-    ReaderTable<std::int64_t> signedReaders;
-    ReaderTable<std::uint64_t> unsignedReaders;
-    ReaderTable<orv::Math::Algebra::GVector3> vectorReaders;
+    orv::DataProxy::ExtraData::ForEachRow<ReaderTables>::Type readers;
     // Every reader's position, for the step; listed once all readers are in place.
     std::vector<ElementPosition*> positions;
 };

@@ -2,6 +2,7 @@
 
 #include "builder/PointCloudDataBuilder.h"
 #include "builder/PointCloudDataBuilderFactory.h"
+#include "contract/PointDataBlockAppend.h"
 #include "contract/PointDataBlocks.h"
 #include "contract/PointDataHelpers.h"
 #include "host/geometry/ExtraDataTypes.h"
@@ -403,13 +404,16 @@ CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, co
         workers.emplace_back(
             [&, t]
             {
+                // A block at a time: read as columns, appended as columns.
                 for (std::size_t i = t; i < pieces.size(); i += threads)
                 {
-                    for (auto c = pieces[i]->CreateCursor(); c->IsValid(); c->MoveNext())
-                    {
-                        builders[t]->AddPointData(*c);
-                        ++added[t];
-                    }
+                    orv::DataProxy::ForEachBlock(*pieces[i], consumer,
+                                                 [&](const orv::DataProxy::PointDataBlock& block)
+                                                 {
+                                                     orv::DataProxy::AppendBlock(*builders[t],
+                                                                                 block);
+                                                     added[t] += block.Size();
+                                                 });
                 }
             });
     }

@@ -51,6 +51,15 @@ public:
 
     uint32_t count = 0;
 
+    // Where an appender writes: buffer b (b < GetBufferCount()), and how a position splits into
+    // its buffer and its slot there (every table of one buffer length splits it alike).
+    uint8_t* GetBuffer(size_t b) const { return mBuffers[b]; }
+    void Locate(uint32_t i, uint32_t& buffer, uint32_t& slot) const
+    {
+        buffer = uint32_t(BufferOf(i));
+        slot = uint32_t(SlotOf(i));
+    }
+
     uint32_t GetElementSize() const { return mElementSize; }
     uint32_t GetElementsPerBuffer() const { return mElementsPerBuffer; }
     size_t GetBufferCount() const { return mBuffers.size(); }

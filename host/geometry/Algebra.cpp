@@ -126,9 +126,10 @@ double SignNotZero(double a)
 
 uint32_t Quantise(double a)
 {
-    // a is in [-1, 1]; the nearest code.
-    const double q = std::floor((a + 1.0) * 0.5 * kSteps + 0.5);
-    return static_cast<uint32_t>(q < 0 ? 0 : (q > kSteps ? kSteps : q));
+    // a is in [-1, 1] (give or take a rounding), so q is positive and the conversion, which
+    // truncates, rounds to the nearest code without a call to floor; the clamp is integer.
+    const int64_t code = static_cast<int64_t>((a + 1.0) * (0.5 * kSteps) + 0.5);
+    return static_cast<uint32_t>(code < 0 ? 0 : (code > 65534 ? 65534 : code));
 }
 
 double Dequantise(uint32_t code)
@@ -167,32 +168,58 @@ GVector3 DecodeLatitudeAzimuth(uint32_t bits)
 
 } // namespace
 
+namespace
+{
+
+// The scheme's input: the vector scaled to L1 norm 1. False for a zero vector or one with a NaN
+// or infinite component. The common case costs one division: a norm that is finite and not
+// subnormal. Vectors so huge or tiny that the norm overflows or loses digits are scaled by
+// their largest magnitude first, so their direction survives.
+bool OnOctahedron(const GVector3& in, double& x, double& y, double& z)
+{
+    x = in.x;
+    y = in.y;
+    z = in.z;
+    double l1 = std::fabs(x) + std::fabs(y) + std::fabs(z);
+    if (!(l1 >= std::numeric_limits<double>::min() && l1 <= std::numeric_limits<double>::max()))
+    {
+        if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z))
+            return false;
+        const double big = std::fmax(std::fabs(x), std::fmax(std::fabs(y), std::fabs(z)));
+        if (big == 0)
+            return false;
+        x /= big;
+        y /= big;
+        z /= big;
+        l1 = std::fabs(x) + std::fabs(y) + std::fabs(z);
+    }
+    const double inverse = 1.0 / l1;
+    x *= inverse;
+    y *= inverse;
+    z *= inverse;
+    return true;
+}
+
+} // namespace
+
 void CompressedVector32Bits::VectorSet(const GVector3& in)
 {
-    if (!std::isfinite(in.x) || !std::isfinite(in.y) || !std::isfinite(in.z))
+    // The variant is asked first, so that the common path below calls nothing.
+    const bool alternate = orv::IsAlternateHost();
+    double u = 0;
+    double v = 0;
+    double w = 0;
+    if (!OnOctahedron(in, u, v, w))
     {
         bits = 0;
         return;
     }
-    // Scale by the largest magnitude first: the direction of 1e-310 or 1e300 vectors survives.
-    const double big = std::fmax(std::fabs(in.x), std::fmax(std::fabs(in.y), std::fabs(in.z)));
-    if (big == 0)
+    if (alternate)
     {
-        bits = 0;
+        bits = EncodeLatitudeAzimuth(u, v, w);
         return;
     }
-    const double x = in.x / big;
-    const double y = in.y / big;
-    const double z = in.z / big;
-    if (orv::IsAlternateHost())
-    {
-        bits = EncodeLatitudeAzimuth(x, y, z);
-        return;
-    }
-    const double l1 = std::fabs(x) + std::fabs(y) + std::fabs(z);
-    double u = x / l1;
-    double v = y / l1;
-    if (z < 0)
+    if (w < 0)
     {
         const double fu = (1.0 - std::fabs(v)) * SignNotZero(u);
         const double fv = (1.0 - std::fabs(u)) * SignNotZero(v);

@@ -423,7 +423,103 @@ void GCloud::AddVisible(uint32_t m)
     m_visibleBefore.back() += m;
 }
 
+namespace
+{
+
+// One element of a known width, copied with a fixed-size copy for the widths of the host's
+// types (a call to memcpy costs more than the copy itself).
+inline void CopyElement(uint8_t* out, const void* value, uint32_t width)
+{
+    switch (width)
+    {
+    case 1:
+        std::memcpy(out, value, 1);
+        break;
+    case 2:
+        std::memcpy(out, value, 2);
+        break;
+    case 4:
+        std::memcpy(out, value, 4);
+        break;
+    case 8:
+        std::memcpy(out, value, 8);
+        break;
+    case 12:
+        std::memcpy(out, value, 12);
+        break;
+    case 24:
+        std::memcpy(out, value, 24);
+        break;
+    default:
+        std::memcpy(out, value, width);
+        break;
+    }
+}
+
+} // namespace
+
+inline bool GCloud::AppendInPlace(const GCloudPointData& point, const GPointDouble& local)
+{
+    const std::vector<GCloudPointData::Entry>& entries = point.GetEntries();
+    const size_t types = m_types.size();
+    if (entries.size() != types || m_subsets.empty())
+        return false;
+    for (size_t j = 0; j < types; ++j)
+    {
+        if (entries[j].typeId != m_types[j].typeId || entries[j].width != m_types[j].width)
+            return false;
+    }
+    CloudSubset* sub = m_subsets.back();
+    const uint32_t n = sub->StoredCount();
+    if (n >= m_subsetCapacity || sub->filter != nullptr || sub->IsShared())
+        return false;
+    // Every table of a subset has the same buffer length: slot n is at the same place in each,
+    // and exists in each once its buffer does.
+    uint32_t buffer = 0;
+    uint32_t slot = 0;
+    sub->coordinates.Locate(n, buffer, slot);
+    if (buffer >= sub->coordinates.GetBufferCount())
+        return false;
+    for (const CloudSubset::ExtraTable& e : sub->extras)
+    {
+        if (buffer >= e.table.GetBufferCount())
+            return false;
+    }
+    float* q = reinterpret_cast<float*>(sub->coordinates.GetBuffer(buffer) +
+                                        size_t(slot) * CloudSubset::kCoordinateSize);
+    q[0] = static_cast<float>(local.x);
+    q[1] = static_cast<float>(local.y);
+    q[2] = static_cast<float>(local.z);
+    sub->coordinates.count = n + 1;
+    for (size_t j = 0; j < types; ++j)
+    {
+        TableCluster& table = sub->extras[j].table;
+        const uint32_t width = entries[j].width;
+        CopyElement(table.GetBuffer(buffer) + size_t(slot) * width, entries[j].value, width);
+        table.count = n + 1;
+    }
+    ++sub->visible;
+    ++m_storedCount;
+    ++m_visibleBefore.back();
+    return true;
+}
+
 ExitCodeAddPoint GCloud::AddPoint(const GCloudPointData& point)
+{
+    const GPointDouble* p = point.GetPosition();
+    if (p != nullptr && m_storedCount != 0)
+    {
+        // The frame no longer moves: the point goes straight into the cloud's frame (a NaN or
+        // an infinity does not fit a float, so the finiteness test can wait for a refusal).
+        const GPointDouble local = orv::Math::Algebra::TransformPoint(m_inverse, *p);
+        if (FitsFloat(local.x) && FitsFloat(local.y) && FitsFloat(local.z) && std::isfinite(p->x) &&
+            std::isfinite(p->y) && std::isfinite(p->z) && AppendInPlace(point, local))
+            return ExitCodeAddPoint::Ok;
+    }
+    return AddPointAnyCase(point);
+}
+
+ExitCodeAddPoint GCloud::AddPointAnyCase(const GCloudPointData& point)
 {
     const GPointDouble* p = point.GetPosition();
     if (p == nullptr)

@@ -212,6 +212,13 @@ private:
     int FindType(int typeId) const;
     void ReleaseAll() noexcept;
     void AddVisible(uint32_t m);
+    // The common append: the record registers exactly the cloud's types (same order, same
+    // widths) and the last subset is this cloud's own, all visible, with a free slot in every
+    // table's buffers. Writes the point and returns true; false (nothing written) otherwise.
+    bool AppendInPlace(const GCloudPointData& point, const GPointDouble& local);
+    // Every other append (first point, frame move, new types, new subset or buffer, sharing,
+    // hidden points) and every refusal.
+    ExitCodeAddPoint AddPointAnyCase(const GCloudPointData& point);
     AppendPlan MakePlan(const GCloud& source) const;
     // Appends the points start + rel[k] (k < n, at most one chunk, inside one table buffer) of
     // a subset of another cloud; returns how many did not fit this frame (skipped).

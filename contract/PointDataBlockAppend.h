@@ -1,0 +1,106 @@
+#pragma once
+
+#include "contract/Export.h"
+#include "contract/Interfaces.h"
+#include "contract/PointDataBlocks.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+
+// Block appends: the mirror of ForEachBlock. AppendBlock hands a builder the points of a
+// block (the same block type reads fill) and stores exactly what AddPointData would store for
+// them, one by one, through an accessor standing on each point in turn: the block's positions,
+// its point indices (the position in the block when it has none), and for each key the
+// column's value where present, no value where absent or where the block has no column.
+//
+// Builders that can take whole blocks offer the optional interface IPointDataBlockSink beside
+// the contract's IPointDataBuilder (found with dynamic_cast); any other builder gets one
+// AddPointData per point through a PointDataBlockAccessor.
+namespace orv::DataProxy
+{
+
+class ORV_DATAPROXY_INTERFACE IPointDataBlockSink
+{
+public:
+    virtual ~IPointDataBlockSink() = default;
+    // Appends the block's points; the same result, and the same exceptions after the same
+    // points, as AddPointData over a PointDataBlockAccessor of the block.
+    virtual void AppendBlock(const PointDataBlock& block) = 0;
+};
+
+// An accessor standing on point `at` of a block. GetPosition throws std::out_of_range when
+// the block carries no positions (as a cursor does for a consumer that did not request them).
+class PointDataBlockAccessor final : public IPointDataAccessor
+{
+public:
+    explicit PointDataBlockAccessor(const PointDataBlock& blockToRead) : block(blockToRead) {}
+
+    std::size_t at = 0;
+
+    GPointDouble GetPosition() const override
+    {
+        if (!block.HasPositions())
+        {
+            throw std::out_of_range("GetPosition: the block carries no positions");
+        }
+        return GPointDouble{block.X()[at], block.Y()[at], block.Z()[at]};
+    }
+    std::uint64_t GetPointIndex() const override
+    {
+        return block.PointIndices() != nullptr ? block.PointIndices()[at] : at;
+    }
+    std::optional<GVector3> GetVector3(unsigned char i) const override
+    {
+        return Read<EPointDataComponent::Vector3>(i);
+    }
+    std::optional<std::uint64_t> GetUnsignedInteger(unsigned char i) const override
+    {
+        return Read<EPointDataComponent::UnsignedInteger>(i);
+    }
+    std::optional<std::int64_t> GetSignedInteger(unsigned char i) const override
+    {
+        return Read<EPointDataComponent::SignedInteger>(i);
+    }
+    std::optional<double> GetReal(unsigned char i) const override
+    {
+        return Read<EPointDataComponent::Real>(i);
+    }
+    std::optional<RgbaColor> GetColor(unsigned char i) const override
+    {
+        return Read<EPointDataComponent::Color>(i);
+    }
+
+private:
+    template <EPointDataComponent C>
+    std::optional<typename PointDataBlockValue<C>::Type> Read(unsigned char index) const
+    {
+        const auto column = block.Column<C>(index);
+        if (!column || column.present[at] == 0)
+        {
+            return std::nullopt;
+        }
+        return column.values[at];
+    }
+
+    const PointDataBlock& block;
+};
+
+// Appends the block's points to `builder` (see above). Exceptions of the builder pass through;
+// the points before the one that failed stay appended, as with AddPointData.
+inline void AppendBlock(IPointDataBuilder& builder, const PointDataBlock& block)
+{
+    if (auto* sink = dynamic_cast<IPointDataBlockSink*>(&builder))
+    {
+        sink->AppendBlock(block);
+        return;
+    }
+    PointDataBlockAccessor point(block);
+    for (point.at = 0; point.at < block.Size(); ++point.at)
+    {
+        builder.AddPointData(point);
+    }
+}
+
+} // namespace orv::DataProxy
