@@ -12,8 +12,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <ctime>
 #include <thread>
+#include <type_traits>
 
 using namespace orv::Data::Cloud;
 using orv::DataProxy::EPointDataComponent;
@@ -406,18 +408,29 @@ Timing TimeWalk(int threads, const Walk& walk)
 // one-thread wall time over the two-thread wall time. cpu_ns_per_point_1 and _2 add up the
 // CPU time of every thread: equal values mean the walk itself scales, and a speed-up below 2
 // comes from threads waiting for a core.
-template <class Walk>
-void ThreadSpeedup(benchmark::State& state, std::uint64_t points, const Walk& walk)
+//
+// With a `baseline` walk (the raw loop), that walk is timed the same way right after each of
+// the case's own, and its speed-up is reported as raw_speedup: the machine's ceiling measured
+// in the same moments as the case.
+template <class Walk, class Baseline = std::nullptr_t>
+void ThreadSpeedup(benchmark::State& state, std::uint64_t points, const Walk& walk,
+                   const Baseline& baseline = nullptr)
 {
-    Timing one, two;
+    Timing one, two, rawOne, rawTwo;
+    const auto add = [](Timing& sum, const Timing& t)
+    {
+        sum.wall += t.wall;
+        sum.cpu += t.cpu;
+    };
     for (auto _ : state)
     {
         for (const int threads : {1, 2, 2, 1})
         {
-            const Timing t = TimeWalk(threads, walk);
-            Timing& sum = threads == 1 ? one : two;
-            sum.wall += t.wall;
-            sum.cpu += t.cpu;
+            add(threads == 1 ? one : two, TimeWalk(threads, walk));
+            if constexpr (!std::is_same_v<Baseline, std::nullptr_t>)
+            {
+                add(threads == 1 ? rawOne : rawTwo, TimeWalk(threads, baseline));
+            }
         }
     }
     const double walked =
@@ -426,6 +439,22 @@ void ThreadSpeedup(benchmark::State& state, std::uint64_t points, const Walk& wa
     state.counters["speedup"] = two.wall > 0.0 ? one.wall / two.wall : 0.0;
     state.counters["cpu_ns_per_point_1"] = one.cpu / walked * 1e9;
     state.counters["cpu_ns_per_point_2"] = two.cpu / walked * 1e9;
+    if constexpr (!std::is_same_v<Baseline, std::nullptr_t>)
+    {
+        state.counters["raw_speedup"] = rawTwo.wall > 0.0 ? rawOne.wall / rawTwo.wall : 0.0;
+    }
+}
+
+// The plain loop on the whole cloud (half -1) or on one of two halves of its subsets.
+auto RawHalves(const GCloud& cloud)
+{
+    return [&cloud](int half)
+    {
+        const std::uint32_t subsets = cloud.GetSubsetCount();
+        const std::uint32_t first = half == 1 ? subsets / 2 : 0;
+        const std::uint32_t last = half == 0 ? subsets / 2 : subsets;
+        Consume(RawLoop<true>(cloud, first, last));
+    };
 }
 
 // Each thread splits its own iterable the same way and reads its half, through cursors or in
@@ -437,18 +466,25 @@ void SplitThreadSpeedup(benchmark::State& state, bool blocks)
     const Wants consumer(true);
     const auto read = [&](const orv::DataProxy::IPointDataIterable& piece)
     { Consume(blocks ? BlockLoop(piece, consumer, true, keys) : CursorLoop(piece, true, keys)); };
-    ThreadSpeedup(state, provider.Size(),
-                  [&](int half)
-                  {
-                      auto lower = provider.GetIterable(consumer);
-                      if (half == -1)
-                      {
-                          read(*lower);
-                          return;
-                      }
-                      auto upper = lower->Split();
-                      read(half == 0 ? *lower : *upper);
-                  });
+    const auto walk = [&](int half)
+    {
+        auto lower = provider.GetIterable(consumer);
+        if (half == -1)
+        {
+            read(*lower);
+            return;
+        }
+        auto upper = lower->Split();
+        read(half == 0 ? *lower : *upper);
+    };
+    if (blocks)
+    {
+        ThreadSpeedup(state, provider.Size(), walk, RawHalves(orv::Bench::SharedCloud().Convert()));
+    }
+    else
+    {
+        ThreadSpeedup(state, provider.Size(), walk);
+    }
 }
 
 void BM_CursorThreadSpeedup(benchmark::State& state)
@@ -464,14 +500,7 @@ void BM_BlockThreadSpeedup(benchmark::State& state)
 void BM_RawThreadSpeedup(benchmark::State& state)
 {
     const GCloud& cloud = orv::Bench::SharedCloud().Convert();
-    const std::uint32_t subsets = cloud.GetSubsetCount();
-    ThreadSpeedup(state, cloud.GetPointCount(),
-                  [&](int half)
-                  {
-                      const std::uint32_t first = half == 1 ? subsets / 2 : 0;
-                      const std::uint32_t last = half == 0 ? subsets / 2 : subsets;
-                      Consume(RawLoop<true>(cloud, first, last));
-                  });
+    ThreadSpeedup(state, cloud.GetPointCount(), RawHalves(cloud));
 }
 
 } // namespace

@@ -63,6 +63,8 @@ TARGETS = [
      "blocks filled from a cursor (no block interface) vs the cursor loop"),
     ("provider_read", "BM_BlockThreadSpeedup/real_time", "speedup", "counter_min", 1.8,
      "blocks: one thread's wall time / two threads' (bound holds when the raw loop's >= 1.8)"),
+    ("provider_read", "BM_BlockThreadSpeedup/real_time", "raw_speedup", "counter", None,
+     "raw loop's speed-up, timed alternately with the blocks in that case"),
     ("cursor_floor", "BM_FloorCursorPositions", "BM_RawArrayPositions", "report", None,
      "the contract's virtual calls alone (cursor over plain arrays), positions"),
     ("cursor_floor", "BM_FloorCursorPositionsAndThreeExtras", "BM_RawArrayPositionsAndThreeExtras",
@@ -228,9 +230,9 @@ def print_table(runs, results):
                 continue
             ns = ns_per_point(record)
             extra = ""
-            for key in ("selected", "adapter_over_host", "speedup", "cpu_ns_per_point_1",
-                        "cpu_ns_per_point_2", "GetResult_us", "AddPointAfter_us",
-                        "Mpoints_per_s"):
+            for key in ("selected", "adapter_over_host", "speedup", "raw_speedup",
+                        "cpu_ns_per_point_1", "cpu_ns_per_point_2", "GetResult_us",
+                        "AddPointAfter_us", "Mpoints_per_s"):
                 if key in record:
                     extra += "  %s=%.6g" % (key, record[key])
             print("  %-42s %12s %12s%s" % (name, "%.2f" % ns if ns else "-",
