@@ -112,8 +112,7 @@ public:
 //                      stored in it, hidden ones included; for a piece of a split range, the
 //                      index of the next piece's first point);
 //   GetVector3 .. GetColor  throw std::out_of_range for an index without a reader, as always;
-//                      otherwise an empty optional at the end of a whole cloud, and for a
-//                      piece of a split range the next piece's first point's value;
+//                      otherwise an empty optional: never a value of a point outside the range;
 //   MoveNext           outside the contract.
 class ORV_DATAPROXY_INTERFACE IPointDataCursor : public IPointDataAccessor
 {

@@ -63,7 +63,9 @@ template <class T>
 std::optional<T> PointCloudDataCursor::Read(const ReaderTable<T>& table, unsigned char index) const
 {
     const Reader<T>& reader = orv::DataProxy::AtOrThrow(table, index);
-    if (reader.policy == nullptr || reader.position.iterator.AtBufferEnd())
+    // Past the end of a piece the iterators already stand on the next piece's first point:
+    // answering from there would hand out a value of a point outside this range.
+    if (reader.policy == nullptr || reader.position.iterator.AtBufferEnd() || !IsValid())
     {
         return std::nullopt;
     }

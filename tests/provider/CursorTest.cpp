@@ -142,4 +142,14 @@ TEST(Cursor, PositionUnrequestedOrPastTheEndThrowsAndMappingIsReadAtCreation)
     const auto key = provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
     EXPECT_THROW(before->GetUnsignedInteger(*key), std::out_of_range);
     EXPECT_EQ(iterable->CreateCursor()->GetUnsignedInteger(*key), 1000u);
+
+    // Past the end of the lower piece the iterators stand on the upper piece's first point:
+    // no value of that point leaks out.
+    auto lower = provider.GetIterable(consumer);
+    const auto upper = lower->Split();
+    auto end = lower->CreateCursor();
+    while (end->IsValid())
+        end->MoveNext();
+    EXPECT_EQ(end->GetUnsignedInteger(*key), std::nullopt);
+    EXPECT_EQ(upper->CreateCursor()->GetUnsignedInteger(*key), 1002u);
 }
