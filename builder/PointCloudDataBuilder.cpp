@@ -226,8 +226,12 @@ std::unique_ptr<PointStaging> CreateStaging(const BuilderState& state, bool colo
     }
     staging->slots.resize(state.mapping.extraDataTypeByKey.size());
     staging->keys.reserve(state.mapping.extraDataTypeByKey.size());
-    for (const auto& [key, extraDataType] : state.mapping.extraDataTypeByKey)
+    for (const auto& entry : state.mapping.extraDataTypeByKey)
     {
+        // Named copies, not structured bindings: the lambda below captures the key, which
+        // C++17 does not allow for a binding.
+        const ComponentKey key = entry.first;
+        const int extraDataType = entry.second;
         unsigned char* slot = staging->slots[staging->keys.size()].bytes;
         std::size_t slotSize = 0;
         const std::optional<std::uint64_t> written = StoredWidth(key, state.storageWidthByKey);
