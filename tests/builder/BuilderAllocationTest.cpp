@@ -1,4 +1,7 @@
-#include "BuilderTestSupport.h"
+#include "builder/PointCloudDataBuilderFactory.h"
+#include "tests/support/TestClouds.h"
+
+#include <gtest/gtest.h>
 
 #include "host/base/Memory.h"
 
@@ -67,7 +70,7 @@ __attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept
     std::free(p);
 }
 
-using namespace builder_test;
+using namespace orv::TestSupport;
 
 TEST(BuilderAllocation, AfterTheFirstPointAddPointDataAllocatesNothingOfItsOwn)
 {
@@ -81,7 +84,7 @@ TEST(BuilderAllocation, AfterTheFirstPointAddPointDataAllocatesNothingOfItsOwn)
     TestConsumer consumer({declined});
     const auto builder = f.CreatePointDataBuilder(consumer);
 
-    TestAccessor point; // the first point has no value at all
+    PointRecord point; // the first point has no value at all
     EXPECT_GT(Counted([&] { builder->AddPointData(point); }).adapter, 0u)
         << "the attribution sees the staging being created";
     // Values come and go (slots written and cleared), the declined key gets its first value
@@ -91,17 +94,17 @@ TEST(BuilderAllocation, AfterTheFirstPointAddPointDataAllocatesNothingOfItsOwn)
         {
             for (int i = 1; i < 20000; ++i)
             {
-                point.point = TestPoint{};
+                point = PointRecord{};
                 if (i % 3 != 0)
                 {
-                    point.point.Set(0, GVector3{1.0, i * 1.0, 2.0});
-                    point.point.Set(0, std::uint64_t(i));
-                    point.point.Set(0, std::int64_t{-i});
-                    point.point.Set(0, i * 0.125);
-                    point.point.Set(declined.index, i * 2.0);
-                    point.point.Set(0, RgbaColor{0.25, 0.5, 0.75, 1.0});
+                    Put(point, 0, GVector3{1.0, i * 1.0, 2.0});
+                    Put(point, 0, std::uint64_t(i));
+                    Put(point, 0, std::int64_t{-i});
+                    Put(point, 0, i * 0.125);
+                    Put(point, declined.index, i * 2.0);
+                    Put(point, 0, RgbaColor{0.25, 0.5, 0.75, 1.0});
                 }
-                point.point.position = {i * 0.5, -i * 0.25, 3.0};
+                point.position = {i * 0.5, -i * 0.25, 3.0};
                 builder->AddPointData(point);
             }
         });

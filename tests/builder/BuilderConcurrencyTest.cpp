@@ -1,8 +1,11 @@
-#include "BuilderTestSupport.h"
+#include "builder/PointCloudDataBuilderFactory.h"
+#include "tests/support/TestClouds.h"
+
+#include <gtest/gtest.h>
 
 #include <thread>
 
-using namespace builder_test;
+using namespace orv::TestSupport;
 
 // Builders made by one factory fill their clouds on separate threads (sharing the consumer),
 // are merged pairwise on two threads, then into one: every point arrives once, intact.
@@ -18,13 +21,13 @@ TEST(BuilderConcurrency, BuildersFromOneFactoryFillSeparateCloudsAndMerge)
     auto fill = [&](int t)
     {
         builders[t] = f.CreatePointDataBuilder(consumer);
-        TestAccessor point;
+        PointRecord point;
         for (int id = t * kPoints; id < (t + 1) * kPoints; ++id)
         {
-            point.point.position = {double(id), 2.0 * id, -0.5};
-            point.point.Set(0, std::uint64_t(id));
-            point.point.Set(0, id * 0.5);
-            point.point.Set(0, GVector3{0.0, 0.0, id % 2 ? 1.0 : -1.0});
+            point.position = {double(id), 2.0 * id, -0.5};
+            Put(point, 0, std::uint64_t(id));
+            Put(point, 0, id * 0.5);
+            Put(point, 0, GVector3{0.0, 0.0, id % 2 ? 1.0 : -1.0});
             builders[t]->AddPointData(point);
         }
     };

@@ -1,9 +1,12 @@
-#include "BuilderTestSupport.h"
+#include "builder/PointCloudDataBuilderFactory.h"
 #include "tests/support/HostChoices.h"
+#include "tests/support/TestClouds.h"
+
+#include <gtest/gtest.h>
 
 #include <random>
 
-using namespace builder_test;
+using namespace orv::TestSupport;
 
 // Every component at every width the builder writes: random values that the width holds
 // exactly go in through a builder, out through a cursor into a second builder, and come back
@@ -27,30 +30,26 @@ TEST(BuilderRoundTrip, EveryComponentAndWidthSurvivesBuilderCursorBuilderCursor)
 
     std::mt19937_64 rng(20240607);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    std::vector<TestPoint> points(70000); // more than one host subset
-    for (TestPoint& p : points)
+    std::vector<PointRecord> points(70000); // more than one host subset
+    for (PointRecord& p : points)
     {
         p.position = {4.0e5 + 100.0 * unit(rng), -3.0e6 + 100.0 * unit(rng), unit(rng)};
         const std::uint64_t bits = rng();
         for (std::uint8_t i = 0; i < 4; ++i)
-            p.Set(i, i == 3 ? bits : bits & ((std::uint64_t{1} << (8 << i)) - 1));
-        p.Set(0, -static_cast<std::int64_t>(bits >> 1));
-        p.Set(0, double(static_cast<float>(unit(rng))));
-        p.Set(1, unit(rng) * 1e-200);
+            Put(p, i, i == 3 ? bits : bits & ((std::uint64_t{1} << (8 << i)) - 1));
+        Put(p, 0, -static_cast<std::int64_t>(bits >> 1));
+        Put(p, 0, double(static_cast<float>(unit(rng))));
+        Put(p, 1, unit(rng) * 1e-200);
         const double a = unit(rng) * 3.0, b = unit(rng) * 1.5;
-        p.Set(0, GVector3{std::cos(a) * std::cos(b), std::sin(a) * std::cos(b), std::sin(b)});
-        p.Set(1, GVector3{unit(rng), unit(rng) * 1e300, unit(rng)});
-        p.Set(0, RgbaColor{(bits & 255) / 255.0, 0.5 + 0.5 / 255.0, 1.0, 1.0});
+        Put(p, 0, GVector3{std::cos(a) * std::cos(b), std::sin(a) * std::cos(b), std::sin(b)});
+        Put(p, 1, GVector3{unit(rng), unit(rng) * 1e300, unit(rng)});
+        Put(p, 0, RgbaColor{(bits & 255) / 255.0, 0.5 + 0.5 / 255.0, 1.0, 1.0});
     }
 
     TestConsumer consumer;
     const auto first = factory.CreatePointDataBuilder(consumer);
-    TestAccessor in;
-    for (const TestPoint& p : points)
-    {
-        in.point = p;
-        first->AddPointData(in);
-    }
+    for (const PointRecord& p : points)
+        first->AddPointData(p);
     const auto second = factory.CreatePointDataBuilder(consumer);
     for (auto c = first->GetResult()->GetIterable(consumer)->CreateCursor(); c->IsValid();
          c->MoveNext())
@@ -59,23 +58,23 @@ TEST(BuilderRoundTrip, EveryComponentAndWidthSurvivesBuilderCursorBuilderCursor)
     const auto result = second->GetResult();
     const PointCloud stored = CloudOf(result);
     auto out = result->GetIterable(consumer)->CreateCursor();
-    for (const TestPoint& p : points)
+    for (const PointRecord& p : points)
     {
         ASSERT_TRUE(out->IsValid());
         // Two trips through float storage, as precise as the host's frame of the cloud allows.
         EXPECT_LE(Distance(out->GetPosition(), p.position),
                   HostChoice::FloatStorageBound(stored.Convert(), p.position, 2));
         for (std::uint8_t i = 0; i < 4; ++i)
-            EXPECT_EQ(out->GetUnsignedInteger(i), p.unsignedInteger[i]) << int(i);
-        EXPECT_EQ(out->GetSignedInteger(0), p.signedInteger[0]);
-        EXPECT_EQ(out->GetReal(0), p.real[0]);
-        EXPECT_EQ(out->GetReal(1), p.real[1]);
-        EXPECT_LT(Distance(out->GetVector3(0).value(), *p.vector3[0]),
+            EXPECT_EQ(out->GetUnsignedInteger(i), p.GetUnsignedInteger(i)) << int(i);
+        EXPECT_EQ(out->GetSignedInteger(0), p.GetSignedInteger(0));
+        EXPECT_EQ(out->GetReal(0), p.GetReal(0));
+        EXPECT_EQ(out->GetReal(1), p.GetReal(1));
+        EXPECT_LT(Distance(out->GetVector3(0).value(), p.GetVector3(0).value()),
                   HostChoice::NormalCodecBound());
-        EXPECT_EQ(Distance(out->GetVector3(1).value(), *p.vector3[1]), 0.0);
+        EXPECT_EQ(Distance(out->GetVector3(1).value(), p.GetVector3(1).value()), 0.0);
         const RgbaColor c = out->GetColor(0).value();
-        EXPECT_TRUE(c.r == float(p.color[0]->r) && c.g == float(p.color[0]->g) && c.b == 1.0 &&
-                    c.a == 1.0);
+        EXPECT_TRUE(c.r == float(p.GetColor(0)->r) && c.g == float(p.GetColor(0)->g) &&
+                    c.b == 1.0 && c.a == 1.0);
         out->MoveNext();
     }
     EXPECT_FALSE(out->IsValid());

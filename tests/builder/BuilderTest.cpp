@@ -1,12 +1,15 @@
-#include "BuilderTestSupport.h"
+#include "builder/PointCloudDataBuilderFactory.h"
 #include "tests/support/HostChoices.h"
+#include "tests/support/TestClouds.h"
+
+#include <gtest/gtest.h>
 
 #include <array>
 #include <limits>
 #include <stdexcept>
 #include <tuple>
 
-using namespace builder_test;
+using namespace orv::TestSupport;
 using orv::Data::Primitive::ColorValue;
 
 namespace
@@ -18,23 +21,23 @@ template <class S, class V>
 S StoreOne(int type, std::uint64_t width, V value)
 {
     PointCloudDataBuilderFactory f;
-    TestAccessor point;
-    f.MapOptionalComponent(point.point.Set(0, value), type, width);
+    PointRecord point;
+    f.MapOptionalComponent(Put(point, 0, value), type, width);
     TestConsumer consumer;
     const auto builder = f.CreatePointDataBuilder(consumer);
     builder->AddPointData(point);
     return Stored<S>(CloudOf(builder->GetResult()).Convert(), type, 0);
 }
 
-TestPoint FullPoint(double seed)
+PointRecord FullPoint(double seed)
 {
-    TestPoint p;
+    PointRecord p;
     p.position = {seed, 2.0 * seed, -seed};
-    p.Set(0, GVector3{1.0, seed, 0.5});
-    p.Set(0, static_cast<std::uint64_t>(seed) + 1);
-    p.Set(0, -static_cast<std::int64_t>(seed) - 1);
-    p.Set(0, seed + 0.5);
-    p.Set(0, RgbaColor{seed / 8.0, 0.5, 1.0, 1.0});
+    Put(p, 0, GVector3{1.0, seed, 0.5});
+    Put(p, 0, static_cast<std::uint64_t>(seed) + 1);
+    Put(p, 0, -static_cast<std::int64_t>(seed) - 1);
+    Put(p, 0, seed + 0.5);
+    Put(p, 0, RgbaColor{seed / 8.0, 0.5, 1.0, 1.0});
     return p;
 }
 
@@ -54,12 +57,8 @@ PointCloudDataBuilderFactory OneKeyPerComponent()
 
 void AddPoints(orv::DataProxy::IPointDataBuilder& builder, std::initializer_list<double> xs)
 {
-    TestAccessor a;
     for (double x : xs)
-    {
-        a.point = FullPoint(x);
-        builder.AddPointData(a);
-    }
+        builder.AddPointData(FullPoint(x));
 }
 
 std::vector<double> Xs(orv::DataProxy::IPointDataBuilder& builder)
@@ -171,7 +170,7 @@ TEST(Builder, APointWithoutAValueStoresZeroAndTheSlotKeepsWorking)
     TestConsumer consumer;
     const auto builder = OneKeyPerComponent().CreatePointDataBuilder(consumer);
     AddPoints(*builder, {3.0});
-    builder->AddPointData(TestAccessor{}); // no value for any key
+    builder->AddPointData(PointRecord{}); // no value for any key
     AddPoints(*builder, {5.0});
     const PointCloud cloud = CloudOf(builder->GetResult());
     ASSERT_EQ(cloud.GetPointCount(), 3u);
@@ -196,9 +195,8 @@ TEST(Builder, DeclinedKeysStayOutOfTheCloudButAreReportedAndColourStillApplies)
     EXPECT_EQ(CloudOf(empty).Convert().GetType(), HostChoice::NewCloudMode());
     EXPECT_TRUE(empty->HasComponent(C::Color, 0));
 
-    TestAccessor point;
-    point.point = FullPoint(1.0);
-    point.point.Set(scan.index, std::uint64_t{77});
+    PointRecord point = FullPoint(1.0);
+    Put(point, scan.index, std::uint64_t{77});
     builder->AddPointData(point);
     AddPoints(*builder, {2.0});
     EXPECT_EQ(consumer.calls, 6); // once per mapped key, on the first point only
@@ -219,8 +217,7 @@ TEST(Builder, AMissingWidthFailsBeforeThePointAndTheBuilderStaysUsable)
     mapping.Map(C::Real, Type::IntensityNew());
     TestConsumer consumer;
     PointCloudDataBuilder builder(consumer, mapping, {{{C::UnsignedInteger, 0}, 1}});
-    TestAccessor point;
-    point.point = FullPoint(5.0);
+    PointRecord point = FullPoint(5.0);
     try
     {
         builder.AddPointData(point);
@@ -231,7 +228,8 @@ TEST(Builder, AMissingWidthFailsBeforeThePointAndTheBuilderStaysUsable)
         EXPECT_STREQ(e.what(), "invalid unordered_map<K, T> key");
     }
     EXPECT_EQ(SizeOf(builder), 0u);
-    point.point.real[0].reset(); // without a Real value the point goes in
+    point.Clear(); // without a Real value the point goes in
+    Put(point, 0, std::uint64_t{6});
     builder.AddPointData(point);
     ASSERT_EQ(SizeOf(builder), 1u);
     EXPECT_EQ(ClassOf(builder, 0), 6);
@@ -341,8 +339,7 @@ TEST(Builder, BuildersKeepTheConfigurationTheirFactoryHadAndClearKeepsTheWidths)
     EXPECT_EQ(f.MapOptionalComponent(C::Real, Type::IntensityNew(), 4), (Key{C::Real, 0}));
     EXPECT_EQ(f.storageWidthByKey.size(), 2u);
     const auto after = f.CreatePointDataBuilder(consumer);
-    TestAccessor point;
-    point.point = FullPoint(299);
+    const PointRecord point = FullPoint(299);
     before->AddPointData(point);
     after->AddPointData(point);
     EXPECT_EQ(ClassOf(*before, 0), 44);

@@ -11,16 +11,6 @@
 using namespace orv::TestSupport;
 using orv::Data::Cloud::PointCloudDataProvider;
 
-namespace
-{
-
-bool SameBits(double a, double b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-} // namespace
-
 // Subsets of 4 in a rotated frame far from the origin; hidden: a subset's first point, one in
 // the middle, a whole subset and the last point. The cursor visits the visible points in storage
 // order, each with its storage index, its world position computed from the stored floats (to

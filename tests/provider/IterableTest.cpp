@@ -28,17 +28,18 @@ TEST(Iterable, DivisibleAboveTwiceTheMinimumPieceWithoutOverflowAndSplitKeepsThe
     {
         PointCloudDataProvider twice(BuildCloud(GridPoints(2 * n)));
         PointCloudDataProvider twicePlusOne(BuildCloud(GridPoints(2 * n + 1)));
-        EXPECT_FALSE(twice.GetIterable(consumer)->IsDivisible(MinimumPiece(n))) << n;
-        EXPECT_TRUE(twicePlusOne.GetIterable(consumer)->IsDivisible(MinimumPiece(n))) << n;
+        EXPECT_FALSE(twice.GetIterable(consumer)->IsDivisible(MinimumPieceHint(n))) << n;
+        EXPECT_TRUE(twicePlusOne.GetIterable(consumer)->IsDivisible(MinimumPieceHint(n))) << n;
     }
     PointCloudDataProvider provider(BuildCloud(GridPoints(50)));
     // A minimum of 0, and huge minimums that must not wrap around into "divisible".
     for (std::uint64_t minimum :
          {std::uint64_t{0}, std::uint64_t{1} << 63, (std::uint64_t{1} << 63) + 1,
           std::numeric_limits<std::uint64_t>::max()})
-        EXPECT_FALSE(provider.GetIterable(consumer)->IsDivisible(MinimumPiece(minimum))) << minimum;
+        EXPECT_FALSE(provider.GetIterable(consumer)->IsDivisible(MinimumPieceHint(minimum)))
+            << minimum;
     const PointCloudDataProvider empty{PointCloud()};
-    EXPECT_FALSE(empty.GetIterable(consumer)->IsDivisible(MinimumPiece(1)));
+    EXPECT_FALSE(empty.GetIterable(consumer)->IsDivisible(MinimumPieceHint(1)));
 
     // Split keeps the lower half (of 7 points, 3) and checks nothing: one point leaves this
     // side empty.
@@ -62,7 +63,8 @@ TEST(Iterable, SplittingToTheBottomVisitsEveryPointOnce)
         {
             PointCloudDataProvider provider(BuildCloud(GridPoints(n), {8, {}, hidden}));
             std::vector<std::uint64_t> seen, expected;
-            for (const auto& piece : SplitToBottom(provider.GetIterable(consumer), minimum))
+            for (const auto& piece :
+                 SplitIntoPieces(provider.GetIterable(consumer), SIZE_MAX, minimum))
                 for (std::uint64_t i : Indices(*piece))
                     seen.push_back(i);
             for (std::uint64_t i = 0; i < n; ++i)

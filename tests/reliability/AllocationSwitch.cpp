@@ -35,7 +35,7 @@ __attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept
     std::free(p);
 }
 
-void reliability::FailOperatorNewAfter(std::int64_t n)
+void orv::TestSupport::FailOperatorNewAfter(std::int64_t n)
 {
     g_newBudget.store(n < 0 ? -1 : n);
 }

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-namespace reliability
+namespace orv::TestSupport
 {
 
 // After this call `n` further operator new calls succeed and every later one throws
@@ -38,4 +38,4 @@ struct FailureSwitch
     FailureSwitch& operator=(const FailureSwitch&) = delete;
 };
 
-} // namespace reliability
+} // namespace orv::TestSupport

@@ -3,15 +3,16 @@
 // new of this executable), for every n up to the end of a small scenario. Each fault must pass
 // through unchanged, leave the objects as the failure rules say and usable, and leak nothing;
 // finishing the scenario afterwards must give exactly what a run without fault gives.
+#include "builder/PointCloudDataBuilderFactory.h"
 #include "tests/reliability/AllocationSwitch.h"
-#include "tests/reliability/ReliabilitySupport.h"
+#include "tests/support/TestClouds.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <new>
 
-using namespace reliability;
+using namespace orv::TestSupport;
 using orv::DataProxy::IPointDataBuilder;
 using orv::DataProxy::IPointDataProvider;
 
@@ -45,7 +46,7 @@ struct FailingConsumer final : orv::DataProxy::IPointDataConsumer
 
 struct FailingAccessor final : orv::DataProxy::IPointDataAccessor
 {
-    TestAccessor inner;
+    PointRecord inner;
     Countdown countdown;
     GPointDouble GetPosition() const override { return countdown.Tick(), inner.GetPosition(); }
     std::uint64_t GetPointIndex() const override { return countdown.Tick(), 0; }
@@ -109,17 +110,17 @@ constexpr int kCallsPerPoint = 6;
 
 // Point k: even points carry every value, odd points none, so a value left behind by a point
 // that failed half-way would show in the next one.
-TestPoint ScenarioPoint(int k)
+PointRecord ScenarioPoint(int k)
 {
-    TestPoint p;
+    PointRecord p;
     p.position = {10.0 + k, 20.0 - k, 0.5 * k};
     if (k % 2 == 0)
     {
-        p.unsignedInteger[0] = 1000u + unsigned(k);
-        p.unsignedInteger[1] = 7u + unsigned(k);
-        p.real[0] = 0.25 * k;
-        p.vector3[0] = PointValues(std::uint64_t(k)).normal;
-        p.color[0] = RgbaColor{1.0, 0.5, 0.0, 1.0};
+        Put(p, 0, std::uint64_t(1000 + k));
+        Put(p, 1, std::uint64_t(7 + k));
+        Put(p, 0, 0.25 * k);
+        Put(p, 0, PointValues(std::uint64_t(k)).normal);
+        Put(p, 0, RgbaColor{1.0, 0.5, 0.0, 1.0});
     }
     return p;
 }
@@ -134,12 +135,8 @@ std::vector<std::uint64_t> CleanImage(const std::vector<int>& points)
 {
     const WantAll consumer;
     const auto builder = FiveKeyFactory().CreatePointDataBuilder(consumer);
-    TestAccessor accessor;
     for (int k : points)
-    {
-        accessor.point = ScenarioPoint(k);
-        builder->AddPointData(accessor);
-    }
+        builder->AddPointData(ScenarioPoint(k));
     return ImageOf(*builder);
 }
 
@@ -164,14 +161,13 @@ TEST(FaultInjection, ConsumerThrowingAtEveryQuestionLeavesNoStagingAndTheNextPoi
         FailingConsumer consumer;
         consumer.countdown.failAt = n;
         const auto builder = factory.CreatePointDataBuilder(consumer);
-        TestAccessor point;
-        point.point = ScenarioPoint(0);
+        PointRecord point = ScenarioPoint(0);
         ExpectFault(n, [&] { builder->AddPointData(point); });
         EXPECT_EQ(consumer.countdown.calls.load(), n) << "no question after the failing one";
         EXPECT_EQ(SizeOf(*builder), 0u);
         builder->AddPointData(point);
         EXPECT_EQ(consumer.countdown.calls.load(), n + kCallsPerPoint);
-        point.point = ScenarioPoint(1);
+        point = ScenarioPoint(1);
         builder->AddPointData(point);
         EXPECT_EQ(ImageOf(*builder), CleanImage({0, 1}));
 
@@ -219,7 +215,7 @@ TEST(FaultInjection, AccessorThrowingAtEveryCallDropsThatPointOnlyAndCarriesNoth
         std::vector<int> kept;
         for (int k = 0; k < kPoints; ++k)
         {
-            accessor.inner.point = ScenarioPoint(k);
+            accessor.inner = ScenarioPoint(k);
             if ((n - 1) / kCallsPerPoint == k)
                 ExpectFault(n, [&] { builder->AddPointData(accessor); });
             else
@@ -295,7 +291,8 @@ struct Job
                                                               {1e5 + 0.5 * a + 0.25 * b, 100, 100}},
                     false);
             });
-        steps.push_back([this] { pieces = SplitToBottom(selected->GetIterable(consumer), 7); });
+        steps.push_back(
+            [this] { pieces = SplitIntoPieces(selected->GetIterable(consumer), SIZE_MAX, 7); });
         steps.push_back([this] { Read(); });
     }
     static PointCloudDataBuilder& Concrete(const std::shared_ptr<IPointDataBuilder>& builder)
@@ -304,9 +301,8 @@ struct Job
     }
     void Add(int k)
     {
-        TestAccessor point;
-        point.point = ScenarioPoint(k);
-        point.point.position = {(k < a ? 0.0 : 1e5) + 0.5 * k, double(k % 50), 1.0};
+        PointRecord point = ScenarioPoint(k);
+        point.position = {(k < a ? 0.0 : 1e5) + 0.5 * k, double(k % 50), 1.0};
         (k < a ? builderA : builderB)->AddPointData(point);
     }
     void Read()

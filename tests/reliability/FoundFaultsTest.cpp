@@ -1,13 +1,14 @@
 // Guards for faults that the fuzz targets and the fault-injection suites found: each test
 // fails (or, under the sanitizers, crashes) on the code before its fix.
+#include "builder/PointCloudDataBuilderFactory.h"
 #include "tests/reliability/AllocationSwitch.h"
-#include "tests/reliability/ReliabilitySupport.h"
+#include "tests/support/TestClouds.h"
 
 #include <gtest/gtest.h>
 
 #include <new>
 
-using namespace reliability;
+using namespace orv::TestSupport;
 
 // The builder's value slots are 24 bytes (Vector3), 8 (integers, Real) and 4 (Color); the host
 // copies its type's whole width from a registered slot at every point. A key mapped to a wider
@@ -38,13 +39,13 @@ TEST(FoundFaults, TheBuilderNeverLetsTheHostReadPastAValueSlot)
     const auto colour = RegisterCloudExtraDataConversionPolicy(
         colorTooWide, typeid(std::uint64_t),
         eastl::allocate_shared<RawPolicy<std::uint64_t>>(eastl::allocator()));
-    TestAccessor point;
+    PointRecord point;
     for (int k = 0; k < 3; ++k)
     {
-        point.point.position = {1.0 * k, 2.0, 3.0};
-        point.point.unsignedInteger[0] = 0x1111111111111111ull * std::uint64_t(k + 1);
-        point.point.color[0] = RgbaColor{1.0, 0.0, 0.0, 1.0};
-        point.point.real[0] = 0.5 * k;
+        point.position = {1.0 * k, 2.0, 3.0};
+        Put(point, 0, std::uint64_t{0x1111111111111111} * std::uint64_t(k + 1));
+        Put(point, 0, RgbaColor{1.0, 0.0, 0.0, 1.0});
+        Put(point, 0, 0.5 * k);
         builder->AddPointData(point);
     }
     const PointCloud cloud = CloudOf(builder->GetResult());

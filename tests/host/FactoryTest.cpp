@@ -1,5 +1,5 @@
 #include "host/core/Factory.h"
-#include "tests/host/core_factory_probe.h"
+#include "tests/host/FactoryProbe.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "host/geometry/Algebra.h"
 #include "host/geometry/Values.h"
+#include "host/geometry/Algebra.h"
 #include "tests/support/HostChoices.h"
 
 #include <gtest/gtest.h>

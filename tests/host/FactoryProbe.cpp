@@ -1,4 +1,4 @@
-#include "tests/host/core_factory_probe.h"
+#include "tests/host/FactoryProbe.h"
 
 namespace probe
 {
