@@ -49,7 +49,7 @@ std::array<double, 3> Xyz(const GVector3& v)
 
 } // namespace
 
-TEST(ScalarPolicy, ConversionsAndEqualityAtTheirEdges)
+TEST(ScalarPolicy, Edges)
 {
     const Info identity;
     const CloudCursorInfo& info = *identity.info;
@@ -85,7 +85,7 @@ TEST(ScalarPolicy, ConversionsAndEqualityAtTheirEdges)
     EXPECT_FALSE(kNormal.AreEqual(&n1, &n2));
 }
 
-TEST(ElementOperations, DefaultElementsAndResetAll)
+TEST(ElementOperations, DefaultsAndResetAll)
 {
     // A default scalar element is left as the table hands it out; the normal's and the
     // intensity's are zeroed.
@@ -111,7 +111,8 @@ TEST(ElementOperations, DefaultElementsAndResetAll)
     }
 }
 
-TEST(NormalPolicy, RotatesIntoTheCursorFrameWithoutTranslationRoundTripsAndTransforms)
+// Rotates into the cursor frame without translation, round-trips, and transforms.
+TEST(NormalPolicy, Rotation)
 {
     const CompressedVector32Bits xAxis(GVector3{1, 0, 0});
     GVector3 d{};
@@ -145,7 +146,8 @@ TEST(NormalPolicy, RotatesIntoTheCursorFrameWithoutTranslationRoundTripsAndTrans
     EXPECT_EQ(label, 7);
 }
 
-TEST(IntensityPolicy, DecodesByColourModeWithTheRangeMinFirst)
+// Decodes by colour mode, the range min first.
+TEST(IntensityPolicy, ColourModes)
 {
     orv::Data::Primitive::ColorValue stored, expected;
     const Info plain(kIdentity, 1);

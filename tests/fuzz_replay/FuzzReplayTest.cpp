@@ -43,7 +43,7 @@ protected:
     }
 };
 
-TEST_P(FuzzReplay, SeedCorpusAndFixedSeedMutationsKeepEveryInvariant)
+TEST_P(FuzzReplay, SeedsAndMutations)
 {
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(

@@ -24,7 +24,7 @@ struct Tracked
 
 // Two threads copy, move and drop their own copies while the original owner lets go: the counts
 // balance, and whichever thread is last destroys the object, exactly once.
-TEST(HostSharedPtrThreads, CopiesOnThreadsBalanceAndTheLastOwnerDestroysOnce)
+TEST(HostSharedPtrThreads, Copies)
 {
     gDestroyed = 0;
     const uint64_t live = orv::Testing::LiveBlockCount();
@@ -60,7 +60,7 @@ struct Tag
 {
 };
 
-TEST(HostFactoryThreads, ConcurrentFirstRequestsAgreeOnEveryId)
+TEST(HostFactoryThreads, FirstRequests)
 {
     constexpr int kTypes = 12, kThreads = 6;
     const std::type_info* types[kTypes] = {&typeid(Tag<0>), &typeid(Tag<1>),  &typeid(Tag<2>),

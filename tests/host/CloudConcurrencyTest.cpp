@@ -29,7 +29,7 @@ uint64_t InsideBox(const GCloud& g)
     return inside.GetPointCount();
 }
 
-TEST(GeometryConcurrency, CopiesAreIndependentAcrossThreads)
+TEST(GeometryConcurrency, Copies)
 {
     const PointCloud original = BuildCloud(GridPoints(5000), {512});
     const uint64_t expected = ScanSum(original.Convert()), inside = InsideBox(original.Convert());

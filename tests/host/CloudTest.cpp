@@ -19,7 +19,7 @@ using namespace orv::TestSupport::HostChoice;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-TEST(GeometryCloud, SubsetsFillInOrderAndHiddenPointsLeaveTheCount)
+TEST(GeometryCloud, SubsetsAndHiddenPoints)
 {
     PointCloud cloud = BuildCloud(GridPoints(10), {4});
     GCloud& g = cloud.Convert();
@@ -41,7 +41,8 @@ TEST(GeometryCloud, SubsetsFillInOrderAndHiddenPointsLeaveTheCount)
         << "a subset that is all visible again drops its filter";
 }
 
-TEST(GeometryCloud, FramesFollowTheFirstPointOrTheCallerAndRefuseSingularMatrices)
+// Frames follow the first point or the caller, and refuse singular matrices.
+TEST(GeometryCloud, Frames)
 {
     // Far from the origin, the frame moves to the first point so that floats keep precision.
     const std::vector<GPointDouble> points = GridPoints(50, 652000.125);
@@ -60,7 +61,8 @@ TEST(GeometryCloud, FramesFollowTheFirstPointOrTheCallerAndRefuseSingularMatrice
     EXPECT_EQ(Walk(fixed.Convert())[2].world.z, 100.5);
 }
 
-TEST(GeometryCloud, AddPointRefusesHostilePositionsAndZeroFillsMissingSlots)
+// AddPoint refuses hostile positions and fills missing slots.
+TEST(GeometryCloud, AddPoint)
 {
     PointCloud cloud;
     cloud.Convert().SetMatrix(Identity3x4());
@@ -91,7 +93,7 @@ TEST(GeometryCloud, AddPointRefusesHostilePositionsAndZeroFillsMissingSlots)
             << i;
 }
 
-TEST(GeometryCloud, CopiesShareSubsetsUntilOneWrites)
+TEST(GeometryCloud, CopyOnWrite)
 {
     PointCloud original = BuildCloud(GridPoints(10), {4});
     const uint64_t allocationsBefore = orv::Testing::AllocationCount();
@@ -129,7 +131,8 @@ public:
     }
 };
 
-TEST(GeometryCloud, AddCloudReExpressesPositionsAndRotatesNormals)
+// AddCloud re-expresses positions and rotates normals.
+TEST(GeometryCloud, AddCloud)
 {
     const Matrix3x4 turn{{0, -1, 0, 1, 0, 0, 0, 0, 1, 1000, 1000, 1000}}; // (x, y) -> (-y, x)
     const PointCloud source = BuildCloud(GridPoints(6, 1000), {4, turn, {2}});

@@ -16,7 +16,8 @@ using namespace orv::Data::ExtraData::Details;
 const std::type_index kU64 = typeid(uint64_t), kDouble = typeid(double);
 constexpr int kFreeId = 900001; // an id no class of the host has
 
-TEST(GeometryRegistry, FindsTheLatestRegistrationUntilItsScopeEndsAndReportsEachEvent)
+// Finds the latest registration until its scope ends, and reports each event.
+TEST(GeometryRegistry, LatestRegistrationAndEvents)
 {
     using Event = std::tuple<RegistryEvent::Kind, const ICloudExtraDataPolicy*, std::type_index>;
     std::vector<Event> events;

@@ -14,7 +14,8 @@ struct First
 {
 };
 
-TEST(HostFactory, IdsAreStableAndCountedAndTwoSharedLibrariesGetOneIdForOneClass)
+// Ids are stable and counted; two shared libraries get one id for one class.
+TEST(HostFactory, TypeIds)
 {
     IFactory& factory = IFactory::GetInstance();
     EXPECT_EQ(factory.GetRequestCount(typeid(First)), 0u);

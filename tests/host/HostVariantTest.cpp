@@ -61,7 +61,8 @@ Choices Observe()
     return c;
 }
 
-TEST(HostVariant, SwitchesEveryChoiceWhileNoCloudExists)
+// Switches every choice while no cloud exists.
+TEST(HostVariant, Switch)
 {
     const HostVariant loaded = orv::CurrentHostVariant();
     ASSERT_TRUE(orv::Testing::UseHostVariant(HostVariant::Alternate));
@@ -96,7 +97,7 @@ TEST(HostVariant, SwitchesEveryChoiceWhileNoCloudExists)
 }
 
 // Type ids are handed out while the host loads, so only the environment switches them.
-TEST(HostVariant, TypeIdsFollowTheVariantTheHostLoadedWith)
+TEST(HostVariant, TypeIds)
 {
     const int first = CloudClassificationExtraData::TypeId();
     const int second = CloudGridPositionIndexExtraData::TypeId();

@@ -22,7 +22,8 @@ uintptr_t ReleaseWord(const void* block)
     return raw;
 }
 
-TEST(HostMemory, BlocksAreAlignedWithTheirReleaseAddressJustBefore)
+// Blocks are aligned, with their release address just before.
+TEST(HostMemory, Alignment)
 {
     for (size_t alignment : {1, 8, 16, 64, 4096})
         for (size_t size : {0, 1, 100})

@@ -23,7 +23,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Where the boundary lies, which side of a plane is kept and what unusable arguments select
 // are each host's own choice: every line below holds on both hosts.
-TEST(GeometrySelection, BoxAndSphereAtTheirBoundariesAndWithHostileValues)
+TEST(GeometrySelection, BoxAndSphere)
 {
     const bool closed = !orv::IsAlternateHost();
     const bool unusable = UnusableSelectsAll();
@@ -55,7 +55,8 @@ TEST(GeometrySelection, BoxAndSphereAtTheirBoundariesAndWithHostileValues)
     EXPECT_FALSE(SelPrcSph(1e199, {0, 0, 0}, false).Accepts({1e200, 0, 0}));
 }
 
-TEST(GeometrySelection, CylinderRunsAlongItsAxisForItsLengthUnlessUnbounded)
+// A cylinder runs along its axis for its length, unless unbounded.
+TEST(GeometrySelection, Cylinder)
 {
     const bool closed = !orv::IsAlternateHost();
     const SelPrcCyl cyl({1, 1, 0}, {0, 0, 2}, 10, 0.25, 1, false, -0.5, nullptr, nullptr);
@@ -84,7 +85,7 @@ TEST(GeometrySelection, CylinderRunsAlongItsAxisForItsLengthUnlessUnbounded)
     }
 }
 
-TEST(GeometrySelection, ClippingPlanesKeepOneSideOfEveryPlane)
+TEST(GeometrySelection, ClippingPlanes)
 {
     const bool reference = !orv::IsAlternateHost();
     EXPECT_EQ(SelPrcPntClipPlane(GCompSelClippingPlane()).Accepts({1e9, -1e9, 3}), reference);

@@ -43,7 +43,8 @@ struct LiveBlocksUnchanged
     ~LiveBlocksUnchanged() { EXPECT_EQ(orv::Testing::LiveBlockCount(), before); }
 };
 
-TEST(HostSharedPtr, AllocateSharedUsesOneBlockWithTheCountsJustBeforeTheObject)
+// One block, with the counts just before the object.
+TEST(HostSharedPtr, AllocateSharedLayout)
 {
     // A class with only a vtable pointer: 16 bytes of counts, 8 of object, rounded to 32.
     static_assert(eastl::allocate_shared_block_size<Counted> == 32);
@@ -59,7 +60,8 @@ TEST(HostSharedPtr, AllocateSharedUsesOneBlockWithTheCountsJustBeforeTheObject)
     EXPECT_TRUE(counts[0] == 1 && counts[1] == 1);
 }
 
-TEST(HostSharedPtr, FailingAllocationsGiveEmptyPointersOrThrowAndLeakNothing)
+// Failing allocations give empty pointers or throw, and leak nothing.
+TEST(HostSharedPtr, FailingAllocations)
 {
     LiveBlocksUnchanged noLeak;
     const int alive = Counted::alive;
@@ -77,7 +79,7 @@ TEST(HostSharedPtr, FailingAllocationsGiveEmptyPointersOrThrowAndLeakNothing)
     EXPECT_THROW(eastl::allocate_shared<Throwing>(eastl::allocator()), std::runtime_error);
 }
 
-TEST(HostSharedPtr, CountsFollowCopiesMovesAndConversions)
+TEST(HostSharedPtr, Counts)
 {
     LiveBlocksUnchanged noLeak;
     const int alive = Counted::alive;

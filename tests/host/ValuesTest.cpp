@@ -38,7 +38,7 @@ GVector3 Decoded(const CompressedVector32Bits& c)
 }
 
 // Each host's codec within its own documented bound (the scheme is the host's choice).
-TEST(GeometryCompressedVector, RoundTripsWithinTheDocumentedBound)
+TEST(GeometryCompressedVector, RoundTrip)
 {
     std::mt19937_64 rng(42);
     std::normal_distribution<double> normal;
@@ -58,7 +58,8 @@ TEST(GeometryCompressedVector, RoundTripsWithinTheDocumentedBound)
         EXPECT_LT(Angle(axis, Decoded(CompressedVector32Bits(axis))), 1e-9);
 }
 
-TEST(GeometryCompressedVector, HostileVectorsStoreNothingAndRotationStaysOnTheHostSide)
+// Hostile vectors store nothing; rotation stays on the host side.
+TEST(GeometryCompressedVector, HostileVectorsAndRotation)
 {
     for (const GVector3& bad :
          {GVector3{0, 0, 0}, GVector3{kNaN, 0, 1}, GVector3{kInf, 0, 0}, GVector3{0, -kInf, 1}})
@@ -82,7 +83,7 @@ TEST(GeometryCompressedVector, HostileVectorsStoreNothingAndRotationStaysOnTheHo
     EXPECT_EQ(c.GetRaw(), 0u);
 }
 
-TEST(GeometryColorValue, ChannelsAndCompressedValuesAtTheirEdges)
+TEST(GeometryColorValue, Edges)
 {
     ColorValue c;
     c.SetRGB(-0.5f, 2.0f, float(kNaN));

@@ -21,7 +21,8 @@ std::vector<std::uint64_t> Indices(const orv::DataProxy::IPointDataIterable& pie
 
 } // namespace
 
-TEST(Iterable, DivisibleAboveTwiceTheMinimumPieceWithoutOverflowAndSplitKeepsTheLowerHalf)
+// Divisible above twice the minimum piece, without overflow; Split keeps the lower half.
+TEST(Iterable, DivisibleAndSplit)
 {
     WantAll consumer;
     for (std::uint64_t n : {1u, 2u, 3u, 5u})
@@ -54,7 +55,7 @@ TEST(Iterable, DivisibleAboveTwiceTheMinimumPieceWithoutOverflowAndSplitKeepsThe
     EXPECT_TRUE(one->IsEmpty() && !rest->IsEmpty() && !one->CreateCursor()->IsValid());
 }
 
-TEST(Iterable, SplittingToTheBottomVisitsEveryPointOnce)
+TEST(Iterable, PiecesCoverEveryPoint)
 {
     const std::set<std::uint64_t> hidden{3, 9, 10, 11, 12, 13, 14, 15, 16};
     WantAll consumer;

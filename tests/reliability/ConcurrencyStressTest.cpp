@@ -46,7 +46,7 @@ void OnThreads(int count, F&& work)
 // Pieces are split and read by whichever thread takes them from a shared queue, so splits,
 // cursor creation and reads all overlap. The count and the order-independent checksum (which
 // covers each point's index) equal the one-threaded read.
-TEST(ConcurrencyStress, CloudSplitToTheBottomReadOnManyThreadsMatchesOneThread)
+TEST(ConcurrencyStress, SplitAndReadOnThreads)
 {
     const std::uint64_t n = StressSize(5000000, 1000000);
     const std::uint32_t capacity = 65536;
@@ -110,7 +110,7 @@ TEST(ConcurrencyStress, CloudSplitToTheBottomReadOnManyThreadsMatchesOneThread)
 
 // Builders are created from one factory concurrently, filled on their own threads, then merged
 // pairwise on threads (a tree of merges): every point arrives once with its values.
-TEST(ConcurrencyStress, ManyBuildersFromOneFactoryFilledOnThreadsAndMergedLoseNothing)
+TEST(ConcurrencyStress, BuildersFilledAndMergedOnThreads)
 {
     const std::uint64_t perThread = StressSize(3000000, 600000) / 24;
     PointCloudDataBuilderFactory factory;
@@ -172,7 +172,7 @@ TEST(ConcurrencyStress, ManyBuildersFromOneFactoryFilledOnThreadsAndMergedLoseNo
 
 // One provider is copied and queried on several threads at once (copies and the shared
 // original alike), its results read there too; every answer equals the one-threaded answer.
-TEST(ConcurrencyStress, ProvidersCopiedAndQueriedOnSeveralThreadsAnswerAsOneThread)
+TEST(ConcurrencyStress, ProvidersCopiedAndQueriedOnThreads)
 {
     using namespace orv::DataProxy;
     const PointCloudDataProvider shared =

@@ -15,7 +15,7 @@ using namespace orv::TestSupport;
 // host type used to be registered all the same, so the host read past the slot. The factory now
 // refuses such widths up front; this guards the types whose size becomes known to the host only
 // after the builder was configured.
-TEST(FoundFaults, TheBuilderNeverLetsTheHostReadPastAValueSlot)
+TEST(FoundFaults, ValueSlotWidth)
 {
     struct LateWide
     {
@@ -58,7 +58,7 @@ TEST(FoundFaults, TheBuilderNeverLetsTheHostReadPastAValueSlot)
 
 // Moving a cloud is noexcept; the move constructor used to build a default cloud first, and
 // both moves gave the cloud moved from a new count table: with memory short, std::terminate.
-TEST(FoundFaults, MovingACloudAllocatesNothingAndLeavesAnEmptyUsableCloud)
+TEST(FoundFaults, CloudMove)
 {
     PointCloud a = BuildCloud(GridPoints(300), CloudSetup(64, std::nullopt, {3, 200}));
     PointCloud b;
@@ -94,7 +94,7 @@ TEST(FoundFaults, MovingACloudAllocatesNothingAndLeavesAnEmptyUsableCloud)
 // half-way used to leave the part already appended, and the tables of the last subset out of
 // step with each other, so appending again gave points whose positions and values no longer
 // belonged together.
-TEST(FoundFaults, AnAppendThatRunsOutOfMemoryLeavesTheCloudAsItWas)
+TEST(FoundFaults, AppendOutOfMemory)
 {
     // Target: subsets of 16, the last one part full and with a hidden point; source: another
     // frame (normals rotate) and one type the target lacks.
