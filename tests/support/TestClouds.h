@@ -152,6 +152,12 @@ inline bool SameBits(double a, double b)
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+// The same bits, or both NaN (a conversion may change a NaN's payload).
+inline bool SameReal(double a, double b)
+{
+    return SameBits(a, b) || (std::isnan(a) && std::isnan(b));
+}
+
 template <class T>
 T Read(const void* bytes)
 {
