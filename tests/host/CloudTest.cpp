@@ -137,9 +137,15 @@ TEST(GeometryCloud, AddCloud)
     const Matrix3x4 turn{{0, -1, 0, 1, 0, 0, 0, 0, 1, 1000, 1000, 1000}}; // (x, y) -> (-y, x)
     const PointCloud source = BuildCloud(GridPoints(6, 1000), {4, turn, {2}});
     const std::vector<Visit> from = Walk(source.Convert());
-    auto recorder = eastl::make_shared<RotationRecorder>();
-    const auto scope = orv::Data::ExtraData::Details::RegisterCloudExtraDataConversionPolicy(
-        Type::Normal(), typeid(GVector3), recorder);
+    // The registry serves the latest registration, by type and value type and by type alone.
+    using namespace orv::Data::ExtraData::Details;
+    auto decoy = eastl::make_shared<RotationRecorder>(), recorder = decoy;
+    recorder = eastl::make_shared<RotationRecorder>();
+    const auto first =
+        RegisterCloudExtraDataConversionPolicy(Type::Normal(), typeid(GVector3), decoy);
+    const auto scope =
+        RegisterCloudExtraDataConversionPolicy(Type::Normal(), typeid(GVector3), recorder);
+    EXPECT_EQ(GetCloudExtraDataConversionPolicy(Type::Normal(), typeid(GVector3)), recorder.get());
     PointCloud target = BuildCloud({{5, 5, 5}}, {3, {}, {}, false}); // frame at (5, 5, 5)
     ASSERT_TRUE(target.AddCloud(source, nullptr));
     const GCloud& g = target.Convert();
@@ -157,6 +163,7 @@ TEST(GeometryCloud, AddCloud)
         EXPECT_LT(Distance(n, GVector3{-local.y, local.x, local.z}), 3 * NormalCodecBound());
     }
     EXPECT_EQ(recorder->calls, 5);
+    EXPECT_EQ(decoy->calls, 0);
     EXPECT_EQ(recorder->last.v[1], -1.0); // the target's identity rotation times the turn
 
     // A fresh target adopts the source's frame (the reference host's re-basing; the alternate
