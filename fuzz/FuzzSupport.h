@@ -5,14 +5,12 @@
 //
 // Every target is a plain function over a byte string. It returns normally when the input
 // kept every invariant and throws FuzzFailure when one broke; any other exception escaping a
-// target is a failure too. The libFuzzer entry points turn a failure into an abort (a crash
-// report with the input saved); the replay tests turn it into a test failure naming the
-// corpus file.
+// target is a failure too. The libFuzzer entry point (entry/Fuzzer.cpp) turns a failure into an
+// abort (a crash report with the input saved); the replay tests turn it into a test failure
+// naming the corpus file.
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -21,9 +19,8 @@
 namespace orv::Fuzz
 {
 
-class FuzzFailure : public std::logic_error
+struct FuzzFailure : std::logic_error
 {
-public:
     using std::logic_error::logic_error;
 };
 
@@ -70,7 +67,6 @@ public:
     FuzzInput(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
 
     bool Empty() const { return m_position >= m_size; }
-    std::size_t Remaining() const { return Empty() ? 0 : m_size - m_position; }
 
     std::uint8_t U8() { return Empty() ? 0 : m_data[m_position++]; }
     std::uint16_t U16() { return static_cast<std::uint16_t>(U8() | (U8() << 8)); }
@@ -81,21 +77,9 @@ public:
     // A value in [0, n) for n >= 1.
     std::size_t Below(std::size_t n) { return n <= 256 ? U8() % n : U16() % n; }
 
-    // Any 64-bit pattern: NaNs with payloads, infinities, denormals, negative zero.
-    double RawDouble()
-    {
-        const std::uint64_t bits = U64();
-        double value;
-        std::memcpy(&value, &bits, sizeof value);
-        return value;
-    }
-    float RawFloat()
-    {
-        const std::uint32_t bits = U32();
-        float value;
-        std::memcpy(&value, &bits, sizeof value);
-        return value;
-    }
+    // Any bit pattern: NaNs with payloads, infinities, denormals, negative zero.
+    double RawDouble() { return Raw<double>(U64()); }
+    float RawFloat() { return Raw<float>(U32()); }
 
     template <class T, std::size_t N>
     const T& Pick(const T (&choices)[N])
@@ -103,50 +87,25 @@ public:
         return choices[Below(N)];
     }
 
-    void Bytes(void* out, std::size_t n)
+private:
+    template <class T, class Bits>
+    static T Raw(Bits bits)
     {
-        auto* bytes = static_cast<std::uint8_t*>(out);
-        for (std::size_t i = 0; i < n; ++i)
-            bytes[i] = U8();
+        T value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
     }
 
-private:
     const std::uint8_t* m_data;
     std::size_t m_size;
     std::size_t m_position = 0;
 };
 
-// The four targets. Each throws FuzzFailure when an invariant breaks.
-
-// Operation sequences on ComponentMapping, the builder factory and builders.
+// The four targets (fuzz/README.md says what each drives and checks); each throws FuzzFailure
+// when an invariant breaks.
 void RunBuilderSequences(const std::uint8_t* data, std::size_t size);
-// Query records of arbitrary doubles against small clouds with a frame and hidden points.
 void RunQueryRecords(const std::uint8_t* data, std::size_t size);
-// The conversion policies' value and element operations on arbitrary bytes and values.
 void RunPolicyBytes(const std::uint8_t* data, std::size_t size);
-// The LAS library's reader over arbitrary bytes.
 void RunLasReader(const std::uint8_t* data, std::size_t size);
-
-// For the libFuzzer entry points: runs one target and turns any failure into an abort, which
-// libFuzzer reports as a crash and saves the input of.
-inline int RunAsFuzzTarget(void (*target)(const std::uint8_t*, std::size_t),
-                           const std::uint8_t* data, std::size_t size)
-{
-    try
-    {
-        target(data, size);
-    }
-    catch (const std::exception& e)
-    {
-        std::fprintf(stderr, "fuzz target failed: %s\n", e.what());
-        std::abort();
-    }
-    catch (...)
-    {
-        std::fprintf(stderr, "fuzz target failed: an exception of unknown type escaped\n");
-        std::abort();
-    }
-    return 0;
-}
 
 } // namespace orv::Fuzz

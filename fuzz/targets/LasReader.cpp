@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 namespace orv::Fuzz
 {

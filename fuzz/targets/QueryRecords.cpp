@@ -12,9 +12,8 @@
 #include "contract/PointDataBlocks.h"
 #include "fuzz/FuzzSupport.h"
 #include "host/base/HostVariant.h"
-#include "host/geometry/Cloud.h"
-#include "host/geometry/ExtraDataTypes.h"
 #include "provider/PointCloudDataProvider.h"
+#include "tests/support/TestClouds.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -40,6 +39,10 @@ using orv::DataProxy::InsideAxisAlignedBoxQuery;
 using orv::DataProxy::InsideCylinderQuery;
 using orv::DataProxy::InsideSphereQuery;
 using orv::DataProxy::IPointDataProvider;
+using orv::DataProxy::WantAll;
+using orv::TestSupport::BuildCloud;
+using orv::TestSupport::GridPoints;
+using orv::TestSupport::RotationZ;
 
 constexpr int kMaxQueries = 12;
 constexpr std::size_t kLongPlaneList = 300;
@@ -58,12 +61,6 @@ struct Record
         // Bit for bit: the host copies stored values, it does not recompute them.
         return std::memcmp(this, &o, sizeof *this) == 0;
     }
-};
-
-class WantAll final : public orv::DataProxy::IPointDataConsumer
-{
-public:
-    bool IsComponentRequested(EPointDataComponent, unsigned char) const override { return true; }
 };
 
 // The records of `iterable` a block at a time, with the point indices.
@@ -145,64 +142,6 @@ std::vector<Record> ReadRecords(const IPointDataProvider& provider, bool compact
     return records;
 }
 
-std::unique_ptr<PointCloudDataProvider> MakeProvider(const PointCloud& cloud)
-{
-    auto provider = std::make_unique<PointCloudDataProvider>(cloud);
-    using orv::Data::Cloud::CloudClassificationExtraData;
-    provider->MapOptionalComponent(EPointDataComponent::UnsignedInteger,
-                                   CloudClassificationExtraData::TypeId());
-    provider->MapOptionalComponent(EPointDataComponent::UnsignedInteger,
-                                   orv::Data::Cloud::CloudScanIDExtraData::TypeId());
-    provider->MapOptionalComponent(EPointDataComponent::Real,
-                                   orv::Data::Cloud::CloudIntensityNewExtraData::TypeId());
-    provider->MapOptionalComponent(EPointDataComponent::Vector3,
-                                   orv::Data::Cloud::CloudNormalExtraData::TypeId());
-    return provider;
-}
-
-orv::Math::Algebra::Matrix3x4 RotationZ(double radians, double tx, double ty, double tz)
-{
-    const double c = std::cos(radians);
-    const double s = std::sin(radians);
-    return {{c, -s, 0, s, c, 0, 0, 0, 1, tx, ty, tz}};
-}
-
-// `n` grid points from `origin` (world coordinates) in `frame`, subsets of `capacity`,
-// `hidden` hidden; point i has classification i % 256, scan id 1000 + i (unique), intensity
-// 0.5 + i and one of two normals.
-PointCloud GridCloud(std::size_t n, double origin, const orv::Math::Algebra::Matrix3x4& frame,
-                     std::uint32_t capacity, const std::set<std::uint64_t>& hidden)
-{
-    using namespace orv::Data::Cloud;
-    PointCloud cloud;
-    GCloud& host = cloud.Convert();
-    host.SetSubsetCapacity(capacity);
-    host.SetMatrix(frame);
-    GPointDouble position{};
-    std::uint8_t classification = 0;
-    std::uint32_t scanId = 0;
-    float intensity = 0.0f;
-    orv::Math::Algebra::CompressedVector32Bits normal;
-    GCloudPointData record(&position);
-    record.AddExtraData(CloudClassificationExtraData::TypeId(), &classification);
-    record.AddExtraData(CloudScanIDExtraData::TypeId(), &scanId);
-    record.AddExtraData(CloudIntensityNewExtraData::TypeId(), &intensity);
-    record.AddExtraData(CloudNormalExtraData::TypeId(), &normal);
-    for (std::size_t i = 0; i < n; ++i)
-    {
-        position = {origin + double(i % 10), origin + double(i / 10) * 0.5,
-                    origin + 0.25 * double(i % 7)};
-        classification = static_cast<std::uint8_t>(i);
-        scanId = static_cast<std::uint32_t>(1000 + i);
-        intensity = 0.5f + static_cast<float>(i);
-        normal.VectorSet(i % 2 ? GVector3{1, 0, 0} : GVector3{0, 0.6, 0.8});
-        cloud.AddPoint(record, true);
-    }
-    for (std::uint64_t i : hidden)
-        host.SetPointVisible(i, false);
-    return cloud;
-}
-
 // The clouds queried: a rotated frame with a hidden subset and scattered hidden points, a
 // far-away translation-only frame, an empty cloud and one whose points are all hidden.
 const std::vector<PointCloud>& Clouds()
@@ -215,20 +154,21 @@ const std::vector<PointCloud>& Clouds()
             hidden.insert(i);
         for (std::uint64_t i = 128; i < 192; ++i)
             hidden.insert(i);
-        built.push_back(GridCloud(300, 995.0, RotationZ(0.5, 1000.0, -2000.0, 50.0), 64, hidden));
+        built.push_back(BuildCloud(GridPoints(300, 995.0),
+                                   {64, RotationZ(0.5, 1000.0, -2000.0, 50.0), hidden}));
 
         hidden.clear();
         for (std::uint64_t i = 0; i < 200; i += 5)
             hidden.insert(i);
-        built.push_back(
-            GridCloud(200, 652000.0, RotationZ(0.0, 652000.0, 5180000.0, 300.0), 32, hidden));
+        built.push_back(BuildCloud(GridPoints(200, 652000.0),
+                                   {32, RotationZ(0.0, 652000.0, 5180000.0, 300.0), hidden}));
 
-        built.push_back(GridCloud(0, 0.0, RotationZ(0.0, 0.0, 0.0, 0.0), 64, {}));
+        built.push_back(BuildCloud({}, {64, RotationZ(0.0, 0.0, 0.0, 0.0)}));
 
         hidden.clear();
         for (std::uint64_t i = 0; i < 20; ++i)
             hidden.insert(i);
-        built.push_back(GridCloud(20, 0.0, RotationZ(1.0, 5.0, 5.0, 5.0), 8, hidden));
+        built.push_back(BuildCloud(GridPoints(20), {8, RotationZ(1.0, 5.0, 5.0, 5.0), hidden}));
         return built;
     }();
     return clouds;
@@ -409,7 +349,8 @@ void RunQueryRecords(const std::uint8_t* data, std::size_t size)
 {
     FuzzInput in(data, size);
     const std::vector<PointCloud>& clouds = Clouds();
-    std::unique_ptr<PointCloudDataProvider> source = MakeProvider(clouds[in.Below(clouds.size())]);
+    auto source = std::make_unique<PointCloudDataProvider>(
+        orv::TestSupport::MappedProvider(clouds[in.Below(clouds.size())]));
     bool sourceIsResult = false;
     for (int q = 0; q < kMaxQueries && !in.Empty(); ++q)
     {

@@ -1,12 +1,17 @@
-#include "BuilderTestSupport.h"
+// The builder's width rules, copies, colour clouds and configuration. Values read back, missing
+// and declined values, merges and a failing consumer are the builder_sequences fuzz target's
+// (replayed in every build) and the fault-injection suite's.
+#include "builder/PointCloudDataBuilderFactory.h"
 #include "tests/support/HostChoices.h"
+#include "tests/support/TestClouds.h"
 
-#include <array>
+#include <gtest/gtest.h>
+
 #include <limits>
 #include <stdexcept>
 #include <tuple>
 
-using namespace builder_test;
+using namespace orv::TestSupport;
 using orv::Data::Primitive::ColorValue;
 
 namespace
@@ -18,48 +23,42 @@ template <class S, class V>
 S StoreOne(int type, std::uint64_t width, V value)
 {
     PointCloudDataBuilderFactory f;
-    TestAccessor point;
-    f.MapOptionalComponent(point.point.Set(0, value), type, width);
+    PointRecord point;
+    f.MapOptionalComponent(Put(point, 0, value), type, width);
     TestConsumer consumer;
     const auto builder = f.CreatePointDataBuilder(consumer);
     builder->AddPointData(point);
     return Stored<S>(CloudOf(builder->GetResult()).Convert(), type, 0);
 }
 
-TestPoint FullPoint(double seed)
+PointRecord FullPoint(double seed)
 {
-    TestPoint p;
+    PointRecord p;
     p.position = {seed, 2.0 * seed, -seed};
-    p.Set(0, GVector3{1.0, seed, 0.5});
-    p.Set(0, static_cast<std::uint64_t>(seed) + 1);
-    p.Set(0, -static_cast<std::int64_t>(seed) - 1);
-    p.Set(0, seed + 0.5);
-    p.Set(0, RgbaColor{seed / 8.0, 0.5, 1.0, 1.0});
+    Put(p, 0, GVector3{1.0, seed, 0.5});
+    Put(p, 0, static_cast<std::uint64_t>(seed) + 1);
+    Put(p, 0, -static_cast<std::int64_t>(seed) - 1);
+    Put(p, 0, seed + 0.5);
+    Put(p, 0, RgbaColor{seed / 8.0, 0.5, 1.0, 1.0});
     return p;
 }
 
 // One key per extra-data component, all of them at 4 bytes or less.
-const std::array<int, 5> kTypes = {Type::Normal(), Type::Class(), Type::SplitColor(),
-                                   Type::IntensityNew(), Type::Intensity()};
 PointCloudDataBuilderFactory OneKeyPerComponent()
 {
     PointCloudDataBuilderFactory f;
-    f.MapOptionalComponent(C::Vector3, kTypes[0], 4);
-    f.MapOptionalComponent(C::UnsignedInteger, kTypes[1], 1);
-    f.MapOptionalComponent(C::SignedInteger, kTypes[2], 2);
-    f.MapOptionalComponent(C::Real, kTypes[3], 4);
-    f.MapOptionalComponent(C::Color, kTypes[4], 0);
+    f.MapOptionalComponent(C::Vector3, Type::Normal(), 4);
+    f.MapOptionalComponent(C::UnsignedInteger, Type::Class(), 1);
+    f.MapOptionalComponent(C::SignedInteger, Type::SplitColor(), 2);
+    f.MapOptionalComponent(C::Real, Type::IntensityNew(), 4);
+    f.MapOptionalComponent(C::Color, Type::Intensity(), 0);
     return f;
 }
 
 void AddPoints(orv::DataProxy::IPointDataBuilder& builder, std::initializer_list<double> xs)
 {
-    TestAccessor a;
     for (double x : xs)
-    {
-        a.point = FullPoint(x);
-        builder.AddPointData(a);
-    }
+        builder.AddPointData(FullPoint(x));
 }
 
 std::vector<double> Xs(orv::DataProxy::IPointDataBuilder& builder)
@@ -75,16 +74,10 @@ std::uint8_t ClassOf(orv::DataProxy::IPointDataBuilder& builder, std::uint64_t i
     return Stored<std::uint8_t>(CloudOf(builder.GetResult()).Convert(), Type::Class(), i);
 }
 
-std::vector<unsigned char> ElementBytes(const PointCloud& cloud, int type, std::uint64_t i)
-{
-    const auto* e = static_cast<const unsigned char*>(cloud.Convert().GetExtraDataElement(type, i));
-    return e ? std::vector<unsigned char>(e, e + GetExtraDataElementSize(type))
-             : std::vector<unsigned char>{};
-}
-
 } // namespace
 
-TEST(BuilderWidths, IntegersKeepTheirLowOrderBytesRealsAreDoublesOrNearestFloats)
+// Integers keep their low-order bytes; reals are doubles or the nearest float.
+TEST(BuilderWidths, IntegersAndReals)
 {
     EXPECT_EQ(StoreOne<std::uint8_t>(Type::Class(), 1, std::uint64_t{300}), 44);
     EXPECT_EQ(StoreOne<std::uint16_t>(Type::SplitColor(), 2, std::uint64_t{0x12345}), 0x2345);
@@ -101,7 +94,8 @@ TEST(BuilderWidths, IntegersKeepTheirLowOrderBytesRealsAreDoublesOrNearestFloats
     EXPECT_EQ(StoreOne<double>(WideType<double>(), 8, 0.1), 0.1);
 }
 
-TEST(BuilderWidths, VectorsAreDoublesOrPackedAndColoursIgnoreTheWidthAndAlpha)
+// Vectors are three doubles or packed (within the codec's stated bound).
+TEST(BuilderWidths, Vectors)
 {
     const GVector3 wide{1.5, -2.0, 3e-300};
     EXPECT_EQ(Distance(StoreOne<GVector3>(WideType<GVector3>(), 24, wide), wide), 0.0);
@@ -109,9 +103,13 @@ TEST(BuilderWidths, VectorsAreDoublesOrPackedAndColoursIgnoreTheWidthAndAlpha)
     packed.bits = StoreOne<std::uint32_t>(Type::Normal(), 4, GVector3{3.0, 0.0, 4.0});
     GVector3 d{};
     ASSERT_EQ(packed.VectorGet(d), 1);
-    EXPECT_LT(Distance(d, GVector3{0.6, 0, 0.8}), HostChoice::NormalCodecBound()); // stated bound
+    EXPECT_LT(Distance(d, GVector3{0.6, 0, 0.8}), HostChoice::NormalCodecBound());
     EXPECT_EQ(StoreOne<std::uint32_t>(Type::Normal(), 4, GVector3{0.0, 0.0, 0.0}), 0u);
+}
 
+// Colours have one stored form: the width and the alpha are ignored.
+TEST(BuilderWidths, Colours)
+{
     ColorValue expected;
     expected.SetRGB(51.0f / 255.0f, 153.0f / 255.0f, 1.0f);
     const RgbaColor color{51.0 / 255.0, 153.0 / 255.0, 1.0, 0.25};
@@ -124,7 +122,7 @@ TEST(BuilderWidths, VectorsAreDoublesOrPackedAndColoursIgnoreTheWidthAndAlpha)
 // host type the library knows, is refused before anything changes, by the factory and by the
 // builder's own constructor alike. Such widths used to be accepted: the cloud then held zero, or
 // the first bytes of a wider value, for every point.
-TEST(BuilderWidths, WidthsThatCannotHoldTheValueAreRefusedAndNothingChanges)
+TEST(BuilderWidths, Refused)
 {
     struct NotKnownToTheHost
     {
@@ -166,61 +164,15 @@ TEST(BuilderWidths, WidthsThatCannotHoldTheValueAreRefusedAndNothingChanges)
     EXPECT_EQ(f.storageWidthByKey.size(), 4u);
 }
 
-TEST(Builder, APointWithoutAValueStoresZeroAndTheSlotKeepsWorking)
-{
-    TestConsumer consumer;
-    const auto builder = OneKeyPerComponent().CreatePointDataBuilder(consumer);
-    AddPoints(*builder, {3.0});
-    builder->AddPointData(TestAccessor{}); // no value for any key
-    AddPoints(*builder, {5.0});
-    const PointCloud cloud = CloudOf(builder->GetResult());
-    ASSERT_EQ(cloud.GetPointCount(), 3u);
-    for (int type : kTypes)
-    {
-        const std::vector<unsigned char> zero(GetExtraDataElementSize(type), 0);
-        EXPECT_NE(ElementBytes(cloud, type, 0), zero) << type;
-        EXPECT_EQ(ElementBytes(cloud, type, 1), zero) << type;
-        EXPECT_NE(ElementBytes(cloud, type, 2), zero) << type;
-        EXPECT_NE(ElementBytes(cloud, type, 2), ElementBytes(cloud, type, 0)) << type;
-    }
-}
-
-TEST(Builder, DeclinedKeysStayOutOfTheCloudButAreReportedAndColourStillApplies)
-{
-    auto f = OneKeyPerComponent();
-    const Key scan = f.MapOptionalComponent(C::UnsignedInteger, Type::Scan(), 4);
-    TestConsumer consumer({{C::Color, 0}, {C::Real, 0}});
-    const auto builder = f.CreatePointDataBuilder(consumer);
-    const auto empty = builder->GetResult();
-    // No colour type before the first point: the mode a new cloud has on this host.
-    EXPECT_EQ(CloudOf(empty).Convert().GetType(), HostChoice::NewCloudMode());
-    EXPECT_TRUE(empty->HasComponent(C::Color, 0));
-
-    TestAccessor point;
-    point.point = FullPoint(1.0);
-    point.point.Set(scan.index, std::uint64_t{77});
-    builder->AddPointData(point);
-    AddPoints(*builder, {2.0});
-    EXPECT_EQ(consumer.calls, 6); // once per mapped key, on the first point only
-    const auto result = builder->GetResult();
-    const PointCloud held = CloudOf(result);
-    const GCloud& cloud = held.Convert();
-    EXPECT_EQ(cloud.GetType(), 2);
-    EXPECT_FALSE(cloud.HasExtraData(Type::Intensity()) || cloud.HasExtraData(Type::IntensityNew()));
-    EXPECT_EQ(Stored<std::uint32_t>(cloud, Type::Scan(), 0), 77u);
-    EXPECT_TRUE(result->HasComponent(C::Color, 0) && result->HasComponent(C::Real, 0));
-    EXPECT_FALSE(result->HasComponent(C::Real, 1));
-}
-
-TEST(Builder, AMissingWidthFailsBeforeThePointAndTheBuilderStaysUsable)
+// A value for a key without width fails before the point; the builder stays usable.
+TEST(Builder, MissingWidth)
 {
     orv::Data::Cloud::ComponentMapping mapping;
     mapping.Map(C::UnsignedInteger, Type::Class());
     mapping.Map(C::Real, Type::IntensityNew());
     TestConsumer consumer;
     PointCloudDataBuilder builder(consumer, mapping, {{{C::UnsignedInteger, 0}, 1}});
-    TestAccessor point;
-    point.point = FullPoint(5.0);
+    PointRecord point = FullPoint(5.0);
     try
     {
         builder.AddPointData(point);
@@ -231,14 +183,16 @@ TEST(Builder, AMissingWidthFailsBeforeThePointAndTheBuilderStaysUsable)
         EXPECT_STREQ(e.what(), "invalid unordered_map<K, T> key");
     }
     EXPECT_EQ(SizeOf(builder), 0u);
-    point.point.real[0].reset(); // without a Real value the point goes in
+    point.Clear(); // without a Real value the point goes in
+    Put(point, 0, std::uint64_t{6});
     builder.AddPointData(point);
     ASSERT_EQ(SizeOf(builder), 1u);
     EXPECT_EQ(ClassOf(builder, 0), 6);
     EXPECT_EQ(Stored<float>(CloudOf(builder.GetResult()).Convert(), Type::IntensityNew(), 0), 0);
 }
 
-TEST(Builder, CopiesTakeThePointsOverAndResultsAreSnapshots)
+// Copies take the points over; a result is a snapshot.
+TEST(Builder, Copies)
 {
     const auto f = OneKeyPerComponent();
     TestConsumer consumer;
@@ -264,40 +218,24 @@ TEST(Builder, CopiesTakeThePointsOverAndResultsAreSnapshots)
     EXPECT_EQ(SizeOf(target), 0u);
 }
 
-TEST(Builder, MergeAppendsInBothDirectionsIgnoresEmptySourcesAndRegistersKeysInAnEmptyTarget)
+// A builder mapping Color makes a colour cloud from its first point on, also with the key
+// declined (before it, the cloud has a new cloud's mode); a merge into a builder without points
+// gives the colour type of either side.
+TEST(Builder, ColourCloud)
 {
     const auto f = OneKeyPerComponent();
-    TestConsumer consumer, own;
-    PointCloudDataBuilder a(consumer, f.mapping, f.storageWidthByKey);
-    PointCloudDataBuilder b(consumer, f.mapping, f.storageWidthByKey);
-    PointCloudDataBuilder empty(consumer, f.mapping, f.storageWidthByKey);
-    AddPoints(a, {0.0, 1.0});
-    AddPoints(b, {10.0, 11.0, 12.0});
-    a.Merge(b);
-    EXPECT_EQ(Xs(a), (std::vector<double>{0, 1, 10, 11, 12}));
-    EXPECT_EQ(SizeOf(b), 3u);
-    b.Merge(a);
-    EXPECT_EQ(Xs(b), (std::vector<double>{10, 11, 12, 0, 1, 10, 11, 12}));
-    EXPECT_EQ(ClassOf(b, 4), 2);
-    const int asked = consumer.calls;
-    a.Merge(empty);
-    empty.Merge(PointCloudDataBuilder(consumer, f.mapping, f.storageWidthByKey));
-    EXPECT_EQ(SizeOf(a), 5u);
-    EXPECT_EQ(consumer.calls, asked); // the empty target created no staging
-    a.Merge(a);
-    EXPECT_EQ(SizeOf(a), 10u);
+    TestConsumer consumer({{C::Color, 0}}), own;
+    PointCloudDataBuilder colour(consumer, f.mapping, f.storageWidthByKey);
+    EXPECT_EQ(CloudOf(colour.GetResult()).Convert().GetType(), HostChoice::NewCloudMode());
+    AddPoints(colour, {1.0});
+    EXPECT_EQ(CloudOf(colour.GetResult()).Convert().GetType(), 2);
+    EXPECT_FALSE(CloudOf(colour.GetResult()).Convert().HasExtraData(Type::Intensity()));
 
-    // A target without points registers its own keys (with the colour type of the merged
-    // colour cloud), so that points added later keep their extra data.
     PointCloudDataBuilderFactory plain;
     plain.MapOptionalComponent(C::UnsignedInteger, Type::Class(), 1);
-    PointCloudDataBuilder target(own, plain.mapping, plain.storageWidthByKey);
-    target.Merge(b);
-    EXPECT_EQ(own.calls, 1);
-    AddPoints(target, {7.0});
-    ASSERT_EQ(SizeOf(target), 9u);
-    EXPECT_EQ(CloudOf(target.GetResult()).Convert().GetType(), 2);
-    EXPECT_EQ(ClassOf(target, 8), 8);
+    PointCloudDataBuilder plainTarget(own, plain.mapping, plain.storageWidthByKey);
+    plainTarget.Merge(colour);
+    EXPECT_EQ(CloudOf(plainTarget.GetResult()).Convert().GetType(), 2);
     PointCloudDataBuilder plainSource(own, plain.mapping, plain.storageWidthByKey);
     PointCloudDataBuilder colourTarget(own, f.mapping, f.storageWidthByKey);
     AddPoints(plainSource, {1.0});
@@ -305,33 +243,8 @@ TEST(Builder, MergeAppendsInBothDirectionsIgnoresEmptySourcesAndRegistersKeysInA
     EXPECT_EQ(CloudOf(colourTarget.GetResult()).Convert().GetType(), 2);
 }
 
-TEST(Builder, AFailingConsumerLeavesNoHalfBuiltStaging)
-{
-    const auto f = OneKeyPerComponent();
-    TestConsumer consumer;
-    // Fail on the key asked about last, so that others were registered before the throw.
-    for (const auto& entry : f.mapping.extraDataTypeByKey)
-        consumer.failOn = entry.first;
-    PointCloudDataBuilder builder(consumer, f.mapping, f.storageWidthByKey);
-    PointCloudDataBuilder source(consumer, f.mapping, f.storageWidthByKey);
-    EXPECT_THROW(AddPoints(builder, {1.0}), std::runtime_error);
-    const std::optional<Key> failOn = consumer.failOn;
-    consumer.failOn.reset();
-    AddPoints(source, {2.0});
-    consumer.failOn = failOn;
-    EXPECT_THROW(builder.Merge(source), std::runtime_error);
-    EXPECT_EQ(SizeOf(source), 1u);
-
-    consumer.failOn.reset();
-    const int asked = consumer.calls;
-    AddPoints(builder, {3.0});
-    EXPECT_EQ(consumer.calls, asked + 5); // no staging was left behind: asked again
-    EXPECT_EQ(Xs(builder), std::vector<double>{3.0});
-    for (int type : kTypes)
-        EXPECT_TRUE(CloudOf(builder.GetResult()).Convert().HasExtraData(type)) << type;
-}
-
-TEST(Builder, BuildersKeepTheConfigurationTheirFactoryHadAndClearKeepsTheWidths)
+// Builders keep the configuration their factory had; clearing the mapping keeps the widths.
+TEST(Builder, FactoryConfiguration)
 {
     PointCloudDataBuilderFactory f;
     f.MapOptionalComponent(C::UnsignedInteger, Type::Class(), 1);
@@ -341,8 +254,7 @@ TEST(Builder, BuildersKeepTheConfigurationTheirFactoryHadAndClearKeepsTheWidths)
     EXPECT_EQ(f.MapOptionalComponent(C::Real, Type::IntensityNew(), 4), (Key{C::Real, 0}));
     EXPECT_EQ(f.storageWidthByKey.size(), 2u);
     const auto after = f.CreatePointDataBuilder(consumer);
-    TestAccessor point;
-    point.point = FullPoint(299);
+    const PointRecord point = FullPoint(299);
     before->AddPointData(point);
     after->AddPointData(point);
     EXPECT_EQ(ClassOf(*before, 0), 44);

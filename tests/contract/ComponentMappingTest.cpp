@@ -24,7 +24,8 @@ std::uint64_t Fnv1a(std::initializer_list<std::uint8_t> bytes)
 
 } // namespace
 
-TEST(ComponentKey, HashIsFnv1aOverComponentThenIndexAndIdentityIsBothFields)
+// The hash is FNV-1a over the component, then the index; identity is both fields.
+TEST(ComponentKey, HashAndIdentity)
 {
     ASSERT_EQ(Fnv1a({'a'}), 0xaf63dc4c8601ec8cull); // the published vector for "a"
     const orv::DataProxy::PointDataComponents::ComponentKeyHash hash;
@@ -40,7 +41,8 @@ TEST(ComponentKey, HashIsFnv1aOverComponentThenIndexAndIdentityIsBothFields)
         EXPECT_EQ(orv::DataProxy::IsExtraDataComponent(C(c)), c >= 2 && c <= 6) << c;
 }
 
-TEST(ComponentMapping, HandsOutIndicesPerComponentUntilCleared)
+// Hands out indices per component until cleared.
+TEST(ComponentMapping, Indices)
 {
     ComponentMapping m;
     EXPECT_EQ(m.Map(C::UnsignedInteger, 11), 0);
@@ -59,7 +61,8 @@ TEST(ComponentMapping, HandsOutIndicesPerComponentUntilCleared)
     EXPECT_EQ(m.Map(C::UnsignedInteger, 44), 0);
 }
 
-TEST(ComponentMapping, CopiesAreIndependentMovedFromIsEmptyAndSelfMoveChangesNothing)
+// Copies are independent, a moved-from mapping is empty, a self-move changes nothing.
+TEST(ComponentMapping, CopyAndMove)
 {
     ComponentMapping original, assigned;
     original.Map(C::Real, 11);
@@ -84,7 +87,8 @@ TEST(ComponentMapping, CopiesAreIndependentMovedFromIsEmptyAndSelfMoveChangesNot
     EXPECT_TRUE(moved.extraDataTypeByKey.empty()); // NOLINT(bugprone-use-after-move)
 }
 
-TEST(ComponentMapping, The257thKeyOfAComponentIsRefusedWithoutDamage)
+// The 257th key of a component is refused without damage.
+TEST(ComponentMapping, KeyLimit)
 {
     ComponentMapping m;
     for (int i = 0; i < 256; ++i)

@@ -50,7 +50,7 @@ void ExpectInOrder(Pmfs... pmfs)
 
 } // namespace
 
-TEST(InterfaceLayout, EveryInterfaceKeepsItsOperationOrder)
+TEST(InterfaceLayout, OperationOrder)
 {
     ExpectInOrder(&dp::IPointDataAccessor::GetPosition, &dp::IPointDataAccessor::GetPointIndex,
                   &dp::IPointDataAccessor::GetVector3, &dp::IPointDataAccessor::GetUnsignedInteger,
@@ -77,7 +77,7 @@ TEST(InterfaceLayout, EveryInterfaceKeepsItsOperationOrder)
 
 // The host calls the library's policies by slot too: the seventeen element operations of the
 // root, then the two conversions of each value type.
-TEST(InterfaceLayout, ThePolicyInterfaceKeepsItsOperationOrder)
+TEST(InterfaceLayout, PolicyOperationOrder)
 {
     using Root = ed::ICloudExtraDataPolicy;
     using Conversion = ed::ICloudExtraDataConversionPolicy<double>;
@@ -93,7 +93,7 @@ TEST(InterfaceLayout, ThePolicyInterfaceKeepsItsOperationOrder)
 
 // Clients reach the provider through each of its interfaces: the bases keep their declaration
 // order, the first one primary, each of them one virtual-table pointer.
-TEST(InterfaceLayout, TheProviderKeepsItsBaseOrder)
+TEST(InterfaceLayout, ProviderBaseOrder)
 {
     const orv::Data::Cloud::PointCloudDataProvider provider(orv::Data::Cloud::PointCloud{});
     const auto offset = [&provider](const void* base)

@@ -62,7 +62,8 @@ struct Seen
 
 } // namespace
 
-TEST(LoadUnload, RegistersInTableOrderAndWithdrawsInReverse)
+// Registers in table order and withdraws in reverse.
+TEST(LoadUnload, Order)
 {
     auto& factory = orv::General::IFactory::GetInstance();
     std::array<std::uint64_t, 12> requestsBefore{};

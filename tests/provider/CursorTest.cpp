@@ -11,21 +11,11 @@
 using namespace orv::TestSupport;
 using orv::Data::Cloud::PointCloudDataProvider;
 
-namespace
-{
-
-bool SameBits(double a, double b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-} // namespace
-
 // Subsets of 4 in a rotated frame far from the origin; hidden: a subset's first point, one in
 // the middle, a whole subset and the last point. The cursor visits the visible points in storage
 // order, each with its storage index, its world position computed from the stored floats (to
 // the bit, in the order clients use), its extra data, and its normal rotated into the world.
-TEST(Cursor, VisitsVisiblePointsWithTheirIndexWorldPositionAndExtraData)
+TEST(Cursor, VisitsVisiblePoints)
 {
     const double angle = 0.7, c = std::cos(angle), s = std::sin(angle);
     const PointCloud cloud =
@@ -63,7 +53,8 @@ TEST(Cursor, VisitsVisiblePointsWithTheirIndexWorldPositionAndExtraData)
     EXPECT_EQ(provider.Size(), visited.size());
 }
 
-TEST(Cursor, UnrequestedAndUnmappedKeysThrowUnreadableOnesGiveNoValue)
+// Unrequested and unmapped keys throw; unreadable ones give no value.
+TEST(Cursor, UnservedKeys)
 {
     PointCloudDataProvider provider(BuildCloud(GridPoints(3)));
     const auto cls = provider.MapOptionalComponent(C::UnsignedInteger, Type::Class());
@@ -100,9 +91,10 @@ TEST(Cursor, UnrequestedAndUnmappedKeysThrowUnreadableOnesGiveNoValue)
 
 // GetPosition without a position to read throws instead of reading what is not there, and
 // changes nothing; a builder handed such a cursor lets the exception through and stays usable.
-TEST(Cursor, PositionUnrequestedOrPastTheEndThrowsAndMappingIsReadAtCreation)
+TEST(Cursor, PositionUnavailable)
 {
-    PointCloudDataProvider provider(BuildCloud(GridPoints(4, 0.0), {2}));
+    // The last point hidden: one past the last stored point is not the visible count.
+    PointCloudDataProvider provider(BuildCloud(GridPoints(5), {2, {}, {4}}));
     TestConsumer noPosition({{C::Position, 0}});
     auto blind = provider.GetIterable(noPosition)->CreateCursor();
     EXPECT_THROW(blind->GetPosition(), std::out_of_range);
@@ -115,7 +107,7 @@ TEST(Cursor, PositionUnrequestedOrPastTheEndThrowsAndMappingIsReadAtCreation)
     while (walked->IsValid())
         walked->MoveNext();
     for (const auto& [cursor, pointIndex] :
-         {std::pair{empty.GetIterable(consumer)->CreateCursor(), 0u}, std::pair{walked, 4u}})
+         {std::pair{empty.GetIterable(consumer)->CreateCursor(), 0u}, std::pair{walked, 5u}})
     {
         try
         {

@@ -21,24 +21,26 @@ std::vector<std::uint64_t> Indices(const orv::DataProxy::IPointDataIterable& pie
 
 } // namespace
 
-TEST(Iterable, DivisibleAboveTwiceTheMinimumPieceWithoutOverflowAndSplitKeepsTheLowerHalf)
+// Divisible above twice the minimum piece, without overflow; Split keeps the lower half.
+TEST(Iterable, DivisibleAndSplit)
 {
     WantAll consumer;
     for (std::uint64_t n : {1u, 2u, 3u, 5u})
     {
         PointCloudDataProvider twice(BuildCloud(GridPoints(2 * n)));
         PointCloudDataProvider twicePlusOne(BuildCloud(GridPoints(2 * n + 1)));
-        EXPECT_FALSE(twice.GetIterable(consumer)->IsDivisible(MinimumPiece(n))) << n;
-        EXPECT_TRUE(twicePlusOne.GetIterable(consumer)->IsDivisible(MinimumPiece(n))) << n;
+        EXPECT_FALSE(twice.GetIterable(consumer)->IsDivisible(MinimumPieceHint(n))) << n;
+        EXPECT_TRUE(twicePlusOne.GetIterable(consumer)->IsDivisible(MinimumPieceHint(n))) << n;
     }
     PointCloudDataProvider provider(BuildCloud(GridPoints(50)));
     // A minimum of 0, and huge minimums that must not wrap around into "divisible".
     for (std::uint64_t minimum :
          {std::uint64_t{0}, std::uint64_t{1} << 63, (std::uint64_t{1} << 63) + 1,
           std::numeric_limits<std::uint64_t>::max()})
-        EXPECT_FALSE(provider.GetIterable(consumer)->IsDivisible(MinimumPiece(minimum))) << minimum;
+        EXPECT_FALSE(provider.GetIterable(consumer)->IsDivisible(MinimumPieceHint(minimum)))
+            << minimum;
     const PointCloudDataProvider empty{PointCloud()};
-    EXPECT_FALSE(empty.GetIterable(consumer)->IsDivisible(MinimumPiece(1)));
+    EXPECT_FALSE(empty.GetIterable(consumer)->IsDivisible(MinimumPieceHint(1)));
 
     // Split keeps the lower half (of 7 points, 3) and checks nothing: one point leaves this
     // side empty.
@@ -53,7 +55,7 @@ TEST(Iterable, DivisibleAboveTwiceTheMinimumPieceWithoutOverflowAndSplitKeepsThe
     EXPECT_TRUE(one->IsEmpty() && !rest->IsEmpty() && !one->CreateCursor()->IsValid());
 }
 
-TEST(Iterable, SplittingToTheBottomVisitsEveryPointOnce)
+TEST(Iterable, PiecesCoverEveryPoint)
 {
     const std::set<std::uint64_t> hidden{3, 9, 10, 11, 12, 13, 14, 15, 16};
     WantAll consumer;
@@ -62,7 +64,8 @@ TEST(Iterable, SplittingToTheBottomVisitsEveryPointOnce)
         {
             PointCloudDataProvider provider(BuildCloud(GridPoints(n), {8, {}, hidden}));
             std::vector<std::uint64_t> seen, expected;
-            for (const auto& piece : SplitToBottom(provider.GetIterable(consumer), minimum))
+            for (const auto& piece :
+                 SplitIntoPieces(provider.GetIterable(consumer), SIZE_MAX, minimum))
                 for (std::uint64_t i : Indices(*piece))
                     seen.push_back(i);
             for (std::uint64_t i = 0; i < n; ++i)

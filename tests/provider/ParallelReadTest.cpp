@@ -47,7 +47,7 @@ TEST(ParallelRead, SplitPiecesOnThreadsReadWhatOneThreadReads)
                                      });
         return total;
     };
-    const auto pieces = SplitToBottom(provider.GetIterable(consumer), 100);
+    const auto pieces = SplitIntoPieces(provider.GetIterable(consumer), 32, 100);
     ASSERT_GE(pieces.size(), 8u);
     std::vector<std::uint64_t> partial(pieces.size()), blockPartial(pieces.size());
     std::vector<std::thread> threads;

@@ -6,7 +6,8 @@
 using namespace orv::TestSupport;
 using orv::Data::Cloud::PointCloudDataProvider;
 
-TEST(Provider, ExtraDataIsPresentOnceMappedAndCopiesMapIndependently)
+// Extra data is present once mapped; copies map independently.
+TEST(Provider, Mapping)
 {
     PointCloudDataProvider provider(BuildCloud(GridPoints(5)));
     EXPECT_TRUE(provider.HasComponent(C::Position, 0) && provider.HasComponent(C::PointIndex, 7));
@@ -24,7 +25,8 @@ TEST(Provider, ExtraDataIsPresentOnceMappedAndCopiesMapIndependently)
     EXPECT_EQ(provider.MapOptionalComponent(C::Real, 104), 0);
 }
 
-TEST(Provider, SizeAndBoundsFollowTheVisiblePointsInWorldCoordinates)
+// Size and bounds follow the visible points, in world coordinates.
+TEST(Provider, SizeAndBounds)
 {
     // The hidden points 9, 10 and 11 hold the largest x and y: the box is that of 0..8.
     const std::vector<GPointDouble> points = GridPoints(12, 1000.0);

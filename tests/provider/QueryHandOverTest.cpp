@@ -39,7 +39,8 @@ const PointCloudDataProvider& Provider()
 
 } // namespace
 
-TEST(QueryHandOver, CylinderFlagIsSetExactlyForLengthMinusOne)
+// The flag is set exactly for length -1.
+TEST(QueryHandOver, CylinderFlag)
 {
     for (double length : {-1.0, -2.0, 0.0, 3.5})
     {
@@ -53,7 +54,8 @@ TEST(QueryHandOver, CylinderFlagIsSetExactlyForLengthMinusOne)
     }
 }
 
-TEST(QueryHandOver, PlanesArePointTimesDistanceAndTheNegatedNormal)
+// Planes are handed over as point times distance and the negated normal.
+TEST(QueryHandOver, Planes)
 {
     Captured<sel::SelPrcPntClipPlane> captured;
     dp::ClippingPlanesQuery query;
@@ -73,7 +75,7 @@ TEST(QueryHandOver, PlanesArePointTimesDistanceAndTheNegatedNormal)
     EXPECT_TRUE(same(&planes[1].normal, {-0.6, 0.8, -0.0}));
 }
 
-TEST(QueryHandOver, SphereFlagIsFalse)
+TEST(QueryHandOver, SphereFlag)
 {
     Captured<sel::SelPrcSph> captured;
     Provider().GetPoints(dp::InsideSphereQuery{{1, 2, 3}, 4}, true);

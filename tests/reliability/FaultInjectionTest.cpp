@@ -1,100 +1,95 @@
-// Fault injection: a consumer, an accessor and a splitting hint that throw at the n-th call,
-// and allocation failing at the n-th allocation (the host's orv::Alloc, and the global operator
-// new of this executable), for every n up to the end of a small scenario. Each fault must pass
-// through unchanged, leave the objects as the failure rules say and usable, and leak nothing;
-// finishing the scenario afterwards must give exactly what a run without fault gives.
+// Fault injection: one job (three builders filled and merged, a query of the result split and
+// read in pieces, copies of what was built) run with one failure source failing at its n-th
+// call, for every n until the job no longer reaches it. The sources: the consumer, the accessor
+// and the splitting hint (throwing at their n-th call), the host's orv::Alloc and the global
+// operator new (failing at the n-th allocation). A fault must pass through unchanged, leave
+// nothing half done and leak no host block. The job then goes on (a point whose AddPointData
+// failed is dropped, any other step is done again) and must end bit for bit as a run without
+// fault that drops the same point. Runs without fault also count the operator new calls the
+// adapter's own code makes: none for a point after its builder's first.
+#include "builder/PointCloudDataBuilderFactory.h"
 #include "tests/reliability/AllocationSwitch.h"
-#include "tests/reliability/ReliabilitySupport.h"
+#include "tests/support/TestClouds.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <new>
 
-using namespace reliability;
+using namespace orv::TestSupport;
 using orv::DataProxy::IPointDataBuilder;
 using orv::DataProxy::IPointDataProvider;
 
 namespace
 {
 
-// What every injected fault throws: the call it was thrown at, so a catch can tell that the
+enum class Source
+{
+    Consumer,
+    Accessor,
+    Hint,
+    HostAllocation,
+    OperatorNew
+};
+
+// What an injected fault throws: the call it was thrown at, so that a catch can tell that the
 // exception arrived unchanged.
 struct InjectedFault
 {
-    int call;
+    std::int64_t call;
 };
 
-// Counts calls and throws InjectedFault at call number failAt (1-based; 0: never).
-struct Countdown
+// The job's consumer, splitting hint and accessor (over `point`) in one: counts the calls of
+// the armed source over a whole job and throws at call `failAt` (1-based; 0: never).
+struct Fallible final : orv::DataProxy::IPointDataConsumer,
+                        orv::DataProxy::IPointDataSplitHint,
+                        orv::DataProxy::IPointDataAccessor
 {
-    mutable std::atomic<int> calls{0};
-    int failAt = 0;
-    void Tick() const
+    Source source;
+    std::int64_t failAt;
+    mutable std::int64_t calls = 0;
+    PointRecord point;
+
+    Fallible(Source s, std::int64_t n) : source(s), failAt(n) {}
+    void Tick(Source s) const
     {
-        if (const int call = ++calls; call == failAt)
-            throw InjectedFault{call};
+        if (s == source && ++calls == failAt)
+            throw InjectedFault{calls};
     }
-};
-
-struct FailingConsumer final : orv::DataProxy::IPointDataConsumer
-{
-    Countdown countdown;
-    bool IsComponentRequested(C, unsigned char) const override { return countdown.Tick(), true; }
-};
-
-struct FailingAccessor final : orv::DataProxy::IPointDataAccessor
-{
-    TestAccessor inner;
-    Countdown countdown;
-    GPointDouble GetPosition() const override { return countdown.Tick(), inner.GetPosition(); }
-    std::uint64_t GetPointIndex() const override { return countdown.Tick(), 0; }
+    bool IsComponentRequested(C c, unsigned char i) const override
+    {
+        return Tick(Source::Consumer), !(c == C::Real && i == 1); // one key declined
+    }
+    std::uint64_t GetConcurrency() const override { return 2; }
+    std::uint64_t GetMinimumPieceSize() const override { return Tick(Source::Hint), 3; }
+    GPointDouble GetPosition() const override { return Tick(Source::Accessor), point.position; }
+    std::uint64_t GetPointIndex() const override { return Tick(Source::Accessor), 0; }
     std::optional<GVector3> GetVector3(unsigned char i) const override
     {
-        return countdown.Tick(), inner.GetVector3(i);
+        return Tick(Source::Accessor), point.GetVector3(i);
     }
     std::optional<std::uint64_t> GetUnsignedInteger(unsigned char i) const override
     {
-        return countdown.Tick(), inner.GetUnsignedInteger(i);
+        return Tick(Source::Accessor), point.GetUnsignedInteger(i);
     }
     std::optional<std::int64_t> GetSignedInteger(unsigned char i) const override
     {
-        return countdown.Tick(), inner.GetSignedInteger(i);
+        return Tick(Source::Accessor), point.GetSignedInteger(i);
     }
     std::optional<double> GetReal(unsigned char i) const override
     {
-        return countdown.Tick(), inner.GetReal(i);
+        return Tick(Source::Accessor), point.GetReal(i);
     }
     std::optional<RgbaColor> GetColor(unsigned char i) const override
     {
-        return countdown.Tick(), inner.GetColor(i);
+        return Tick(Source::Accessor), point.GetColor(i);
     }
 };
 
-struct FailingHint final : orv::DataProxy::IPointDataSplitHint
-{
-    Countdown countdown;
-    std::uint64_t GetConcurrency() const override { return 2; }
-    std::uint64_t GetMinimumPieceSize() const override { return countdown.Tick(), 40; }
-};
-
-template <class F>
-void ExpectFault(int call, F&& work)
-{
-    try
-    {
-        work();
-        ADD_FAILURE() << "no fault at call " << call;
-    }
-    catch (const InjectedFault& fault)
-    {
-        EXPECT_EQ(fault.call, call) << "the exception did not pass through unchanged";
-    }
-}
-
-// Five keys of every extra-data component but SignedInteger, plus a Position key (asked
-// about, never stored): six consumer questions per staging, six accessor calls per point.
-PointCloudDataBuilderFactory FiveKeyFactory()
+// A key of every extra-data component but SignedInteger, and a Position key (asked about,
+// never stored). B's builders have one key more: their clouds bring a type C's lack.
+PointCloudDataBuilderFactory JobFactory(bool extraKey)
 {
     PointCloudDataBuilderFactory factory;
     factory.MapOptionalComponent(C::UnsignedInteger, Type::Scan(), 4);
@@ -103,191 +98,61 @@ PointCloudDataBuilderFactory FiveKeyFactory()
     factory.MapOptionalComponent(C::UnsignedInteger, Type::Class(), 1);
     factory.MapOptionalComponent(C::Color, Type::Intensity(), 0);
     factory.MapOptionalComponent(C::Position, Type::Scan(), 8);
+    factory.MapOptionalComponent(C::Real, WideType<double>(), 8);
+    if (extraKey)
+        factory.MapOptionalComponent(C::SignedInteger, Type::SplitColor(), 2);
     return factory;
 }
-constexpr int kCallsPerPoint = 6;
 
-// Point k: even points carry every value, odd points none, so a value left behind by a point
-// that failed half-way would show in the next one.
-TestPoint ScenarioPoint(int k)
+PointCloudDataBuilder& Concrete(const std::shared_ptr<IPointDataBuilder>& builder)
 {
-    TestPoint p;
-    p.position = {10.0 + k, 20.0 - k, 0.5 * k};
-    if (k % 2 == 0)
-    {
-        p.unsignedInteger[0] = 1000u + unsigned(k);
-        p.unsignedInteger[1] = 7u + unsigned(k);
-        p.real[0] = 0.25 * k;
-        p.vector3[0] = PointValues(std::uint64_t(k)).normal;
-        p.color[0] = RgbaColor{1.0, 0.5, 0.0, 1.0};
-    }
-    return p;
+    return dynamic_cast<PointCloudDataBuilder&>(*builder);
 }
 
-std::vector<std::uint64_t> ImageOf(IPointDataBuilder& builder)
+std::vector<std::uint64_t> ImageOf(const std::shared_ptr<IPointDataBuilder>& builder)
 {
-    return Image(CloudOf(builder.GetResult()).Convert());
+    return Image(CloudOf(builder->GetResult()).Convert());
 }
 
-// What a builder given `points` without any fault holds.
-std::vector<std::uint64_t> CleanImage(const std::vector<int>& points)
-{
-    const WantAll consumer;
-    const auto builder = FiveKeyFactory().CreatePointDataBuilder(consumer);
-    TestAccessor accessor;
-    for (int k : points)
-    {
-        accessor.point = ScenarioPoint(k);
-        builder->AddPointData(accessor);
-    }
-    return ImageOf(*builder);
-}
-
-// Splits every piece of `all` as far as `hint` allows, new pieces appended.
-void SplitAll(std::vector<std::shared_ptr<IPointDataIterable>>& all,
-              const orv::DataProxy::IPointDataSplitHint& hint)
-{
-    for (std::size_t i = 0; i < all.size(); ++i)
-        while (all[i]->IsDivisible(hint))
-            all.push_back(all[i]->Split());
-}
-
-} // namespace
-
-// A staging is created by the first point, or by a merge into a builder without points: a
-// question that throws leaves none, and the next attempt asks every question again.
-TEST(FaultInjection, ConsumerThrowingAtEveryQuestionLeavesNoStagingAndTheNextPointStartsAgain)
-{
-    const PointCloudDataBuilderFactory factory = FiveKeyFactory();
-    for (int n = 1; n <= kCallsPerPoint; ++n)
-    {
-        FailingConsumer consumer;
-        consumer.countdown.failAt = n;
-        const auto builder = factory.CreatePointDataBuilder(consumer);
-        TestAccessor point;
-        point.point = ScenarioPoint(0);
-        ExpectFault(n, [&] { builder->AddPointData(point); });
-        EXPECT_EQ(consumer.countdown.calls.load(), n) << "no question after the failing one";
-        EXPECT_EQ(SizeOf(*builder), 0u);
-        builder->AddPointData(point);
-        EXPECT_EQ(consumer.countdown.calls.load(), n + kCallsPerPoint);
-        point.point = ScenarioPoint(1);
-        builder->AddPointData(point);
-        EXPECT_EQ(ImageOf(*builder), CleanImage({0, 1}));
-
-        FailingConsumer other;
-        other.countdown.failAt = n;
-        const auto target = factory.CreatePointDataBuilder(other);
-        auto& concrete = dynamic_cast<PointCloudDataBuilder&>(*target);
-        const auto& source = dynamic_cast<const PointCloudDataBuilder&>(*builder);
-        ExpectFault(n, [&] { concrete.Merge(source); });
-        EXPECT_EQ(SizeOf(*target), 0u);
-        concrete.Merge(source);
-        EXPECT_EQ(ImageOf(*target), CleanImage({0, 1}));
-        EXPECT_EQ(ImageOf(*builder), CleanImage({0, 1})) << "the source is never touched";
-    }
-}
-
-TEST(FaultInjection, ConsumerThrowingWhileACursorIsCreatedLeavesTheIterableUsable)
-{
-    const PointCloudDataProvider provider =
-        MappedProvider(BuildCloud(GridPoints(700), CloudSetup(64, std::nullopt, {0, 97, 300})));
-    const WantAll everything;
-    const Totals expected = ReadAll(*provider.GetIterable(everything));
-    const int questions = 5; // (Position, 0) and the four mapped keys
-    for (int n = 1; n <= questions; ++n)
-    {
-        FailingConsumer consumer;
-        consumer.countdown.failAt = n;
-        const auto iterable = provider.GetIterable(consumer);
-        ExpectFault(n, [&] { (void)iterable->CreateCursor(); });
-        EXPECT_EQ(ReadAll(*iterable).checksum, expected.checksum) << "fault at question " << n;
-        EXPECT_EQ(consumer.countdown.calls.load(), n + questions);
-    }
-}
-
-TEST(FaultInjection, AccessorThrowingAtEveryCallDropsThatPointOnlyAndCarriesNothingOver)
-{
-    const PointCloudDataBuilderFactory factory = FiveKeyFactory();
-    const WantAll consumer;
-    constexpr int kPoints = 5;
-    for (int n = 1; n <= kPoints * kCallsPerPoint; ++n)
-    {
-        const auto builder = factory.CreatePointDataBuilder(consumer);
-        FailingAccessor accessor;
-        accessor.countdown.failAt = n;
-        std::vector<int> kept;
-        for (int k = 0; k < kPoints; ++k)
-        {
-            accessor.inner.point = ScenarioPoint(k);
-            if ((n - 1) / kCallsPerPoint == k)
-                ExpectFault(n, [&] { builder->AddPointData(accessor); });
-            else
-                builder->AddPointData(accessor), kept.push_back(k);
-        }
-        EXPECT_EQ(ImageOf(*builder), CleanImage(kept)) << "fault at call " << n;
-    }
-}
-
-TEST(FaultInjection, HintThrowingAtEveryCallLeavesEveryPieceWholeAndTheSplitCanGoOn)
-{
-    const PointCloudDataProvider provider =
-        MappedProvider(BuildCloud(GridPoints(3000), CloudSetup(256, std::nullopt, {5, 500})));
-    const WantAll consumer;
-    FailingHint clean;
-    std::vector<std::shared_ptr<IPointDataIterable>> reference{provider.GetIterable(consumer)};
-    SplitAll(reference, clean);
-    const int calls = clean.countdown.calls.load();
-    const Totals expected = ReadAll(*provider.GetIterable(consumer));
-    ASSERT_GT(reference.size(), 10u);
-    for (int n = 1; n <= calls; ++n)
-    {
-        FailingHint hint;
-        hint.countdown.failAt = n;
-        std::vector<std::shared_ptr<IPointDataIterable>> pieces{provider.GetIterable(consumer)};
-        ExpectFault(n, [&] { SplitAll(pieces, hint); });
-        hint.countdown.failAt = 0;
-        SplitAll(pieces, hint); // goes on where it stopped
-        EXPECT_EQ(pieces.size(), reference.size()) << "fault at call " << n;
-        Totals got;
-        for (const auto& piece : pieces)
-        {
-            const Totals part = ReadAll(*piece);
-            got.points += part.points;
-            got.checksum += part.checksum;
-        }
-        EXPECT_EQ(got.points, expected.points);
-        EXPECT_EQ(got.checksum, expected.checksum) << "fault at call " << n;
-    }
-}
-
-namespace
-{
-
-// A job from builders to a query result read in split pieces, step by step: builder A gets
-// `a` points, builder B `b` points elsewhere, B is merged into A, a box takes the upper half of
-// A's points and the lower half of B's, its pieces are read, and what was built is copied.
+// Points 0..a-1 go to builder A, the next b to builder B in a frame 1e5 away; even points carry
+// every value, odd ones none, so a value a failed point left behind would show. C, empty, takes
+// A's points, then B's; a box selects the upper half of A's points and the lower half of B's,
+// and the selection is split and read in pieces.
 struct Job
 {
-    int a, b;
-    const WantAll consumer;
-    const PointCloudDataBuilderFactory factory = FiveKeyFactory();
-    std::shared_ptr<IPointDataBuilder> builderA, builderB;
+    struct Step
+    {
+        std::function<void()> run;
+        int point = -1; // the point an AddPointData adds
+        bool merge = false;
+    };
+
+    Fallible& fallible; // the consumer, the hint and the accessor
+    const int a, b;
+    const PointCloudDataBuilderFactory factory = JobFactory(false), wider = JobFactory(true);
+    std::shared_ptr<IPointDataBuilder> builderA, builderB, builderC;
     std::shared_ptr<IPointDataProvider> merged;
     std::unique_ptr<IPointDataProvider> selected;
-    std::vector<std::shared_ptr<IPointDataIterable>> pieces;
-    std::vector<std::uint64_t> records; // per piece: points, checksum; then the copies
-    std::vector<std::function<void()>> steps;
+    std::shared_ptr<IPointDataIterable> whole;
+    std::vector<std::unique_ptr<IPointDataIterable>> parts; // split off `whole` and each other
+    std::vector<std::uint64_t> read;                        // per piece: points, checksum
+    std::optional<std::vector<std::uint64_t>> beforeMerge;  // C's image while a merge runs
+    int addedA = 0, addedB = 0;
+    bool firstPoint = false; // the last AddPointData was its builder's first
+    std::vector<Step> steps;
 
-    Job(int pointsA, int pointsB) : a(pointsA), b(pointsB)
+    Job(Fallible& f, int pointsA, int pointsB, int skip) : fallible(f), a(pointsA), b(pointsB)
     {
-        steps.push_back([this] { builderA = factory.CreatePointDataBuilder(consumer); });
-        steps.push_back([this] { builderB = factory.CreatePointDataBuilder(consumer); });
+        Other([this] { builderA = factory.CreatePointDataBuilder(fallible); });
+        Other([this] { builderB = wider.CreatePointDataBuilder(fallible); });
+        Other([this] { builderC = factory.CreatePointDataBuilder(fallible); });
         for (int k = 0; k < a + b; ++k)
-            steps.push_back([this, k] { Add(k); });
-        steps.push_back([this] { Concrete(builderA).Merge(Concrete(builderB)); });
-        steps.push_back([this] { merged = builderA->GetResult(); });
-        steps.push_back(
+            if (k != skip)
+                steps.push_back({[this, k] { Add(k); }, k});
+        steps.push_back({[this] { MergeIntoC(*builderA); }, -1, true});
+        steps.push_back({[this] { MergeIntoC(*builderB); }, -1, true});
+        Other([this] { merged = builderC->GetResult(); });
+        Other(
             [this]
             {
                 selected = dynamic_cast<const PointCloudDataProvider&>(*merged).GetPoints(
@@ -295,114 +160,209 @@ struct Job
                                                               {1e5 + 0.5 * a + 0.25 * b, 100, 100}},
                     false);
             });
-        steps.push_back([this] { pieces = SplitToBottom(selected->GetIterable(consumer), 7); });
-        steps.push_back([this] { Read(); });
+        Other(
+            [this]
+            {
+                whole = selected->GetIterable(fallible);
+                parts.clear();
+                parts.reserve(std::size_t(a + b)); // so that no push_back loses a piece split off
+            });
+        // Done again after a fault, the splitting goes on from the pieces it left.
+        Other(
+            [this]
+            {
+                for (std::size_t i = 0; i <= parts.size(); ++i)
+                {
+                    IPointDataIterable& piece = i == 0 ? *whole : *parts[i - 1];
+                    while (piece.IsDivisible(fallible))
+                        parts.push_back(piece.Split());
+                }
+            });
+        Other(
+            [this]
+            {
+                read.clear();
+                for (std::size_t i = 0; i <= parts.size(); ++i)
+                {
+                    const Totals totals = ReadAll(i == 0 ? *whole : *parts[i - 1]);
+                    read.insert(read.end(), {totals.points, totals.checksum});
+                }
+                // Copies of what was built (copies share storage until written).
+                const PointCloudDataBuilderFactory copy(factory);
+                const PointCloudDataProvider provider(CloudOf(merged));
+                read.insert(read.end(), {provider.Size(), copy.mapping.extraDataTypeByKey.size()});
+            });
     }
-    static PointCloudDataBuilder& Concrete(const std::shared_ptr<IPointDataBuilder>& builder)
-    {
-        return dynamic_cast<PointCloudDataBuilder&>(*builder);
-    }
+    void Other(std::function<void()> run) { steps.push_back({std::move(run)}); }
     void Add(int k)
     {
-        TestAccessor point;
-        point.point = ScenarioPoint(k);
-        point.point.position = {(k < a ? 0.0 : 1e5) + 0.5 * k, double(k % 50), 1.0};
-        (k < a ? builderA : builderB)->AddPointData(point);
-    }
-    void Read()
-    {
-        records.clear();
-        for (const auto& piece : pieces)
+        PointRecord& p = fallible.point;
+        p.Clear();
+        p.position = {(k < a ? 0.0 : 1e5) + 0.5 * k, double(k % 50), 1.0};
+        if (k % 2 == 0)
         {
-            const Totals totals = ReadAll(*piece);
-            records.insert(records.end(), {totals.points, totals.checksum});
+            Put(p, 0, std::uint64_t(1000 + k));
+            Put(p, 1, std::uint64_t(7 + k));
+            Put(p, 0, 0.25 * k);
+            Put(p, 0, PointValues(std::uint64_t(k)).normal);
+            Put(p, 0, RgbaColor{1.0, 0.5, 0.0, 1.0});
+            Put(p, 0, std::int64_t{-k});
         }
-        // Copies of what was built (copies share storage until written).
-        const PointCloudDataBuilderFactory copy(factory);
-        const PointCloudDataProvider provider(CloudOf(merged));
-        records.insert(records.end(), {provider.Size(), copy.mapping.extraDataTypeByKey.size()});
+        if (k % 2 == 0 && k >= 4) // the declined key's first value comes late
+            Put(p, 1, 0.5 * k);
+        firstPoint = (k < a ? addedA : addedB) == 0;
+        (k < a ? builderA : builderB)->AddPointData(fallible);
+        ++(k < a ? addedA : addedB);
     }
-    // What must hold right after `step` failed: the step left nothing half done.
-    void CheckAfterFailure(int step) const
+    void MergeIntoC(const IPointDataBuilder& source)
     {
-        const int k = step - 2;
-        if (k >= 0 && k < a + b)
+        std::vector<std::uint64_t> image = ImageOf(builderC);
+        beforeMerge = std::move(image);
+        Concrete(builderC).Merge(dynamic_cast<const PointCloudDataBuilder&>(source));
+        beforeMerge.reset();
+    }
+    // What must hold right after a step failed: it left nothing half done.
+    void CheckAfterFailure(const Step& step) const
+    {
+        if (step.point >= 0)
         {
-            EXPECT_EQ(CloudOf(builderA->GetResult()).Convert().GetStoredPointCount() +
-                          CloudOf(builderB->GetResult()).Convert().GetStoredPointCount(),
-                      std::uint64_t(k))
+            EXPECT_EQ(SizeOf(*builderA) + SizeOf(*builderB), std::uint64_t(addedA + addedB))
                 << "a failed point was added, or an earlier one lost";
         }
-        else if (k == a + b)
+        if (step.merge && beforeMerge)
         {
-            EXPECT_EQ(SizeOf(*builderA), std::uint64_t(a)) << "a failed merge appended points";
+            EXPECT_EQ(ImageOf(builderC), *beforeMerge) << "a failed merge changed the target";
         }
+    }
+    // Everything the job made: the three clouds bit for bit, then what was read.
+    std::vector<std::uint64_t> Records() const
+    {
+        std::vector<std::uint64_t> records;
+        for (const auto* builder : {&builderA, &builderB, &builderC})
+        {
+            const auto image = ImageOf(*builder);
+            records.insert(records.end(), image.begin(), image.end());
+        }
+        records.insert(records.end(), read.begin(), read.end());
+        return records;
     }
 };
 
-struct JobOutcome
+struct Outcome
 {
     int failedStep = -1;
+    int dropped = -1;       // the point of a failed AddPointData
+    std::int64_t calls = 0; // of the source, in a run without fault
     std::vector<std::uint64_t> records;
 };
 
-// Runs the job with `which` failing after `n` allocations (n < 0: never), counted over the
-// whole job; after the first failure allocation works again and the failed step is retried.
-JobOutcome RunJob(Allocator which, std::int64_t n, int a, int b)
+// Runs the job with `source` failing at its call `n` (0: never), the job without point `skip`.
+Outcome RunJob(Source source, std::int64_t n, int a, int b, int skip = -1)
 {
-    JobOutcome outcome;
-    Job job(a, b);
-    const FailureSwitch armed(which, n);
+    const bool allocation = source == Source::HostAllocation || source == Source::OperatorNew;
+    Fallible fallible(source, allocation ? 0 : n);
+    Job job(fallible, a, b, skip);
+    std::optional<FailureSwitch> armed;
+    if (allocation && n > 0)
+        armed.emplace(source == Source::HostAllocation ? Allocator::Host : Allocator::Global,
+                      n - 1);
+    Outcome outcome;
+    const std::uint64_t hostBefore = orv::Testing::AllocationCount();
+    CountOperatorNew(n == 0);
     for (int step = 0; step < int(job.steps.size()); ++step)
     {
         try
         {
-            job.steps[step]();
+            const std::uint64_t before = CountedOperatorNew().adapter;
+            job.steps[step].run();
+            // After its first point a builder allocates nothing of its own; the count sees
+            // the first point's staging being made.
+            const std::uint64_t made = CountedOperatorNew().adapter - before;
+            if (n == 0 && job.steps[step].point >= 0)
+            {
+                EXPECT_TRUE(job.firstPoint ? made > 0 : made == 0)
+                    << "point " << job.steps[step].point;
+            }
+            continue;
+        }
+        catch (const InjectedFault& fault)
+        {
+            EXPECT_FALSE(allocation);
+            EXPECT_EQ(fault.call, n) << "the exception did not pass through unchanged";
         }
         catch (const std::bad_alloc&)
         {
-            AllocationWorks();
-            EXPECT_EQ(outcome.failedStep, -1) << "a second failure with allocation switched off";
-            outcome.failedStep = step;
-            job.CheckAfterFailure(step);
-            job.steps[step]();
+            EXPECT_TRUE(allocation);
         }
+        AllocationWorks();
+        fallible.failAt = 0;
+        EXPECT_EQ(outcome.failedStep, -1) << "a second failure with the source switched off";
+        outcome.failedStep = step;
+        job.CheckAfterFailure(job.steps[step]);
+        if (job.steps[step].point >= 0)
+            outcome.dropped = job.steps[step].point;
+        else
+            job.steps[step].run();
     }
-    AllocationWorks();
-    outcome.records = job.records;
+    CountOperatorNew(false);
+    armed.reset();
+    if (n == 0)
+        outcome.calls =
+            source == Source::HostAllocation
+                ? std::int64_t(orv::Testing::AllocationCount() - hostBefore)
+            : source == Source::OperatorNew
+                ? std::int64_t(CountedOperatorNew().adapter + CountedOperatorNew().other)
+                : fallible.calls;
+    outcome.records = job.Records();
     return outcome;
 }
 
-void DriveEveryAllocation(Allocator which, int a, int b)
+struct Case
 {
-    (void)RunJob(which, -1, a, b); // type ids and registrations settle before the counts
+    const char* name;
+    Source source;
+    int a, b;
+};
+
+class FaultInjection : public ::testing::TestWithParam<Case>
+{
+};
+
+TEST_P(FaultInjection, EveryCallFailsOnce)
+{
+    const Case& c = GetParam();
+    (void)RunJob(c.source, 0, c.a, c.b); // type ids and registrations settle before the counts
+    const Outcome withoutFault = RunJob(c.source, 0, c.a, c.b);
     const std::uint64_t liveBefore = orv::Testing::LiveBlockCount();
-    const JobOutcome clean = RunJob(which, -1, a, b);
-    ASSERT_FALSE(clean.records.empty());
-    std::int64_t n = 0;
-    for (;; ++n)
+    std::map<int, std::vector<std::uint64_t>> clean{{-1, withoutFault.records}}; // by point dropped
+    ASSERT_GT(withoutFault.calls, 10);
+    for (std::int64_t n = 1; n <= withoutFault.calls + 1 && !HasFailure(); ++n)
     {
-        const JobOutcome outcome = RunJob(which, n, a, b);
-        EXPECT_EQ(orv::Testing::LiveBlockCount(), liveBefore) << "leak, allocation " << n;
-        EXPECT_EQ(outcome.records, clean.records)
-            << "the job ended differently after a failure at allocation " << n << ", in step "
+        const Outcome outcome = RunJob(c.source, n, c.a, c.b);
+        EXPECT_EQ(orv::Testing::LiveBlockCount(), liveBefore) << "leak, call " << n;
+        if (n > withoutFault.calls)
+        {
+            EXPECT_LT(outcome.failedStep, 0) << "more calls than in a run without fault";
+            break;
+        }
+        ASSERT_GE(outcome.failedStep, 0) << "the fault at call " << n << " never surfaced";
+        if (clean.count(outcome.dropped) == 0)
+            clean[outcome.dropped] = RunJob(c.source, 0, c.a, c.b, outcome.dropped).records;
+        EXPECT_EQ(outcome.records, clean[outcome.dropped])
+            << "the job ended differently after a failure at call " << n << ", in step "
             << outcome.failedStep;
-        if (outcome.failedStep < 0 || ::testing::Test::HasFailure())
-            break; // the job no longer reaches allocation n: every one has failed once
     }
-    EXPECT_GT(n, 10);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, FaultInjection,
+    ::testing::Values(Case{"Consumer", Source::Consumer, 40, 40},
+                      Case{"Accessor", Source::Accessor, 40, 40},
+                      Case{"Hint", Source::Hint, 40, 40},
+                      Case{"HostAllocation", Source::HostAllocation, 40, 40},
+                      // C's second merge crosses a table buffer's end (8192 elements).
+                      Case{"HostAllocationAcrossBuffers", Source::HostAllocation, 8190, 10},
+                      Case{"OperatorNew", Source::OperatorNew, 40, 40}),
+    [](const ::testing::TestParamInfo<Case>& source) { return std::string(source.param.name); });
 
 } // namespace
-
-TEST(FaultInjection, HostAllocationFailingAtEveryAllocationOfAJobLeavesNoTraceOnRetry)
-{
-    DriveEveryAllocation(Allocator::Host, 40, 40);
-    // The merge appends across a table buffer's end (8192 elements): new buffers half-way.
-    DriveEveryAllocation(Allocator::Host, 8190, 10);
-}
-
-TEST(FaultInjection, OperatorNewFailingAtEveryAllocationOfAJobLeavesNoTraceOnRetry)
-{
-    DriveEveryAllocation(Allocator::Global, 40, 40);
-}

@@ -1,20 +1,21 @@
 // Guards for faults that the fuzz targets and the fault-injection suites found: each test
 // fails (or, under the sanitizers, crashes) on the code before its fix.
+#include "builder/PointCloudDataBuilderFactory.h"
 #include "tests/reliability/AllocationSwitch.h"
-#include "tests/reliability/ReliabilitySupport.h"
+#include "tests/support/TestClouds.h"
 
 #include <gtest/gtest.h>
 
 #include <new>
 
-using namespace reliability;
+using namespace orv::TestSupport;
 
 // The builder's value slots are 24 bytes (Vector3), 8 (integers, Real) and 4 (Color); the host
 // copies its type's whole width from a registered slot at every point. A key mapped to a wider
 // host type used to be registered all the same, so the host read past the slot. The factory now
 // refuses such widths up front; this guards the types whose size becomes known to the host only
 // after the builder was configured.
-TEST(FoundFaults, TheBuilderNeverLetsTheHostReadPastAValueSlot)
+TEST(FoundFaults, ValueSlotWidth)
 {
     struct LateWide
     {
@@ -38,13 +39,13 @@ TEST(FoundFaults, TheBuilderNeverLetsTheHostReadPastAValueSlot)
     const auto colour = RegisterCloudExtraDataConversionPolicy(
         colorTooWide, typeid(std::uint64_t),
         eastl::allocate_shared<RawPolicy<std::uint64_t>>(eastl::allocator()));
-    TestAccessor point;
+    PointRecord point;
     for (int k = 0; k < 3; ++k)
     {
-        point.point.position = {1.0 * k, 2.0, 3.0};
-        point.point.unsignedInteger[0] = 0x1111111111111111ull * std::uint64_t(k + 1);
-        point.point.color[0] = RgbaColor{1.0, 0.0, 0.0, 1.0};
-        point.point.real[0] = 0.5 * k;
+        point.position = {1.0 * k, 2.0, 3.0};
+        Put(point, 0, std::uint64_t{0x1111111111111111} * std::uint64_t(k + 1));
+        Put(point, 0, RgbaColor{1.0, 0.0, 0.0, 1.0});
+        Put(point, 0, 0.5 * k);
         builder->AddPointData(point);
     }
     const PointCloud cloud = CloudOf(builder->GetResult());
@@ -57,7 +58,7 @@ TEST(FoundFaults, TheBuilderNeverLetsTheHostReadPastAValueSlot)
 
 // Moving a cloud is noexcept; the move constructor used to build a default cloud first, and
 // both moves gave the cloud moved from a new count table: with memory short, std::terminate.
-TEST(FoundFaults, MovingACloudAllocatesNothingAndLeavesAnEmptyUsableCloud)
+TEST(FoundFaults, CloudMove)
 {
     PointCloud a = BuildCloud(GridPoints(300), CloudSetup(64, std::nullopt, {3, 200}));
     PointCloud b;
@@ -93,7 +94,7 @@ TEST(FoundFaults, MovingACloudAllocatesNothingAndLeavesAnEmptyUsableCloud)
 // half-way used to leave the part already appended, and the tables of the last subset out of
 // step with each other, so appending again gave points whose positions and values no longer
 // belonged together.
-TEST(FoundFaults, AnAppendThatRunsOutOfMemoryLeavesTheCloudAsItWas)
+TEST(FoundFaults, AppendOutOfMemory)
 {
     // Target: subsets of 16, the last one part full and with a hidden point; source: another
     // frame (normals rotate) and one type the target lacks.

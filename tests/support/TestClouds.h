@@ -1,11 +1,17 @@
 #pragma once
 
-// Fixtures shared by the tests: small host clouds built through the host's point record (the
-// extra data of stored point i is a function of i, so a point is recognised wherever it ends
-// up), a walk that drives a host cursor as a cursor client does, a plain policy for test-only
-// extra-data types, and the contract's consumer and split hint.
+// Fixtures shared by the tests and the fuzz targets, one namespace for all of them:
+// - small host clouds built through the host's point record (the extra data of stored point i
+//   is a function of i, so a point is recognised wherever it ends up), a walk that drives a
+//   host cursor as a cursor client does, a plain policy for test-only extra-data types wider
+//   than the host's own, and a bit-for-bit image of a cloud;
+// - the contract side: a consumer that declines, throws and counts, a provider with the test
+//   clouds' four types mapped, an order-independent checksum of what a cursor reads, and the
+//   cloud behind a builder or a provider.
+// The contract's own helpers (WantAll, MinimumPieceHint, SplitIntoPieces, PointRecord) come
+// from contract/PointDataHelpers.h.
 
-#include "contract/Interfaces.h"
+#include "contract/PointDataHelpers.h"
 #include "host/core/Factory.h"
 #include "host/eastl/allocator.h"
 #include "host/eastl/shared_ptr.h"
@@ -13,6 +19,7 @@
 #include "host/geometry/CloudCursor.h"
 #include "host/geometry/ExtraDataRegistry.h"
 #include "host/geometry/ExtraDataTypes.h"
+#include "provider/PointCloudDataProvider.h"
 
 #include <algorithm>
 #include <atomic>
@@ -27,11 +34,19 @@ namespace orv::TestSupport
 {
 
 using namespace orv::Data::Cloud;
+using orv::DataProxy::IPointDataIterable;
+using orv::DataProxy::MinimumPieceHint;
+using orv::DataProxy::PointRecord;
+using orv::DataProxy::RgbaColor;
+using orv::DataProxy::SplitIntoPieces;
+using orv::DataProxy::WantAll;
 using orv::Math::Algebra::GPointDouble;
 using orv::Math::Algebra::GVector3;
 using orv::Math::Algebra::Matrix3x4;
 using C = orv::DataProxy::EPointDataComponent;
 using Key = orv::DataProxy::PointDataComponents::ComponentKey;
+
+// ---- host clouds ------------------------------------------------------------------------
 
 // Host type ids; test clouds carry the first four.
 struct Type
@@ -125,6 +140,24 @@ double Distance(const P& a, const Q& b)
     return std::hypot(a.x - b.x, a.y - b.y, a.z - b.z);
 }
 
+// The angle between two vectors: atan2 of |a x b| and a . b, accurate for tiny angles too.
+inline double Angle(const GVector3& a, const GVector3& b)
+{
+    const double cx = a.y * b.z - a.z * b.y, cy = a.z * b.x - a.x * b.z, cz = a.x * b.y - a.y * b.x;
+    return std::atan2(std::sqrt(cx * cx + cy * cy + cz * cz), a.x * b.x + a.y * b.y + a.z * b.z);
+}
+
+inline bool SameBits(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// The same bits, or both NaN (a conversion may change a NaN's payload).
+inline bool SameReal(double a, double b)
+{
+    return SameBits(a, b) || (std::isnan(a) && std::isnan(b));
+}
+
 template <class T>
 T Read(const void* bytes)
 {
@@ -182,6 +215,29 @@ inline std::vector<Visit> Walk(const GCloud& cloud, std::uint64_t start = 0,
             element += std::int64_t(step.step);
     }
     return visits;
+}
+
+// Counts, subsets, types, and per stored point its visibility, coordinates and every element.
+inline std::vector<std::uint64_t> Image(const GCloud& cloud)
+{
+    const std::vector<int> types = cloud.GetExtraDataTypes();
+    std::vector<std::uint64_t> image{cloud.GetStoredPointCount(), cloud.GetPointCount(),
+                                     cloud.GetSubsetCount()};
+    image.insert(image.end(), types.begin(), types.end());
+    for (std::uint32_t s = 0; s <= cloud.GetSubsetCount(); ++s)
+        image.push_back(cloud.GetSubsetFirstOrdinal(s));
+    for (std::uint64_t i = 0; i < cloud.GetStoredPointCount(); ++i)
+    {
+        image.push_back(cloud.IsPointVisible(i));
+        const auto* q = reinterpret_cast<const std::uint8_t*>(cloud.GetStoredCoordinates(i));
+        image.insert(image.end(), q, q + 12);
+        for (int type : types)
+        {
+            const auto* e = static_cast<const std::uint8_t*>(cloud.GetExtraDataElement(type, i));
+            image.insert(image.end(), e, e + GetExtraDataElementSize(type));
+        }
+    }
+    return image;
 }
 
 // A policy for a test-only extra-data type stored as the bytes of T: host types wider than any
@@ -252,6 +308,8 @@ int WideType()
     return id;
 }
 
+// ---- the contract side ------------------------------------------------------------------
+
 // Wants every key except `declined`; throws when asked about `failOn`; counts the questions.
 // Safe to share between threads while nobody changes it.
 class TestConsumer final : public orv::DataProxy::IPointDataConsumer
@@ -269,29 +327,82 @@ public:
     std::optional<Key> failOn;
     mutable std::atomic<int> calls{0};
 };
-using WantAll = TestConsumer;
 
-class MinimumPiece final : public orv::DataProxy::IPointDataSplitHint
+// Sets value i of the component of v's type on `point`; gives that component.
+inline C Put(PointRecord& point, unsigned char i, const GVector3& v)
 {
-public:
-    explicit MinimumPiece(std::uint64_t n) : n_(n) {}
-    std::uint64_t GetConcurrency() const override { return 2; }
-    std::uint64_t GetMinimumPieceSize() const override { return n_; }
+    return point.SetVector3(i, v), C::Vector3;
+}
+inline C Put(PointRecord& point, unsigned char i, std::uint64_t v)
+{
+    return point.SetUnsignedInteger(i, v), C::UnsignedInteger;
+}
+inline C Put(PointRecord& point, unsigned char i, std::int64_t v)
+{
+    return point.SetSignedInteger(i, v), C::SignedInteger;
+}
+inline C Put(PointRecord& point, unsigned char i, double v)
+{
+    return point.SetReal(i, v), C::Real;
+}
+inline C Put(PointRecord& point, unsigned char i, const RgbaColor& v)
+{
+    return point.SetColor(i, v), C::Color;
+}
 
-private:
-    std::uint64_t n_;
+// The cloud a provider of this library holds (a builder's result, for one).
+inline PointCloud CloudOf(const std::shared_ptr<orv::DataProxy::IPointDataProvider>& provider)
+{
+    return dynamic_cast<const PointCloudDataProvider&>(*provider).GetPointCloud();
+}
+
+inline std::uint64_t SizeOf(orv::DataProxy::IPointDataBuilder& builder)
+{
+    return CloudOf(builder.GetResult()).GetPointCount();
+}
+
+// Maps UnsignedInteger 0 classification, UnsignedInteger 1 scan id, Real 0 intensity and
+// Vector3 0 normal.
+inline PointCloudDataProvider MappedProvider(const PointCloud& cloud)
+{
+    PointCloudDataProvider provider(cloud);
+    provider.MapOptionalComponent(C::UnsignedInteger, Type::Class());
+    provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
+    provider.MapOptionalComponent(C::Real, Type::IntensityNew());
+    provider.MapOptionalComponent(C::Vector3, Type::Normal());
+    return provider;
+}
+
+inline std::uint64_t Mix(std::uint64_t h, std::uint64_t v)
+{
+    h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+    return h * 0xFF51AFD7ED558CCDull;
+}
+
+// Everything a cursor of MappedProvider delivers for its point: summed over points, a checksum
+// that does not depend on the order of reading.
+inline std::uint64_t PointHash(const orv::DataProxy::IPointDataAccessor& point)
+{
+    const GPointDouble p = point.GetPosition();
+    const GVector3 n = point.GetVector3(0).value();
+    std::uint64_t h = Mix(point.GetUnsignedInteger(0).value(), point.GetPointIndex());
+    for (double d : {p.x, p.y, p.z, n.x, n.y, n.z, point.GetReal(0).value()})
+        h = Mix(h, Read<std::uint64_t>(&d));
+    return Mix(h, point.GetUnsignedInteger(1).value());
+}
+
+struct Totals
+{
+    std::uint64_t points = 0;
+    std::uint64_t checksum = 0;
 };
 
-// Splits until no piece is divisible; gives every piece, the root (which keeps the lowest) first.
-inline std::vector<std::shared_ptr<orv::DataProxy::IPointDataIterable>>
-SplitToBottom(std::shared_ptr<orv::DataProxy::IPointDataIterable> root, std::uint64_t minimum)
+inline Totals ReadAll(const IPointDataIterable& piece)
 {
-    const MinimumPiece hint(minimum);
-    std::vector<std::shared_ptr<orv::DataProxy::IPointDataIterable>> pieces{std::move(root)};
-    for (std::size_t i = 0; i < pieces.size(); ++i)
-        while (pieces[i]->IsDivisible(hint))
-            pieces.push_back(pieces[i]->Split());
-    return pieces;
+    Totals totals;
+    for (auto cursor = piece.CreateCursor(); cursor->IsValid(); cursor->MoveNext(), ++totals.points)
+        totals.checksum += PointHash(*cursor);
+    return totals;
 }
 
 } // namespace orv::TestSupport
