@@ -267,7 +267,7 @@ TEST(BlockRead, MatchCursorBitForBitWholeAndSplit)
         const TestConsumer wants({declined});
         const std::string what = "capacity " + std::to_string(capacities[k]);
         ExpectSameAsCursor(provider.GetIterable(wants), wants, keys, what);
-        for (const auto& piece : SplitToBottom(provider.GetIterable(wants), 150))
+        for (const auto& piece : SplitIntoPieces(provider.GetIterable(wants), 64, 150))
             ExpectSameAsCursor(piece, wants, keys, what + ", piece");
     }
 }
