@@ -277,10 +277,7 @@ public:
     {
         return Get(signedIntegers, index);
     }
-    std::optional<double> GetReal(unsigned char index) const override
-    {
-        return Get(reals, index);
-    }
+    std::optional<double> GetReal(unsigned char index) const override { return Get(reals, index); }
     std::optional<RgbaColor> GetColor(unsigned char index) const override
     {
         return Get(colors, index);
@@ -319,8 +316,9 @@ inline std::vector<ComponentKey> MappedKeys(const orv::Data::Cloud::ComponentMap
         if (IsExtraDataComponent(entry.first.component))
             keys.push_back(entry.first);
     std::sort(keys.begin(), keys.end(),
-              [](const ComponentKey& a, const ComponentKey& b)
-              { return a.component != b.component ? a.component < b.component : a.index < b.index; });
+              [](const ComponentKey& a, const ComponentKey& b) {
+                  return a.component != b.component ? a.component < b.component : a.index < b.index;
+              });
     return keys;
 }
 
