@@ -5,8 +5,10 @@
 // Each iteration builds a new cloud, so the host's fresh buffers page-fault unless the heap
 // keeps them (warm heap: GLIBC_TUNABLES=glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=
 // 68719476736). Run both ways and say which.
+#include "bench/support/BenchClouds.h"
 #include "builder/PointCloudDataBuilder.h"
 #include "builder/PointCloudDataBuilderFactory.h"
+#include "contract/PointDataHelpers.h"
 #include "host/geometry/Cloud.h"
 #include "host/geometry/ExtraDataTypes.h"
 
@@ -14,7 +16,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <random>
 #include <vector>
 
 using namespace orv::Data::Cloud;
@@ -37,20 +38,19 @@ struct Source
     std::vector<GVector3> normals;
 };
 
+// The first million points of the shared cloud, in world coordinates.
 const Source& Points()
 {
     static const Source source = []
     {
+        const orv::Bench::Arrays& a = orv::Bench::SharedArrays();
         Source s;
-        std::mt19937_64 random(1234);
-        std::uniform_real_distribution<double> unit(0.0, 1.0);
         for (std::size_t i = 0; i < kPoints; ++i)
         {
-            s.positions.push_back({652000.0 + unit(random) * 1000.0,
-                                   5180000.0 + unit(random) * 1000.0, 300.0 + unit(random) * 50.0});
-            s.intensities.push_back(unit(random));
-            s.classes.push_back(i % 7);
-            s.normals.push_back({unit(random) - 0.5, unit(random) - 0.5, 1.0});
+            s.positions.push_back(orv::Bench::World(a.frame.v, &a.xyz[3 * i]));
+            s.intensities.push_back(a.intensity[i]);
+            s.classes.push_back(a.classification[i]);
+            s.normals.push_back(orv::Bench::WorldNormal(a.frame.v, a.normal[i]));
         }
         return s;
     }();
@@ -89,12 +89,6 @@ public:
 
 private:
     const Source& source;
-};
-
-class WantsAll final : public orv::DataProxy::IPointDataConsumer
-{
-public:
-    bool IsComponentRequested(EPointDataComponent, unsigned char) const override { return true; }
 };
 
 PointCloudDataBuilderFactory ThreeKeys()
@@ -205,7 +199,7 @@ void BM_BuilderAddPointData(benchmark::State& state)
 {
     const Source& s = Points();
     const PointCloudDataBuilderFactory factory = ThreeKeys();
-    const WantsAll consumer;
+    const orv::DataProxy::WantAll consumer;
     ArrayAccessor point(s);
     for (auto _ : state)
     {
@@ -266,7 +260,7 @@ void BM_BuilderAppendBlock(benchmark::State& state)
 // A builder of 10,000,000 points, built once per process.
 PointCloudDataBuilder& BigBuilder()
 {
-    static const WantsAll consumer;
+    static const orv::DataProxy::WantAll consumer;
     static const PointCloudDataBuilderFactory factory = ThreeKeys();
     static PointCloudDataBuilder big = []
     {

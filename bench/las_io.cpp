@@ -1,49 +1,48 @@
 // LAS files in and out through the contract against raw loops over the same records, in the
 // same run. Figures: ns per point (1e9 / items_per_second).
 //
-// Reading: 1,000,000 records of point format 3 (positions, intensity, class, RGB) in memory,
-// into a new host colour cloud with the default field mapping. Baselines: a loop that decodes
-// each record and appends it with the host's own AddPoint, and the same decoding handed to
-// the builder (the builder's own price, so that reader / that is what the reader adds).
+// Reading: 1,000,000 synthetic records of point format 3 (positions, intensity, class, RGB; the
+// LAS tests' own) in memory, into a new host colour cloud with the default field mapping.
+// Baselines: a loop that decodes each record and appends it with the host's own AddPoint, and
+// the same decoding handed to the builder (the builder's own price, so that reader / that is
+// what the reader adds).
 // Writing: a host provider of those points to a LAS file against a loop that encodes the same
 // points from plain arrays into the same format 7 records in memory; a cursor walk over the
 // same keys is what any writer through the contract pays at least.
 #include "builder/PointCloudDataBuilderFactory.h"
+#include "contract/PointDataHelpers.h"
 #include "host/geometry/Cloud.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"
 #include "las/LasReader.h"
 #include "las/LasWriter.h"
 #include "provider/PointCloudDataProvider.h"
+#include "tests/support/LasFiles.h"
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <random>
 #include <vector>
 
 using namespace orv::Data::Cloud;
 using namespace orv::DataProxy::Las;
-using orv::DataProxy::EPointDataComponent;
+using orv::DataProxy::WantAll;
 using orv::Math::Algebra::GPointDouble;
 
 namespace
 {
 
+using orv::TestSupport::kOffset;
+using orv::TestSupport::kScale;
+using orv::TestSupport::Put;
 constexpr std::size_t kPoints = 1'000'000;
 constexpr std::size_t kHeader = 227;
 constexpr std::size_t kRecord = 34; // format 3
-constexpr double kScale = 0.001;
-const double kOffset[3] = {652000.0, 5180000.0, 300.0};
 
-template <class T>
-void Put(std::uint8_t* at, T value) // LAS and this machine are little-endian
-{
-    std::memcpy(at, &value, sizeof value);
-}
 template <class T>
 T Get(const std::uint8_t* at)
 {
@@ -52,7 +51,16 @@ T Get(const std::uint8_t* at)
     return value;
 }
 
-// The points as plain arrays: position, intensity, class, RGB.
+// A LAS 1.2 file of format 3 (the LAS tests' synthetic records).
+const std::vector<std::uint8_t>& LasBytes()
+{
+    // Points 1 unit apart: 10 km at most, which the writer's millimetres hold in 32 bits.
+    static const std::vector<std::uint8_t> bytes =
+        orv::TestSupport::MakeLas({2, 3, kPoints, 0, false, 1});
+    return bytes;
+}
+
+// Its points as plain arrays: position, intensity, class, RGB.
 struct Source
 {
     std::vector<GPointDouble> positions;
@@ -60,66 +68,6 @@ struct Source
     std::vector<std::uint8_t> cls;
     std::vector<std::array<std::uint16_t, 3>> rgb;
 };
-
-const Source& Points()
-{
-    static const Source source = []
-    {
-        Source s;
-        std::mt19937_64 random(1234);
-        std::uniform_int_distribution<int> mm(0, 999'999), word(0, 65535);
-        for (std::size_t i = 0; i < kPoints; ++i)
-        {
-            s.positions.push_back({kOffset[0] + mm(random) * kScale,
-                                   kOffset[1] + mm(random) * kScale,
-                                   kOffset[2] + mm(random) % 50'000 * kScale});
-            s.intensity.push_back(std::uint16_t(word(random)));
-            s.cls.push_back(std::uint8_t(i % 7));
-            s.rgb.push_back({std::uint16_t(word(random)), std::uint16_t(word(random)),
-                             std::uint16_t(word(random))});
-        }
-        return s;
-    }();
-    return source;
-}
-
-// A LAS 1.2 file of format 3 holding Points().
-const std::vector<std::uint8_t>& LasBytes()
-{
-    static const std::vector<std::uint8_t> bytes = []
-    {
-        const Source& s = Points();
-        std::vector<std::uint8_t> b(kHeader + kPoints * kRecord, 0);
-        std::memcpy(b.data(), "LASF", 4);
-        b[24] = 1;
-        b[25] = 2;
-        Put<std::uint16_t>(&b[94], kHeader);
-        Put<std::uint32_t>(&b[96], kHeader);
-        b[104] = 3;
-        Put<std::uint16_t>(&b[105], kRecord);
-        Put<std::uint32_t>(&b[107], kPoints);
-        for (int axis = 0; axis < 3; ++axis)
-        {
-            Put(&b[131 + 8 * axis], kScale);
-            Put(&b[155 + 8 * axis], kOffset[axis]);
-        }
-        for (std::size_t i = 0; i < kPoints; ++i)
-        {
-            std::uint8_t* r = &b[kHeader + i * kRecord];
-            const GPointDouble& p = s.positions[i];
-            Put(r, std::int32_t(std::lround((p.x - kOffset[0]) / kScale)));
-            Put(r + 4, std::int32_t(std::lround((p.y - kOffset[1]) / kScale)));
-            Put(r + 8, std::int32_t(std::lround((p.z - kOffset[2]) / kScale)));
-            Put(r + 12, s.intensity[i]);
-            r[14] = 0x09; // return 1 of 1
-            r[15] = s.cls[i];
-            for (int c = 0; c < 3; ++c)
-                Put(r + 28 + 2 * c, s.rgb[i][std::size_t(c)]);
-        }
-        return b;
-    }();
-    return bytes;
-}
 
 // One decoded record: what the raw loops hand on.
 struct Decoded
@@ -132,13 +80,34 @@ struct Decoded
 
 inline void Decode(const std::uint8_t* r, Decoded& d)
 {
-    d.position = {Get<std::int32_t>(r) * kScale + kOffset[0],
-                  Get<std::int32_t>(r + 4) * kScale + kOffset[1],
-                  Get<std::int32_t>(r + 8) * kScale + kOffset[2]};
+    d.position = {Get<std::int32_t>(r) * kScale[0] + kOffset[0],
+                  Get<std::int32_t>(r + 4) * kScale[1] + kOffset[1],
+                  Get<std::int32_t>(r + 8) * kScale[2] + kOffset[2]};
     d.intensity = Get<std::uint16_t>(r + 12);
     d.cls = r[15] & 0x1F;
     for (int c = 0; c < 3; ++c)
         d.rgb[c] = static_cast<float>(Get<std::uint16_t>(r + 28 + 2 * c) / 65535.0);
+}
+
+const Source& Points()
+{
+    static const Source source = []
+    {
+        Source s;
+        for (std::size_t i = 0; i < kPoints; ++i)
+        {
+            const std::uint8_t* r = LasBytes().data() + kHeader + i * kRecord;
+            Decoded d{};
+            Decode(r, d);
+            s.positions.push_back(d.position);
+            s.intensity.push_back(Get<std::uint16_t>(r + 12));
+            s.cls.push_back(d.cls);
+            s.rgb.push_back({Get<std::uint16_t>(r + 28), Get<std::uint16_t>(r + 30),
+                             Get<std::uint16_t>(r + 32)});
+        }
+        return s;
+    }();
+    return source;
 }
 
 void BM_RawLasDecodeAppend(benchmark::State& state)
@@ -183,12 +152,6 @@ public:
     {
         return orv::DataProxy::RgbaColor{d.rgb[0], d.rgb[1], d.rgb[2], 1.0};
     }
-};
-
-class WantAll final : public orv::DataProxy::IPointDataConsumer
-{
-public:
-    bool IsComponentRequested(EPointDataComponent, unsigned char) const override { return true; }
 };
 
 void BM_RawLasDecodeIntoBuilder(benchmark::State& state)
@@ -258,16 +221,18 @@ void BM_RawLasEncode(benchmark::State& state)
     {
         for (std::size_t i = 0; i < kPoints; ++i)
         {
-            std::uint8_t* r = &out[i * kOut];
+            const std::size_t at = i * kOut;
+            std::uint8_t* r = &out[at];
             std::memset(r, 0, kOut);
             const double xyz[3] = {s.positions[i].x, s.positions[i].y, s.positions[i].z};
-            for (int axis = 0; axis < 3; ++axis)
-                Put(r + 4 * axis, std::int32_t(std::lround((xyz[axis] - kOffset[axis]) / kScale)));
-            Put(r + 12, s.intensity[i]);
+            for (std::size_t axis = 0; axis < 3; ++axis)
+                Put(out, at + 4 * axis,
+                    std::int32_t(std::lround((xyz[axis] - kOffset[axis]) / kScale[axis])));
+            Put(out, at + 12, s.intensity[i]);
             r[14] = 0x11;
             r[16] = s.cls[i];
-            for (int c = 0; c < 3; ++c)
-                Put(r + 30 + 2 * c, s.rgb[i][std::size_t(c)]);
+            for (std::size_t c = 0; c < 3; ++c)
+                Put(out, at + 30 + 2 * c, s.rgb[i][c]);
         }
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();

@@ -12,7 +12,8 @@ baseline measured in the same run, and checks them against the targets.
 Pairing. A case is compared only with a baseline of the same executable (the same process,
 the same data, the same run). By convention a baseline's name starts with BM_Raw (a plain loop
 over plain arrays or over the host's own tables); BM_Host* cases are the reference host
-called directly and serve as the baseline of the adapter's overhead; a 5% bound is finer than
+called directly and serve as the baseline of the adapter's overhead; a templated case names its
+variant in angle brackets (BM_GetPoints<Box>, BM_RawArray<3>); a 5% bound is finer than
 the drift between two separate cases on a shared machine, so that overhead is also measured
 within one case that alternates both calls (counter adapter_over_host). TARGETS below is the
 one place that says which case is held to which baseline and bound.
@@ -35,15 +36,11 @@ import sys
 #                   the time per iteration in microseconds); no bound: printed only
 #   kind "counter_min": counter named by `baseline` >= bound
 TARGETS = [
-    ("host_geometry", "BM_HostCursorWalkPositions", "BM_RawWalkPositions", "ratio", 1.5,
+    ("cursor_floor", "BM_HostCursorWalk<0>", "BM_RawArray<0>", "ratio", 1.5,
      "host cursor walk (world positions) vs plain arrays"),
-    ("host_geometry", "BM_HostCursorWalkPositionsAndExtras", "BM_RawWalkPositionsAndExtras",
-     "report", None, "host cursor walk (positions + 3 elements) vs plain arrays"),
-    ("host_geometry", "BM_HostBoxSelection", "BM_RawBoxSelectCopy", "ratio", 2.0,
-     "host box selection (25%) vs branch-free select-and-copy"),
-    ("host_geometry", "BM_HostBoxSelectionTurned", "BM_RawBoxSelectCopyTurned", "report", None,
-     "host box selection, rotating frame, vs select-and-copy"),
-    ("host_geometry", "BM_HostPointCloudCopy", "time_us", "counter", 100.0,
+    ("cursor_floor", "BM_HostCursorWalk<3>", "BM_RawArray<3>", "report", None,
+     "host cursor walk (positions + 3 extras) vs plain arrays"),
+    ("cursor_floor", "BM_HostPointCloudCopy", "time_us", "counter", 100.0,
      "copy of a 10M-point PointCloud, microseconds"),
     ("provider_read", "BM_CursorPositions", "BM_RawPositions", "ratio", 1.5,
      "cursor positions vs raw loop over the host tables"),
@@ -65,10 +62,9 @@ TARGETS = [
      "blocks: one thread's wall time / two threads' (bound holds when the raw loop's >= 1.8)"),
     ("provider_read", "BM_BlockThreadSpeedup/real_time", "raw_speedup", "counter", None,
      "raw loop's speed-up, timed alternately with the blocks in that case"),
-    ("cursor_floor", "BM_FloorCursorPositions", "BM_RawArrayPositions", "report", None,
+    ("cursor_floor", "BM_FloorCursor<0>", "BM_RawArray<0>", "report", None,
      "the contract's virtual calls alone (cursor over plain arrays), positions"),
-    ("cursor_floor", "BM_FloorCursorPositionsAndThreeExtras", "BM_RawArrayPositionsAndThreeExtras",
-     "report", None, "the contract's virtual calls alone, positions + 3 extras"),
+    ("cursor_floor", "BM_FloorCursor<3>", "BM_RawArray<3>", "report", None, "the contract's virtual calls alone, positions + 3 extras"),
     ("builder", "BM_HostVectorSet", "BM_HostVectorGet", "ratio", 2.0,
      "normal codec: encode (VectorSet) vs decode (VectorGet)"),
     ("builder", "BM_RawHostAppend", "BM_RawSoaAppend", "ratio", 2.0,
@@ -81,27 +77,20 @@ TARGETS = [
      "GetResult on 10M points, microseconds"),
     ("builder", "BM_GetResultThenAddPointOn10M/manual_time", "AddPointAfter_us", "counter", 1000.0,
      "AddPointData right after GetResult on 10M points, microseconds"),
-    ("provider_query", "BM_GetPointsBox", "BM_RawBoxSelectCopy", "ratio", 2.0,
+    ("provider_query", "BM_HostSelection<Box>", "BM_RawSelectCopy<Box>", "ratio", 2.0,
+     "host box selection (25%) vs branch-free select-and-copy"),
+    ("provider_query", "BM_GetPoints<Box>", "BM_RawSelectCopy<Box>", "ratio", 2.0,
      "GetPoints box (25%) vs branch-free select-and-copy"),
-    ("provider_query", "BM_GetPointsVsHostBox", "adapter_over_host", "counter", 1.05,
+    ("provider_query", "BM_GetPointsVsHost<Box>", "adapter_over_host", "counter", 1.05,
      "GetPoints box / host selection called directly, alternated in one case"),
-    ("provider_query", "BM_GetPointsBox", "BM_HostBoxSelection", "report", None,
+    ("provider_query", "BM_GetPoints<Box>", "BM_HostSelection<Box>", "report", None,
      "GetPoints box vs the host selection, as separate cases"),
-    ("provider_query", "BM_GetPointsSphere", "BM_RawSphereSelectCopy", "ratio", 2.0,
+    ("provider_query", "BM_GetPoints<Sphere>", "BM_RawSelectCopy<Sphere>", "ratio", 2.0,
      "GetPoints sphere (25%) vs branch-free select-and-copy"),
-    ("provider_query", "BM_GetPointsVsHostSphere", "adapter_over_host", "counter", 1.05,
+    ("provider_query", "BM_GetPointsVsHost<Sphere>", "adapter_over_host", "counter", 1.05,
      "GetPoints sphere / host selection called directly, alternated in one case"),
-    ("provider_query", "BM_GetPointsSphere", "BM_HostSphereSelection", "report", None,
+    ("provider_query", "BM_GetPoints<Sphere>", "BM_HostSelection<Sphere>", "report", None,
      "GetPoints sphere vs the host selection, as separate cases"),
-    ("extradata_policies", "BM_PolicyGetValueClassification", "BM_RawReadClassification",
-     "report", None, "scalar policy GetValue (8-bit) vs reading the byte"),
-    ("extradata_policies", "BM_PolicyGetValueNormal", "BM_RawReadNormal", "report", None,
-     "normal policy GetValue vs inline decode + rotation"),
-    ("extradata_policies", "BM_PolicyGetValueIntensity", "BM_RawReadIntensity", "report", None,
-     "intensity policy GetValue (mode 1) vs reading the float"),
-    ("extradata_policies", "BM_PolicyGetValueIntensityCompressed",
-     "BM_RawReadIntensityCompressed", "report", None,
-     "intensity policy GetValue (mode 3) vs inline decode"),
     ("las_io", "BM_LasReadThroughBuilder", "BM_RawLasDecodeAppend", "ratio", 1.3,
      "LAS read into a host cloud through a builder vs raw decode + host AddPoint"),
     ("las_io", "BM_LasReadThroughBuilder", "BM_RawLasDecodeIntoBuilder", "report", None,

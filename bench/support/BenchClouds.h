@@ -1,33 +1,32 @@
 #pragma once
 
-// The benchmark data: clouds of many points in the reference host with three extra-data
+// The benchmark data: a cloud of 10,000,000 points in the reference host with three extra-data
 // types (a float intensity, an 8-bit classification and a compressed normal) in a rotated,
-// translated frame, built once per process and shared by the cases.
+// translated frame, built once per process and shared by the cases; the same points as plain
+// arrays (the stored floats and elements) for the raw loops; and the arithmetic both use.
 
 #include "host/geometry/Cloud.h"
 #include "host/geometry/ExtraDataTypes.h"
 
+#include <benchmark/benchmark.h>
+
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
+#include <vector>
 
 namespace orv::Bench
 {
 
 constexpr std::uint64_t kPoints = 10'000'000;
 
-inline orv::Math::Algebra::Matrix3x4 BenchFrame()
-{
-    const double c = std::cos(0.5);
-    const double s = std::sin(0.5);
-    return {{c, -s, 0.0, s, c, 0.0, 0.0, 0.0, 1.0, 652000.0, 5180000.0, 300.0}};
-}
-
 inline orv::Data::Cloud::PointCloud MakeCloud(std::uint64_t points)
 {
     using namespace orv::Data::Cloud;
     PointCloud cloud;
-    cloud.Convert().SetMatrix(BenchFrame());
+    const double c = std::cos(0.5), s = std::sin(0.5);
+    cloud.Convert().SetMatrix({{c, -s, 0.0, s, c, 0.0, 0.0, 0.0, 1.0, 652000.0, 5180000.0, 300.0}});
     std::mt19937_64 random(1234);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     orv::Math::Algebra::GPointDouble position{};
@@ -54,6 +53,68 @@ inline const orv::Data::Cloud::PointCloud& SharedCloud()
 {
     static const orv::Data::Cloud::PointCloud cloud = MakeCloud(kPoints);
     return cloud;
+}
+
+// The shared cloud's points as plain arrays: the stored floats, the three elements, the frame.
+struct Arrays
+{
+    std::vector<float> xyz;
+    std::vector<float> intensity;
+    std::vector<std::uint8_t> classification;
+    std::vector<orv::Math::Algebra::CompressedVector32Bits> normal;
+    orv::Math::Algebra::Matrix3x4 frame{};
+};
+
+inline const Arrays& SharedArrays()
+{
+    static const Arrays arrays = []
+    {
+        using namespace orv::Data::Cloud;
+        const GCloud& cloud = SharedCloud().Convert();
+        Arrays a;
+        a.frame = cloud.GetMatrix();
+        a.xyz.resize(3 * kPoints);
+        a.intensity.resize(kPoints);
+        a.classification.resize(kPoints);
+        a.normal.resize(kPoints);
+        for (std::uint64_t i = 0; i < kPoints; ++i)
+        {
+            std::memcpy(&a.xyz[3 * i], cloud.GetStoredCoordinates(i), 12);
+            std::memcpy(&a.intensity[i],
+                        cloud.GetExtraDataElement(CloudIntensityNewExtraData::TypeId(), i), 4);
+            std::memcpy(&a.classification[i],
+                        cloud.GetExtraDataElement(CloudClassificationExtraData::TypeId(), i), 1);
+            std::memcpy(&a.normal[i], cloud.GetExtraDataElement(CloudNormalExtraData::TypeId(), i),
+                        4);
+        }
+        return a;
+    }();
+    return arrays;
+}
+
+// A stored point in world coordinates, in the order of operations the cursor uses.
+inline orv::Math::Algebra::GPointDouble World(const double* m, const float* p)
+{
+    const double x = p[0], y = p[1], z = p[2];
+    return {((m[1] * y + m[0] * x) + m[2] * z) + m[9], ((m[4] * y + m[3] * x) + m[5] * z) + m[10],
+            ((m[7] * y + m[6] * x) + m[8] * z) + m[11]};
+}
+
+// A stored normal decoded and rotated into the world.
+inline orv::Math::Algebra::GVector3 WorldNormal(const double* m,
+                                                const orv::Math::Algebra::CompressedVector32Bits& c)
+{
+    orv::Math::Algebra::GVector3 v{0.0, 0.0, 0.0};
+    (void)c.VectorGet(v);
+    return {(m[0] * v.x + m[1] * v.y) + m[2] * v.z, (m[3] * v.x + m[4] * v.y) + m[5] * v.z,
+            (m[6] * v.x + m[7] * v.y) + m[8] * v.z};
+}
+
+// Every case counts the points (or elements) it walks per iteration: ns per point is
+// 1e9 / items_per_second.
+inline void PerPoint(benchmark::State& state, std::uint64_t points = kPoints)
+{
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(points));
 }
 
 } // namespace orv::Bench

@@ -21,11 +21,7 @@ TEST(Cursor, VisitsVisiblePoints)
     const PointCloud cloud =
         BuildCloud(GridPoints(14, 652000),
                    {4, RotationZ(angle, 652000.25, 652000.5, 652001), {0, 5, 8, 9, 10, 11, 13}});
-    PointCloudDataProvider provider(cloud);
-    const unsigned char cls = *provider.MapOptionalComponent(C::UnsignedInteger, Type::Class());
-    const unsigned char scan = *provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
-    const unsigned char intensity = *provider.MapOptionalComponent(C::Real, Type::IntensityNew());
-    const unsigned char normal = *provider.MapOptionalComponent(C::Vector3, Type::Normal());
+    const PointCloudDataProvider provider = MappedProvider(cloud);
     const double* m = cloud.Convert().GetMatrix().v;
     WantAll consumer;
     std::vector<std::uint64_t> visited;
@@ -41,11 +37,11 @@ TEST(Cursor, VisitsVisiblePoints)
         EXPECT_TRUE(SameBits(p.y, ((m[4] * y + m[3] * x) + m[5] * z) + m[10])) << i;
         EXPECT_TRUE(SameBits(p.z, ((m[7] * y + m[6] * x) + m[8] * z) + m[11])) << i;
         const PointValues v(i);
-        EXPECT_EQ(cursor->GetUnsignedInteger(cls), v.classification);
-        EXPECT_EQ(cursor->GetUnsignedInteger(scan), v.scanId);
-        EXPECT_EQ(cursor->GetReal(intensity), double(v.intensity));
+        EXPECT_EQ(cursor->GetUnsignedInteger(0), v.classification);
+        EXPECT_EQ(cursor->GetUnsignedInteger(1), v.scanId);
+        EXPECT_EQ(cursor->GetReal(0), double(v.intensity));
         const GVector3 n = v.normal, rotated{c * n.x - s * n.y, s * n.x + c * n.y, n.z};
-        EXPECT_LT(Distance(cursor->GetVector3(normal).value(), rotated),
+        EXPECT_LT(Distance(cursor->GetVector3(0).value(), rotated),
                   orv::TestSupport::HostChoice::NormalCodecBound())
             << i;
     }

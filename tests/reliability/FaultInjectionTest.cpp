@@ -104,11 +104,6 @@ PointCloudDataBuilderFactory JobFactory(bool extraKey)
     return factory;
 }
 
-PointCloudDataBuilder& Concrete(const std::shared_ptr<IPointDataBuilder>& builder)
-{
-    return dynamic_cast<PointCloudDataBuilder&>(*builder);
-}
-
 std::vector<std::uint64_t> ImageOf(const std::shared_ptr<IPointDataBuilder>& builder)
 {
     return Image(CloudOf(builder->GetResult()).Convert());
@@ -218,7 +213,8 @@ struct Job
     {
         std::vector<std::uint64_t> image = ImageOf(builderC);
         beforeMerge = std::move(image);
-        Concrete(builderC).Merge(dynamic_cast<const PointCloudDataBuilder&>(source));
+        dynamic_cast<PointCloudDataBuilder&>(*builderC).Merge(
+            dynamic_cast<const PointCloudDataBuilder&>(source));
         beforeMerge.reset();
     }
     // What must hold right after a step failed: it left nothing half done.

@@ -36,8 +36,9 @@ struct Recipe
     int minor = 2;
     int format = 0;
     std::size_t points = 5;
-    std::size_t extraBytes = 0; // after the fields of the format
-    bool vlr = false;           // one variable-length record of 10 bytes before the points
+    std::size_t extraBytes = 0;  // after the fields of the format
+    bool vlr = false;            // one variable-length record of 10 bytes before the points
+    std::int32_t spacing = 1237; // between two points' coordinates, in units of the scale
 };
 
 // Point i's raw values; bytes the reader must skip (waveform, extra bytes) are 0xA5.
@@ -72,7 +73,7 @@ inline std::vector<std::uint8_t> MakeLas(const Recipe& r)
         const std::size_t at = offset + i * length;
         const int k = int(i);
         for (int axis = 0; axis < 3; ++axis)
-            Put<std::int32_t>(b, at + 4 * axis, -1000000 + 1237 * k + 7 * axis);
+            Put<std::int32_t>(b, at + 4 * axis, -1000000 + r.spacing * k + 7 * axis);
         Put<std::uint16_t>(b, at + 12, std::uint16_t(1000 + k));
         b[at + 14] = std::uint8_t(ext ? (1 + k % 15) | 15 << 4 : (1 + k % 7) | 5 << 3 | 0xC0);
         b[at + 15] = std::uint8_t(ext ? 0xFF : 0xE0 | (3 * k + 1)); // flags, or flags and class
