@@ -219,7 +219,7 @@ void BM_BuilderAppendBlock(benchmark::State& state)
 {
     const Source& s = Points();
     const PointCloudDataBuilderFactory factory = ThreeKeys();
-    const WantsAll consumer;
+    const orv::DataProxy::WantAll consumer;
     using orv::DataProxy::PointDataComponents::ComponentKey;
     orv::DataProxy::PointDataBlock block(
         orv::DataProxy::PointDataBlockLayout{true,
