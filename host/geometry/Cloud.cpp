@@ -49,6 +49,16 @@ uint64_t Details::LiveCloudCount()
 // ---------------------------------------------------------------------------------------------
 // GCloudPointData
 
+namespace
+{
+std::atomic<uint64_t> g_lastLayoutStamp{0};
+
+uint64_t NextLayoutStamp()
+{
+    return g_lastLayoutStamp.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+} // namespace
+
 GCloudPointData::~GCloudPointData() = default;
 GCloudPointData::GCloudPointData(const GCloudPointData&) = default;
 GCloudPointData& GCloudPointData::operator=(const GCloudPointData&) = default;
@@ -66,10 +76,12 @@ int GCloudPointData::AddExtraData(int extraDataType, const void* value)
         {
             e.width = width;
             e.value = value;
+            m_layoutStamp = NextLayoutStamp();
             return 1;
         }
     }
     m_entries.push_back(Entry{extraDataType, width, value});
+    m_layoutStamp = NextLayoutStamp();
     return 0;
 }
 
@@ -92,8 +104,8 @@ GCloud::GCloud(const GCloud& other)
     : m_subsetCapacity(other.m_subsetCapacity), m_subsets(other.m_subsets),
       m_visibleBefore(other.m_visibleBefore), m_storedCount(other.m_storedCount),
       m_types(other.m_types), m_matrix(other.m_matrix), m_inverse(other.m_inverse),
-      m_frameExplicit(other.m_frameExplicit), m_type(other.m_type), m_valMin(other.m_valMin),
-      m_valMax(other.m_valMax)
+      m_inverseIsShift(other.m_inverseIsShift), m_frameExplicit(other.m_frameExplicit),
+      m_type(other.m_type), m_valMin(other.m_valMin), m_valMax(other.m_valMax)
 {
     for (CloudSubset* s : m_subsets)
         s->AddRef();
@@ -106,13 +118,14 @@ GCloud::GCloud(GCloud&& other) noexcept
     : m_subsetCapacity(other.m_subsetCapacity), m_subsets(std::move(other.m_subsets)),
       m_visibleBefore(std::move(other.m_visibleBefore)), m_storedCount(other.m_storedCount),
       m_types(std::move(other.m_types)), m_matrix(other.m_matrix), m_inverse(other.m_inverse),
-      m_frameExplicit(other.m_frameExplicit), m_type(other.m_type), m_valMin(other.m_valMin),
-      m_valMax(other.m_valMax)
+      m_inverseIsShift(other.m_inverseIsShift), m_frameExplicit(other.m_frameExplicit),
+      m_type(other.m_type), m_valMin(other.m_valMin), m_valMax(other.m_valMax)
 {
     other.m_subsets.clear();
     other.m_visibleBefore.clear();
     other.m_storedCount = 0;
     other.m_types.clear();
+    other.m_matchingRecord = 0;
     g_liveClouds.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -136,8 +149,8 @@ GCloud& GCloud::operator=(GCloud&& other) noexcept
     m_visibleBefore = std::move(other.m_visibleBefore);
     m_storedCount = other.m_storedCount;
     m_types = std::move(other.m_types);
-    m_matrix = other.m_matrix;
-    m_inverse = other.m_inverse;
+    m_matchingRecord = 0;
+    SetFrame(other.m_matrix, other.m_inverse);
     m_frameExplicit = other.m_frameExplicit;
     m_type = other.m_type;
     m_valMin = other.m_valMin;
@@ -147,6 +160,7 @@ GCloud& GCloud::operator=(GCloud&& other) noexcept
     other.m_visibleBefore.clear();
     other.m_storedCount = 0;
     other.m_types.clear();
+    other.m_matchingRecord = 0;
     return *this;
 }
 
@@ -169,6 +183,7 @@ void GCloud::Clear()
     m_visibleBefore.assign(1, 0);
     m_storedCount = 0;
     m_types.clear();
+    m_matchingRecord = 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -194,22 +209,31 @@ bool GCloud::SetMatrix(const Matrix3x4& matrix)
     Matrix3x4 inverse{};
     if (!orv::Math::Algebra::TryInverse(matrix, inverse))
         return false;
-    m_matrix = matrix;
-    m_inverse = inverse;
+    SetFrame(matrix, inverse);
     m_frameExplicit = true;
     return true;
+}
+
+void GCloud::SetFrame(const Matrix3x4& matrix, const Matrix3x4& inverse)
+{
+    m_matrix = matrix;
+    m_inverse = inverse;
+    const double* v = inverse.v;
+    m_inverseIsShift = v[0] == 1.0 && v[1] == 0.0 && v[2] == 0.0 && v[3] == 0.0 && v[4] == 1.0 &&
+                       v[5] == 0.0 && v[6] == 0.0 && v[7] == 0.0 && v[8] == 1.0 && v[9] != 0.0 &&
+                       v[10] != 0.0 && v[11] != 0.0;
 }
 
 void GCloud::CopySettingsFrom(const GCloud& source)
 {
     m_subsetCapacity = source.m_subsetCapacity;
-    m_matrix = source.m_matrix;
-    m_inverse = source.m_inverse;
+    SetFrame(source.m_matrix, source.m_inverse);
     m_frameExplicit = source.m_frameExplicit;
     m_type = source.m_type;
     m_valMin = source.m_valMin;
     m_valMax = source.m_valMax;
     m_types = source.m_types;
+    m_matchingRecord = 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -413,8 +437,12 @@ void GCloud::EnsureType(int typeId, uint32_t width)
         AppendLacking(tables.back(), sub->StoredCount());
     }
     for (uint32_t s = 0; s < m_subsets.size(); ++s)
+    {
         m_subsets[s]->extras.push_back(CloudSubset::ExtraTable{typeId, std::move(tables[s])});
+        m_subsets[s]->windowBuffer = CloudSubset::kNoWindow; // the new table has no window yet
+    }
     m_types.push_back(TypeSlot{typeId, width});
+    m_matchingRecord = 0;
 }
 
 void GCloud::AddVisible(uint32_t m)
@@ -462,14 +490,18 @@ inline bool GCloud::AppendInPlace(const GCloudPointData& point, const GPointDoub
 {
     const std::vector<GCloudPointData::Entry>& entries = point.GetEntries();
     const size_t types = m_types.size();
-    if (entries.size() != types || m_subsets.empty())
+    if (entries.size() != types)
         return false;
-    for (size_t j = 0; j < types; ++j)
+    if (point.m_layoutStamp == 0 || point.m_layoutStamp != m_matchingRecord)
     {
-        if (entries[j].typeId != m_types[j].typeId || entries[j].width != m_types[j].width)
-            return false;
+        for (size_t j = 0; j < types; ++j)
+        {
+            if (entries[j].typeId != m_types[j].typeId || entries[j].width != m_types[j].width)
+                return false;
+        }
+        m_matchingRecord = point.m_layoutStamp;
     }
-    CloudSubset* sub = m_subsets.back();
+    CloudSubset* sub = m_subsets.back(); // the cloud has points, so it has a subset
     const uint32_t n = sub->StoredCount();
     if (n >= m_subsetCapacity || sub->filter != nullptr || sub->IsShared())
         return false;
@@ -478,25 +510,28 @@ inline bool GCloud::AppendInPlace(const GCloudPointData& point, const GPointDoub
     uint32_t buffer = 0;
     uint32_t slot = 0;
     sub->coordinates.Locate(n, buffer, slot);
-    if (buffer >= sub->coordinates.GetBufferCount())
+    if (buffer != sub->windowBuffer && !sub->OpenWindow(buffer))
         return false;
-    for (const CloudSubset::ExtraTable& e : sub->extras)
-    {
-        if (buffer >= e.table.GetBufferCount())
-            return false;
-    }
-    float* q = reinterpret_cast<float*>(sub->coordinates.GetBuffer(buffer) +
+    float* q = reinterpret_cast<float*>(sub->windowCoordinates +
                                         size_t(slot) * CloudSubset::kCoordinateSize);
     q[0] = static_cast<float>(local.x);
     q[1] = static_cast<float>(local.y);
     q[2] = static_cast<float>(local.z);
     sub->coordinates.count = n + 1;
+    CloudSubset::ExtraTable* tables = sub->extras.data();
+    const GCloudPointData::Entry* entry = entries.data();
     for (size_t j = 0; j < types; ++j)
     {
-        TableCluster& table = sub->extras[j].table;
-        const uint32_t width = entries[j].width;
-        CopyElement(table.GetBuffer(buffer) + size_t(slot) * width, entries[j].value, width);
-        table.count = n + 1;
+        const uint32_t width = entry[j].width;
+        uint8_t* out = tables[j].windowBase + size_t(slot) * width;
+        // The commonest widths first, as plain branches: cheaper than the switch's jump.
+        if (width == 4)
+            std::memcpy(out, entry[j].value, 4);
+        else if (width == 1)
+            std::memcpy(out, entry[j].value, 1);
+        else
+            CopyElement(out, entry[j].value, width);
+        tables[j].table.count = n + 1;
     }
     ++sub->visible;
     ++m_storedCount;
@@ -509,11 +544,16 @@ ExitCodeAddPoint GCloud::AddPoint(const GCloudPointData& point)
     const GPointDouble* p = point.GetPosition();
     if (p != nullptr && m_storedCount != 0)
     {
-        // The frame no longer moves: the point goes straight into the cloud's frame (a NaN or
-        // an infinity does not fit a float, so the finiteness test can wait for a refusal).
-        const GPointDouble local = orv::Math::Algebra::TransformPoint(m_inverse, *p);
-        if (FitsFloat(local.x) && FitsFloat(local.y) && FitsFloat(local.z) && std::isfinite(p->x) &&
-            std::isfinite(p->y) && std::isfinite(p->z) && AppendInPlace(point, local))
+        // The frame no longer moves: the point goes straight into the cloud's frame. Through
+        // the matrix every coordinate of the point enters every local one (a zero coefficient
+        // times an infinity or a NaN is a NaN), through a shift each enters its own: either way,
+        // three local coordinates that fit a float also say that the point is finite.
+        const GPointDouble local = m_inverseIsShift
+                                       ? GPointDouble{p->x + m_inverse.v[9], p->y + m_inverse.v[10],
+                                                      p->z + m_inverse.v[11]}
+                                       : orv::Math::Algebra::TransformPoint(m_inverse, *p);
+        if (FitsFloat(local.x) && FitsFloat(local.y) && FitsFloat(local.z) &&
+            AppendInPlace(point, local))
             return ExitCodeAddPoint::Ok;
     }
     return AddPointAnyCase(point);
@@ -597,10 +637,7 @@ ExitCodeAddPoint GCloud::AddPointAnyCase(const GCloudPointData& point)
     ++sub.visible;
     AddVisible(1);
     if (moveFrame)
-    {
-        m_matrix = matrix;
-        m_inverse = inverse;
-    }
+        SetFrame(matrix, inverse);
     return ExitCodeAddPoint::Ok;
 }
 

@@ -97,8 +97,14 @@ public:
     const std::vector<Entry>& GetEntries() const { return m_entries; }
 
 private:
+    friend class GCloud;
+
     const GPointDouble* m_position;
     std::vector<Entry> m_entries;
+    // Changes whenever the entries do (each AddExtraData takes a new, process-wide unique
+    // value; a copy has the same entries and keeps it), so a cloud that found the entries
+    // matching its types need not compare them again. 0: never stamped.
+    uint64_t m_layoutStamp = 0;
 };
 
 class SelectionCopier;
@@ -227,6 +233,8 @@ private:
     // The same when this cloud has the source's frame and extra-data types in the same order.
     void AppendSameLayout(const CloudSubset& from, uint32_t start, const uint32_t* rel, uint32_t n);
     void CopySettingsFrom(const GCloud& source);
+    // Sets the frame and its inverse (every change of frame goes through here).
+    void SetFrame(const Matrix3x4& matrix, const Matrix3x4& inverse);
 
     uint32_t m_subsetCapacity;
     std::vector<CloudSubset*> m_subsets;      // each holds one reference
@@ -235,6 +243,12 @@ private:
     std::vector<TypeSlot> m_types; // same order as every subset's tables
     Matrix3x4 m_matrix = orv::Math::Algebra::Identity3x4();
     Matrix3x4 m_inverse = orv::Math::Algebra::Identity3x4();
+    // The inverse only shifts, by non-zero amounts: a point's local coordinates are then its
+    // world ones plus the shift, bit for bit the same as through the whole matrix.
+    bool m_inverseIsShift = false;
+    // The layout stamp of the last record found to register exactly this cloud's types (0:
+    // none); a record with that stamp skips the comparison.
+    uint64_t m_matchingRecord = 0;
     bool m_frameExplicit = false;
     int m_type;
     float m_valMin = 0.0f;

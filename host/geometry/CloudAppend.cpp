@@ -184,8 +184,7 @@ bool GCloud::AddCloud(const GCloud& other)
         if (m_storedCount == 0 && !m_frameExplicit && orv::Math::Algebra::IsIdentity(m_matrix) &&
             !orv::IsAlternateHost())
         {
-            m_matrix = source.m_matrix;
-            m_inverse = source.m_inverse;
+            SetFrame(source.m_matrix, source.m_inverse);
         }
         for (const TypeSlot& t : source.m_types)
             EnsureType(t.typeId, t.width);
@@ -243,8 +242,7 @@ bool GCloud::AddCloud(const GCloud& other)
         if (!m_visibleBefore.empty())
             m_visibleBefore.back() = visibleBefore;
         m_storedCount = storedBefore;
-        m_matrix = matrixBefore;
-        m_inverse = inverseBefore;
+        SetFrame(matrixBefore, inverseBefore);
         throw;
     }
 }

@@ -22,7 +22,11 @@ public:
     {
         int typeId;
         orv::Collection::TableCluster table;
+        // The append window's start in this table (see windowBuffer).
+        uint8_t* windowBase = nullptr;
     };
+
+    static constexpr uint32_t kNoWindow = UINT32_MAX;
 
     // Positions: three floats per point.
     static constexpr uint32_t kCoordinateSize = 3 * sizeof(float);
@@ -39,6 +43,8 @@ public:
                               : nullptr),
           visible(other.visible), m_elementsPerBuffer(other.m_elementsPerBuffer)
     {
+        // The copied window points into the other subset's buffers.
+        windowBuffer = kNoWindow;
     }
     CloudSubset& operator=(const CloudSubset&) = delete;
 
@@ -71,6 +77,31 @@ public:
     // Present only while some point is hidden: bit i set = stored point i visible.
     std::unique_ptr<orv::Collection::LightTableOfBit> filter;
     uint32_t visible = 0;
+
+    // The append window: the buffer that appends in place fill, and where it starts in every
+    // table (windowCoordinates, ExtraTable::windowBase), so that a point costs no buffer look-up.
+    // Obtained buffers never move, so the window stays valid until the subset gains a table;
+    // kNoWindow when there is none. Opened only by the subset's single owner.
+    uint32_t windowBuffer = kNoWindow;
+    uint8_t* windowCoordinates = nullptr;
+
+    // Opens the window on buffer b; false (no window) when some table has no buffer b yet.
+    bool OpenWindow(uint32_t b)
+    {
+        windowBuffer = kNoWindow;
+        if (b >= coordinates.GetBufferCount())
+            return false;
+        for (const ExtraTable& e : extras)
+        {
+            if (b >= e.table.GetBufferCount())
+                return false;
+        }
+        windowCoordinates = coordinates.GetBuffer(b);
+        for (ExtraTable& e : extras)
+            e.windowBase = e.table.GetBuffer(b);
+        windowBuffer = b;
+        return true;
+    }
 
 private:
     ~CloudSubset() = default;
