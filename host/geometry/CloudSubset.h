@@ -43,8 +43,8 @@ public:
                               : nullptr),
           visible(other.visible), m_elementsPerBuffer(other.m_elementsPerBuffer)
     {
-        // The copied window points into the other subset's buffers.
-        windowBuffer = kNoWindow;
+        // No window is copied (windowBuffer keeps its initialiser): the other's points into
+        // the other subset's buffers.
     }
     CloudSubset& operator=(const CloudSubset&) = delete;
 

@@ -182,4 +182,58 @@ TEST(GeometryCloud, AddCloud)
     EXPECT_EQ(Walk(tiny.Convert()).at(0).scan, 1001u);
 }
 
+// Appends keep their values whatever changed the cloud's shape in between: a type added half-way,
+// a copy sharing the storage, buffer and subset boundaries. The stored coordinates are, bit for
+// bit, the float of the inverse frame applied to the point (negative zeros included).
+TEST(GeometryCloud, AppendsAcrossChangesOfShape)
+{
+    for (const double origin : {652000.5, 0.0}) // a frame that only shifts; one with a zero shift
+    {
+        PointCloud cloud;
+        GPointDouble position{};
+        uint32_t scan = 0;
+        uint8_t cls = 0;
+        GCloudPointData scanOnly(&position), scanAndClass(&position);
+        scanOnly.AddExtraData(Type::Scan(), &scan);
+        scanAndClass.AddExtraData(Type::Scan(), &scan);
+        scanAndClass.AddExtraData(Type::Class(), &cls);
+        std::vector<GPointDouble> points;
+        const auto append = [&](PointCloud& target, uint32_t i, const GCloudPointData& record)
+        {
+            // The first point is (+0, 7, +0) near the origin: a shift of -0 that no shortcut may
+            // add to the negative zeros that follow.
+            position = GPointDouble{i % 3 == 1 ? -0.0 : origin + 0.25 * i, i % 5 == 1 ? -0.0 : 7.0,
+                                    origin - i};
+            scan = 5 * i + 1;
+            cls = uint8_t(i);
+            target.AddPoint(record, true);
+            if (&target == &cloud)
+                points.push_back(position);
+        };
+        const uint32_t n = 20000;
+        for (uint32_t i = 0; i < n; ++i)
+            append(cloud, i, i < n / 2 ? scanOnly : scanAndClass);
+        const PointCloud copy = cloud; // shares every subset until one side writes
+        for (uint32_t i = n; i < n + 100; ++i)
+            append(cloud, i, scanAndClass);
+        ASSERT_EQ(copy.GetPointCount(), n);
+        const GCloud& g = cloud.Convert();
+        ASSERT_EQ(g.GetStoredPointCount(), points.size());
+        for (uint32_t i = 0; i < points.size(); ++i)
+        {
+            const GPointDouble local = TransformPoint(g.GetInverseMatrix(), points[i]);
+            const float expected[3] = {float(local.x), float(local.y), float(local.z)};
+            ASSERT_EQ(std::memcmp(g.GetStoredCoordinates(i), expected, sizeof expected), 0) << i;
+            ASSERT_EQ(Stored<uint32_t>(g, Type::Scan(), i), 5 * i + 1) << i;
+            ASSERT_EQ(Stored<uint8_t>(g, Type::Class(), i),
+                      i < n / 2 ? Lacking<uint8_t>() : uint8_t(i))
+                << i;
+            if (i < n)
+            {
+                ASSERT_EQ(Stored<uint32_t>(copy.Convert(), Type::Scan(), i), 5 * i + 1) << i;
+            }
+        }
+    }
+}
+
 } // namespace
