@@ -243,10 +243,11 @@ public:
 namespace BlockDetail
 {
 
-// Calls f with the value the cursor's getter of the key's component gives for the key; false
-// for components without a getter of their own.
-template <class F>
-bool WithValue(const IPointDataCursor& cursor, PointDataComponents::ComponentKey key, F&& f)
+// Calls f with the value the accessor's (or cursor's) getter of the key's component gives for
+// the key; false for components without a getter of their own. A template, so that the getters
+// of a final class are called directly.
+template <class Accessor, class F>
+bool WithValue(const Accessor& cursor, PointDataComponents::ComponentKey key, F&& f)
 {
     switch (key.component)
     {
@@ -308,7 +309,8 @@ inline PointDataBlockLayout CursorLayout(const IPointDataCursor& cursor,
 }
 
 // Point i's value of the column's key, or its absence.
-inline void ReadKey(const IPointDataCursor& cursor, PointDataBlock::Storage& column, std::size_t i)
+template <class Accessor>
+void ReadKey(const Accessor& cursor, PointDataBlock::Storage& column, std::size_t i)
 {
     WithValue(cursor, column.key,
               [&](const auto& value)
@@ -396,6 +398,26 @@ void ForEachCursorBlock(const IPointDataIterable& iterable, const IPointDataCons
 }
 
 } // namespace BlockDetail
+
+// For writers of blocks (a file reader, say): sets point i of the block from an accessor
+// standing on that point: its position when the block has positions, and for every column the
+// accessor's value or its absence. Point indices and the block's size are the caller's. A
+// template, so that the getters of a final accessor class are called directly.
+template <class Accessor>
+void SetBlockPoint(PointDataBlock& block, std::size_t i, const Accessor& point)
+{
+    if (block.HasPositions())
+    {
+        const GPointDouble p = point.GetPosition();
+        block.MutableX()[i] = p.x;
+        block.MutableY()[i] = p.y;
+        block.MutableZ()[i] = p.z;
+    }
+    for (PointDataBlock::Storage& column : block.MutableColumns())
+    {
+        BlockDetail::ReadKey(point, column, i);
+    }
+}
 
 // Calls f(const PointDataBlock&) for the points of `iterable` in order, a block at a time; each
 // block but the last is full, and an empty iterable calls f never. `consumer` is the one the

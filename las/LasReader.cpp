@@ -2,6 +2,9 @@
 
 #include "las/LasRecordLayout.h"
 
+#include "contract/PointDataBlockAppend.h"
+#include "contract/PointDataBlocks.h"
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -410,15 +413,30 @@ std::uint64_t LasReader::ReadInto(orv::DataProxy::IPointDataBuilder& builder,
         colorScale = 255.0;
 
     RecordAccessor point(h, fields, colorScale);
+    // The records go to the builder a block at a time: a builder that takes blocks stages each
+    // column in one pass; any other gets AddPointData per point, the same values either way.
+    PointDataBlockLayout layout;
+    layout.positions = true;
+    layout.pointIndices = true;
+    for (const LasFieldKey& entry : fields)
+        layout.keys.push_back(entry.key);
+    PointDataBlock block(std::move(layout));
     builder.Reserve(h.pointCount);
     ForEachChunk(*m_source, h, options.chunkBytes,
                  [&](const std::uint8_t* records, std::size_t count, std::uint64_t done)
                  {
-                     for (std::size_t i = 0; i < count; ++i)
+                     for (std::size_t first = 0; first < count; first += PointDataBlock::kCapacity)
                      {
-                         point.record = records + i * h.recordLength;
-                         point.index = done + i;
-                         builder.AddPointData(point);
+                         const std::size_t n = std::min(PointDataBlock::kCapacity, count - first);
+                         for (std::size_t i = 0; i < n; ++i)
+                         {
+                             point.record = records + (first + i) * h.recordLength;
+                             point.index = done + first + i;
+                             block.MutablePointIndices()[i] = point.index;
+                             SetBlockPoint(block, i, point);
+                         }
+                         block.SetSize(n);
+                         AppendBlock(builder, block);
                      }
                      if (options.progress)
                          options.progress(done + count, h.pointCount);
