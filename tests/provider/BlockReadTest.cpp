@@ -39,15 +39,6 @@ void Put(Rows& rows, const std::optional<T>& value)
     Put(rows, value.value_or(T{}));
 }
 
-template <C Component>
-void PutColumn(Rows& rows, const PointDataBlock& block, unsigned char index, std::size_t i)
-{
-    const auto column = block.Column<Component>(index);
-    ASSERT_TRUE(column);
-    rows.push_back(column.present[i]);
-    Put(rows, column.values[i]);
-}
-
 Rows BlockRows(const IPointDataIterable& iterable, const orv::DataProxy::IPointDataConsumer& wants,
                PointDataBlockLayout* layout = nullptr, std::vector<std::size_t>* sizes = nullptr)
 {
@@ -66,26 +57,15 @@ Rows BlockRows(const IPointDataIterable& iterable, const orv::DataProxy::IPointD
                          if (block.HasPositions())
                              Put(rows, GPointDouble{block.X()[i], block.Y()[i], block.Z()[i]});
                          for (const Key& key : block.Layout().keys)
-                         {
-                             switch (key.component)
-                             {
-                             case C::Vector3:
-                                 PutColumn<C::Vector3>(rows, block, key.index, i);
-                                 break;
-                             case C::UnsignedInteger:
-                                 PutColumn<C::UnsignedInteger>(rows, block, key.index, i);
-                                 break;
-                             case C::SignedInteger:
-                                 PutColumn<C::SignedInteger>(rows, block, key.index, i);
-                                 break;
-                             case C::Real:
-                                 PutColumn<C::Real>(rows, block, key.index, i);
-                                 break;
-                             default:
-                                 PutColumn<C::Color>(rows, block, key.index, i);
-                                 break;
-                             }
-                         }
+                             WithComponent(key.component,
+                                           [&](auto c)
+                                           {
+                                               const auto column =
+                                                   block.Column<decltype(c)::value>(key.index);
+                                               ASSERT_TRUE(column);
+                                               rows.push_back(column.present[i]);
+                                               Put(rows, column.values[i]);
+                                           });
                      }
                  });
     return rows;

@@ -28,6 +28,7 @@
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 namespace orv::TestSupport
@@ -348,6 +349,28 @@ inline C Put(PointRecord& point, unsigned char i, double v)
 inline C Put(PointRecord& point, unsigned char i, const RgbaColor& v)
 {
     return point.SetColor(i, v), C::Color;
+}
+
+// Calls f with std::integral_constant<C, component> for the five components whose values blocks
+// carry; false for the others.
+template <class F>
+bool WithComponent(C component, F&& f)
+{
+    switch (component)
+    {
+    case C::Vector3:
+        return f(std::integral_constant<C, C::Vector3>{}), true;
+    case C::UnsignedInteger:
+        return f(std::integral_constant<C, C::UnsignedInteger>{}), true;
+    case C::SignedInteger:
+        return f(std::integral_constant<C, C::SignedInteger>{}), true;
+    case C::Real:
+        return f(std::integral_constant<C, C::Real>{}), true;
+    case C::Color:
+        return f(std::integral_constant<C, C::Color>{}), true;
+    default:
+        return false;
+    }
 }
 
 // The cloud a provider of this library holds (a builder's result, for one).
