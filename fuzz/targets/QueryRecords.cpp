@@ -3,13 +3,11 @@
 // For every query both sides are taken: the selected points (invert false) and the rejected
 // ones (invert true). Together they must give back the source's visible points exactly: each
 // record (position, every extra-data value) once, split between the two sides (in source order
-// on the reference host; the order of a selection is the host's choice); and every provider
-// read a block at a time, whole and halved, gives what its cursor gives. Where the host
+// on the reference host; the order of a selection is the host's choice). Where the host
 // documents the answer to a degenerate record (a NaN, a negative radius, a zero axis, no
 // planes) the selected side must be that answer. A result may be queried again, so results of
 // results are held to the same rules.
 
-#include "contract/PointDataBlocks.h"
 #include "fuzz/FuzzSupport.h"
 #include "host/base/HostVariant.h"
 #include "provider/PointCloudDataProvider.h"
@@ -63,50 +61,13 @@ struct Record
     }
 };
 
-// The records of `iterable` a block at a time, with the point indices.
-void ReadBlocks(const orv::DataProxy::IPointDataIterable& iterable, std::vector<Record>& records,
-                std::vector<std::uint64_t>& indices)
-{
-    using orv::DataProxy::PointDataBlock;
-    orv::DataProxy::ForEachBlock(
-        iterable, WantAll(),
-        [&](const PointDataBlock& block)
-        {
-            const auto cls = block.Column<EPointDataComponent::UnsignedInteger>(0);
-            const auto scan = block.Column<EPointDataComponent::UnsignedInteger>(1);
-            const auto intensity = block.Column<EPointDataComponent::Real>(0);
-            const auto normal = block.Column<EPointDataComponent::Vector3>(0);
-            ORV_FUZZ_CHECK(block.HasPositions() && cls && scan && intensity && normal);
-            for (std::size_t i = 0; i < block.Size(); ++i)
-            {
-                ORV_FUZZ_CHECK(cls.present[i] && scan.present[i] && intensity.present[i] &&
-                               normal.present[i]);
-                Record r;
-                std::memset(&r, 0, sizeof r);
-                r.position[0] = block.X()[i];
-                r.position[1] = block.Y()[i];
-                r.position[2] = block.Z()[i];
-                r.classification = cls.values[i];
-                r.scanId = scan.values[i];
-                r.intensity = intensity.values[i];
-                r.normal[0] = normal.values[i].x;
-                r.normal[1] = normal.values[i].y;
-                r.normal[2] = normal.values[i].z;
-                records.push_back(r);
-                indices.push_back(block.PointIndices()[i]);
-            }
-        });
-}
-
 // `compact`: the provider is a query result, whose points are all visible and numbered in order.
-// Blocks of the whole iterable and of its two halves give what the cursor gives.
 std::vector<Record> ReadRecords(const IPointDataProvider& provider, bool compact)
 {
     const WantAll everything;
     std::vector<Record> records;
-    std::vector<std::uint64_t> indices;
-    const auto iterable = provider.GetIterable(everything);
-    for (auto cursor = iterable->CreateCursor(); cursor->IsValid(); cursor->MoveNext())
+    for (auto cursor = provider.GetIterable(everything)->CreateCursor(); cursor->IsValid();
+         cursor->MoveNext())
     {
         Record r;
         std::memset(&r, 0, sizeof r);
@@ -122,23 +83,11 @@ std::vector<Record> ReadRecords(const IPointDataProvider& provider, bool compact
         r.normal[1] = n.y;
         r.normal[2] = n.z;
         if (compact)
-            ORV_FUZZ_CHECK(cursor->GetPointIndex() == indices.size()) << "results are compact";
+            ORV_FUZZ_CHECK(cursor->GetPointIndex() == records.size()) << "results are compact";
         records.push_back(r);
-        indices.push_back(cursor->GetPointIndex());
     }
     const auto* sized = dynamic_cast<const orv::DataProxy::ISizedCollection*>(&provider);
     ORV_FUZZ_CHECK(sized != nullptr && sized->Size() == records.size());
-    for (int pieces = 1; pieces <= 2; ++pieces)
-    {
-        std::vector<Record> blockRecords;
-        std::vector<std::uint64_t> blockIndices;
-        const auto upper = pieces == 2 ? iterable->Split() : nullptr;
-        ReadBlocks(*iterable, blockRecords, blockIndices);
-        if (upper)
-            ReadBlocks(*upper, blockRecords, blockIndices);
-        ORV_FUZZ_CHECK(blockRecords == records && blockIndices == indices)
-            << "blocks differ from the cursor, " << pieces << " piece(s)";
-    }
     return records;
 }
 
