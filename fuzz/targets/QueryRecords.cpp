@@ -48,11 +48,11 @@ constexpr std::size_t kLongPlaneList = 300;
 // Everything a cursor delivers for one point but its index (results renumber their points).
 struct Record
 {
-    double position[3];
+    GPointDouble position;
     std::uint64_t classification;
     std::uint64_t scanId; // unique per source point
     double intensity;
-    double normal[3];
+    GVector3 normal;
 
     bool operator==(const Record& o) const
     {
@@ -69,19 +69,9 @@ std::vector<Record> ReadRecords(const IPointDataProvider& provider, bool compact
     for (auto cursor = provider.GetIterable(everything)->CreateCursor(); cursor->IsValid();
          cursor->MoveNext())
     {
-        Record r;
-        std::memset(&r, 0, sizeof r);
-        const GPointDouble p = cursor->GetPosition();
-        r.position[0] = p.x;
-        r.position[1] = p.y;
-        r.position[2] = p.z;
-        r.classification = cursor->GetUnsignedInteger(0).value();
-        r.scanId = cursor->GetUnsignedInteger(1).value();
-        r.intensity = cursor->GetReal(0).value();
-        const GVector3 n = cursor->GetVector3(0).value();
-        r.normal[0] = n.x;
-        r.normal[1] = n.y;
-        r.normal[2] = n.z;
+        const Record r{cursor->GetPosition(), cursor->GetUnsignedInteger(0).value(),
+                       cursor->GetUnsignedInteger(1).value(), cursor->GetReal(0).value(),
+                       cursor->GetVector3(0).value()};
         if (compact)
             ORV_FUZZ_CHECK(cursor->GetPointIndex() == records.size()) << "results are compact";
         records.push_back(r);
@@ -130,8 +120,11 @@ double QueryDouble(FuzzInput& in, const std::vector<Record>& records, int axis)
     const std::uint8_t kind = in.U8();
     if (kind < 96 && !records.empty())
     {
-        const Record& r = records[in.Below(records.size())];
-        return r.position[axis] + 0.25 * static_cast<double>(static_cast<std::int8_t>(in.U8()));
+        const GPointDouble& p = records[in.Below(records.size())].position;
+        return (axis == 0   ? p.x
+                : axis == 1 ? p.y
+                            : p.z) +
+               0.25 * static_cast<double>(static_cast<std::int8_t>(in.U8()));
     }
     if (kind < 192)
     {
