@@ -39,6 +39,7 @@ using orv::DataProxy::InsideSphereQuery;
 using orv::DataProxy::IPointDataProvider;
 using orv::DataProxy::WantAll;
 using orv::TestSupport::BuildCloud;
+using orv::TestSupport::Every;
 using orv::TestSupport::GridPoints;
 using orv::TestSupport::RotationZ;
 
@@ -88,26 +89,16 @@ const std::vector<PointCloud>& Clouds()
     static const std::vector<PointCloud> clouds = []
     {
         std::vector<PointCloud> built;
-        std::set<std::uint64_t> hidden;
-        for (std::uint64_t i = 3; i < 300; i += 7)
-            hidden.insert(i);
-        for (std::uint64_t i = 128; i < 192; ++i)
-            hidden.insert(i);
+        std::set<std::uint64_t> hidden = Every(3, 300, 7), subset = Every(128, 192);
+        hidden.insert(subset.begin(), subset.end());
         built.push_back(BuildCloud(GridPoints(300, 995.0),
                                    {64, RotationZ(0.5, 1000.0, -2000.0, 50.0), hidden}));
-
-        hidden.clear();
-        for (std::uint64_t i = 0; i < 200; i += 5)
-            hidden.insert(i);
-        built.push_back(BuildCloud(GridPoints(200, 652000.0),
-                                   {32, RotationZ(0.0, 652000.0, 5180000.0, 300.0), hidden}));
-
+        built.push_back(
+            BuildCloud(GridPoints(200, 652000.0),
+                       {32, RotationZ(0.0, 652000.0, 5180000.0, 300.0), Every(0, 200, 5)}));
         built.push_back(BuildCloud({}, {64, RotationZ(0.0, 0.0, 0.0, 0.0)}));
-
-        hidden.clear();
-        for (std::uint64_t i = 0; i < 20; ++i)
-            hidden.insert(i);
-        built.push_back(BuildCloud(GridPoints(20), {8, RotationZ(1.0, 5.0, 5.0, 5.0), hidden}));
+        built.push_back(
+            BuildCloud(GridPoints(20), {8, RotationZ(1.0, 5.0, 5.0, 5.0), Every(0, 20)}));
         return built;
     }();
     return clouds;
@@ -121,10 +112,8 @@ double QueryDouble(FuzzInput& in, const std::vector<Record>& records, int axis)
     if (kind < 96 && !records.empty())
     {
         const GPointDouble& p = records[in.Below(records.size())].position;
-        return (axis == 0   ? p.x
-                : axis == 1 ? p.y
-                            : p.z) +
-               0.25 * static_cast<double>(static_cast<std::int8_t>(in.U8()));
+        const double near[] = {p.x, p.y, p.z};
+        return near[axis] + 0.25 * static_cast<double>(static_cast<std::int8_t>(in.U8()));
     }
     if (kind < 192)
     {
@@ -137,7 +126,9 @@ double QueryDouble(FuzzInput& in, const std::vector<Record>& records, int axis)
     return in.RawDouble();
 }
 
-GPointDouble QueryPoint(FuzzInput& in, const std::vector<Record>& records)
+// A point, or a vector.
+template <class P = GPointDouble>
+P QueryPoint(FuzzInput& in, const std::vector<Record>& records)
 {
     return {QueryDouble(in, records, 0), QueryDouble(in, records, 1), QueryDouble(in, records, 2)};
 }
@@ -148,12 +139,6 @@ double Magnitude(FuzzInput& in, const std::vector<Record>& records)
     if (in.Below(4) != 0)
         return 0.25 * in.U8();
     return QueryDouble(in, records, 0);
-}
-
-GVector3 QueryVector(FuzzInput& in, const std::vector<Record>& records)
-{
-    const GPointDouble p = QueryPoint(in, records);
-    return {p.x, p.y, p.z};
 }
 
 // For points and vectors alike.
@@ -315,7 +300,7 @@ void RunQueryRecords(const std::uint8_t* data, std::size_t size)
             query.axisPoint = QueryPoint(in, records);
             const GVector3 axes[] = {
                 {0, 0, 1}, {1, 0, 0}, {0.6, 0.8, 0}, {0, 0, 0}, {1e-300, 0, 0}};
-            query.axisDirection = in.Bool() ? in.Pick(axes) : QueryVector(in, records);
+            query.axisDirection = in.Bool() ? in.Pick(axes) : QueryPoint<GVector3>(in, records);
             query.radius = Magnitude(in, records);
             const double lengths[] = {-1.0, -0.5, 0.0, 1.0, 10.0, HUGE_VAL};
             query.length = in.Bool() ? in.Pick(lengths) : Magnitude(in, records);
@@ -331,7 +316,7 @@ void RunQueryRecords(const std::uint8_t* data, std::size_t size)
                 const GVector3 normals[] = {
                     {1, 0, 0}, {0, -1, 0}, {0, 0, 1}, {0.6, 0, 0.8}, {0, 0, 0}};
                 ClippingPlane plane;
-                plane.normal = in.Bool() ? in.Pick(normals) : QueryVector(in, records);
+                plane.normal = in.Bool() ? in.Pick(normals) : QueryPoint<GVector3>(in, records);
                 plane.distance = QueryDouble(in, records, static_cast<int>(k % 3));
                 query.planes.push_back(plane);
             }

@@ -88,6 +88,15 @@ struct CloudSetup
     bool withExtraData;
 };
 
+// The stored point indices first, first + step, ... below end: points to hide.
+inline std::set<std::uint64_t> Every(std::uint64_t first, std::uint64_t end, std::uint64_t step = 1)
+{
+    std::set<std::uint64_t> indices;
+    for (std::uint64_t i = first; i < end; i += step)
+        indices.insert(i);
+    return indices;
+}
+
 inline Matrix3x4 RotationZ(double radians, double tx, double ty, double tz)
 {
     const double c = std::cos(radians), s = std::sin(radians);
