@@ -17,25 +17,6 @@ using orv::DataProxy::PointDataBlock;
 namespace
 {
 
-// A builder without the block interface: AppendBlock must fall back to AddPointData.
-class PlainBuilder final : public orv::DataProxy::IPointDataBuilder
-{
-public:
-    explicit PlainBuilder(std::shared_ptr<IPointDataBuilder> b) : inner(std::move(b)) {}
-    void Reserve(std::uint64_t n) override { inner->Reserve(n); }
-    void AddPointData(const orv::DataProxy::IPointDataAccessor& point) override
-    {
-        inner->AddPointData(point);
-    }
-    std::shared_ptr<orv::DataProxy::IPointDataProvider> GetResult() override
-    {
-        return inner->GetResult();
-    }
-
-private:
-    std::shared_ptr<IPointDataBuilder> inner;
-};
-
 double Unit(std::mt19937_64& rng)
 {
     return std::uniform_real_distribution<double>(-1.0, 1.0)(rng);
@@ -119,7 +100,7 @@ TEST(BlockAppend, StoresExactlyWhatAddPointDataStores)
     const AllButOne consumer;
     const auto reference = factory.CreatePointDataBuilder(consumer);
     const auto native = factory.CreatePointDataBuilder(consumer);
-    PlainBuilder fallback(factory.CreatePointDataBuilder(consumer));
+    ForeignBuilder fallback(factory.CreatePointDataBuilder(consumer));
     ASSERT_NE(dynamic_cast<orv::DataProxy::IPointDataBlockSink*>(native.get()), nullptr);
     std::mt19937_64 rng(7);
     constexpr std::size_t n = 2 * PointDataBlock::kCapacity + 77;

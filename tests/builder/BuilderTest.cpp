@@ -341,15 +341,6 @@ TEST(BuilderFactory, LikeAMappingRoundTripsIntensity)
     EXPECT_EQ(like.MapOptionalComponent(C::Real, Type::IntensityNew()).index, 1);
 }
 
-// A builder of some other library: only its interface is known.
-class ForeignBuilder final : public orv::DataProxy::IPointDataBuilder
-{
-public:
-    void Reserve(std::uint64_t) override {}
-    void AddPointData(const orv::DataProxy::IPointDataAccessor&) override {}
-    std::shared_ptr<orv::DataProxy::IPointDataProvider> GetResult() override { return nullptr; }
-};
-
 // MergeBuilders appends the source's points and leaves the source as it was; a builder of
 // another library is refused on either side, naming the side.
 TEST(BuilderFactory, MergeBuilders)
@@ -363,7 +354,7 @@ TEST(BuilderFactory, MergeBuilders)
     EXPECT_EQ(Xs(*a), (std::vector<double>{0, 1, 2, 3, 4}));
     EXPECT_EQ(ClassOf(*a, 4), 5);
     EXPECT_EQ(SizeOf(*b), 3u);
-    ForeignBuilder foreign;
+    ForeignBuilder foreign(f.CreatePointDataBuilder(consumer));
     for (const bool foreignTarget : {true, false})
     {
         try

@@ -388,6 +388,26 @@ inline PointCloud CloudOf(const std::shared_ptr<orv::DataProxy::IPointDataProvid
     return dynamic_cast<const PointCloudDataProvider&>(*provider).GetPointCloud();
 }
 
+// A builder of another library: the contract's interface only, over one of ours. AppendBlock
+// falls back to AddPointData for it; MergeBuilders refuses it.
+class ForeignBuilder final : public orv::DataProxy::IPointDataBuilder
+{
+public:
+    explicit ForeignBuilder(std::shared_ptr<IPointDataBuilder> b) : inner(std::move(b)) {}
+    void Reserve(std::uint64_t n) override { inner->Reserve(n); }
+    void AddPointData(const orv::DataProxy::IPointDataAccessor& point) override
+    {
+        inner->AddPointData(point);
+    }
+    std::shared_ptr<orv::DataProxy::IPointDataProvider> GetResult() override
+    {
+        return inner->GetResult();
+    }
+
+private:
+    std::shared_ptr<IPointDataBuilder> inner;
+};
+
 inline std::uint64_t SizeOf(orv::DataProxy::IPointDataBuilder& builder)
 {
     return CloudOf(builder.GetResult()).GetPointCount();
