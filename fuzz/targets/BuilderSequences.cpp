@@ -1,9 +1,9 @@
-// Point, merge and failing-consumer sequences on builders of one factory, each builder read back
-// through a cursor after every step against a model: the points it accepted, in order. Every key
-// is mapped at a width that holds what is drawn for it (the width rules are the builder tests'),
-// so values read back as they went in; positions are quarters below 2^12, exact in any frame,
-// and a position that is not finite drops its point. A consumer that throws leaves the builder
-// without staging and nothing of the point or merge that asked; the next one asks again.
+// Point and merge sequences on builders of one factory, each builder read back through a cursor
+// after every step against a model: the points it accepted, in order. Every key is mapped at a
+// width that holds what is drawn for it (the width rules are the builder tests'), so values read
+// back as they went in; positions are quarters below 2^12, exact in any frame, and a position
+// that is not finite drops its point. A consumer failing at any of its questions is the
+// fault-injection suite's.
 
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "fuzz/FuzzSupport.h"
@@ -47,30 +47,22 @@ const PointCloudDataBuilderFactory& Factory()
     return factory;
 }
 
-struct ConsumerFailure
-{
-};
-
-// Declines the keys drawn at the start; throws at question `failAt` (counted over the run).
+// Declines the keys drawn at the start; counts the questions.
 class Consumer final : public orv::DataProxy::IPointDataConsumer
 {
 public:
     std::vector<Key> declined;
     mutable std::uint64_t asked = 0;
-    std::uint64_t failAt = 0; // 0: never
 
     bool IsComponentRequested(C component, unsigned char index) const override
     {
-        if (++asked == failAt)
-            throw ConsumerFailure{};
+        ++asked;
         return !Declines({component, index});
     }
     bool Declines(Key key) const
     {
         return std::find(declined.begin(), declined.end(), key) != declined.end();
     }
-    // Whether a staging made now (one question per mapped key) would meet the failing one.
-    bool StagingThrows() const { return failAt > asked && failAt <= asked + Questions(); }
     static std::uint64_t Questions() { return Factory().mapping.extraDataTypeByKey.size(); }
 };
 
@@ -204,37 +196,18 @@ struct Run
         return p;
     }
 
-    // Runs `step`; whether it threw the consumer's exception, which it must exactly when `throws`.
-    template <class F>
-    static bool Threw(F&& step, bool throws)
-    {
-        try
-        {
-            step();
-        }
-        catch (const ConsumerFailure&)
-        {
-            ORV_FUZZ_CHECK(throws) << "an exception without a failing question";
-            return true;
-        }
-        ORV_FUZZ_CHECK(!throws) << "the consumer's exception was lost";
-        return false;
-    }
-
     void Add(Model& m)
     {
         if (m.points.size() >= kMaxPoints)
             return;
         const PointRecord p = DrawPoint();
         const std::uint64_t asked = consumer.asked;
-        if (!Threw([&] { m.builder->AddPointData(p); }, !m.staged && consumer.StagingThrows()))
-        {
-            // Asked once per mapped key when the staging is made, never again.
-            ORV_FUZZ_CHECK(consumer.asked - asked == (m.staged ? 0 : Consumer::Questions()));
-            m.staged = true;
-            if (std::isfinite(p.position.x + p.position.y + p.position.z))
-                m.points.push_back(p);
-        }
+        m.builder->AddPointData(p);
+        // Asked once per mapped key when the staging is made, never again.
+        ORV_FUZZ_CHECK(consumer.asked - asked == (m.staged ? 0 : Consumer::Questions()));
+        m.staged = true;
+        if (std::isfinite(p.position.x + p.position.y + p.position.z))
+            m.points.push_back(p);
         Check(m);
     }
 
@@ -243,11 +216,9 @@ struct Run
     {
         if (target.points.size() + source.points.size() > kMaxPoints)
             return;
-        const bool creates = source.staged && !target.staged && &source != &target;
-        const auto& from = dynamic_cast<const PointCloudDataBuilder&>(*source.builder);
-        if (!Threw([&] { dynamic_cast<PointCloudDataBuilder&>(*target.builder).Merge(from); },
-                   creates && consumer.StagingThrows()) &&
-            source.staged)
+        dynamic_cast<PointCloudDataBuilder&>(*target.builder)
+            .Merge(dynamic_cast<const PointCloudDataBuilder&>(*source.builder));
+        if (source.staged)
         {
             const std::vector<PointRecord> appended = source.points; // source may be target
             target.points.insert(target.points.end(), appended.begin(), appended.end());
@@ -268,11 +239,6 @@ struct Run
                 Merge(m, models[in.Below(kBuilders)]);
                 break;
             case 1:
-                // The k-th question from now throws (0: none will).
-                consumer.failAt =
-                    in.Bool() ? consumer.asked + 1 + in.Below(Consumer::Questions()) : 0;
-                break;
-            case 2:
                 if (in.Below(4) == 0)
                     m = Model{Factory().CreatePointDataBuilder(consumer), false, {}};
                 break;

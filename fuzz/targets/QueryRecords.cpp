@@ -3,13 +3,11 @@
 // For every query both sides are taken: the selected points (invert false) and the rejected
 // ones (invert true). Together they must give back the source's visible points exactly: each
 // record (position, every extra-data value) once, split between the two sides (in source order
-// on the reference host; the order of a selection is the host's choice); and every provider
-// read a block at a time, whole and halved, gives what its cursor gives. Where the host
+// on the reference host; the order of a selection is the host's choice). Where the host
 // documents the answer to a degenerate record (a NaN, a negative radius, a zero axis, no
 // planes) the selected side must be that answer. A result may be queried again, so results of
 // results are held to the same rules.
 
-#include "contract/PointDataBlocks.h"
 #include "fuzz/FuzzSupport.h"
 #include "host/base/HostVariant.h"
 #include "provider/PointCloudDataProvider.h"
@@ -41,6 +39,7 @@ using orv::DataProxy::InsideSphereQuery;
 using orv::DataProxy::IPointDataProvider;
 using orv::DataProxy::WantAll;
 using orv::TestSupport::BuildCloud;
+using orv::TestSupport::Every;
 using orv::TestSupport::GridPoints;
 using orv::TestSupport::RotationZ;
 
@@ -50,11 +49,11 @@ constexpr std::size_t kLongPlaneList = 300;
 // Everything a cursor delivers for one point but its index (results renumber their points).
 struct Record
 {
-    double position[3];
+    GPointDouble position;
     std::uint64_t classification;
     std::uint64_t scanId; // unique per source point
     double intensity;
-    double normal[3];
+    GVector3 normal;
 
     bool operator==(const Record& o) const
     {
@@ -63,82 +62,23 @@ struct Record
     }
 };
 
-// The records of `iterable` a block at a time, with the point indices.
-void ReadBlocks(const orv::DataProxy::IPointDataIterable& iterable, std::vector<Record>& records,
-                std::vector<std::uint64_t>& indices)
-{
-    using orv::DataProxy::PointDataBlock;
-    orv::DataProxy::ForEachBlock(
-        iterable, WantAll(),
-        [&](const PointDataBlock& block)
-        {
-            const auto cls = block.Column<EPointDataComponent::UnsignedInteger>(0);
-            const auto scan = block.Column<EPointDataComponent::UnsignedInteger>(1);
-            const auto intensity = block.Column<EPointDataComponent::Real>(0);
-            const auto normal = block.Column<EPointDataComponent::Vector3>(0);
-            ORV_FUZZ_CHECK(block.HasPositions() && cls && scan && intensity && normal);
-            for (std::size_t i = 0; i < block.Size(); ++i)
-            {
-                ORV_FUZZ_CHECK(cls.present[i] && scan.present[i] && intensity.present[i] &&
-                               normal.present[i]);
-                Record r;
-                std::memset(&r, 0, sizeof r);
-                r.position[0] = block.X()[i];
-                r.position[1] = block.Y()[i];
-                r.position[2] = block.Z()[i];
-                r.classification = cls.values[i];
-                r.scanId = scan.values[i];
-                r.intensity = intensity.values[i];
-                r.normal[0] = normal.values[i].x;
-                r.normal[1] = normal.values[i].y;
-                r.normal[2] = normal.values[i].z;
-                records.push_back(r);
-                indices.push_back(block.PointIndices()[i]);
-            }
-        });
-}
-
 // `compact`: the provider is a query result, whose points are all visible and numbered in order.
-// Blocks of the whole iterable and of its two halves give what the cursor gives.
 std::vector<Record> ReadRecords(const IPointDataProvider& provider, bool compact)
 {
     const WantAll everything;
     std::vector<Record> records;
-    std::vector<std::uint64_t> indices;
-    const auto iterable = provider.GetIterable(everything);
-    for (auto cursor = iterable->CreateCursor(); cursor->IsValid(); cursor->MoveNext())
+    for (auto cursor = provider.GetIterable(everything)->CreateCursor(); cursor->IsValid();
+         cursor->MoveNext())
     {
-        Record r;
-        std::memset(&r, 0, sizeof r);
-        const GPointDouble p = cursor->GetPosition();
-        r.position[0] = p.x;
-        r.position[1] = p.y;
-        r.position[2] = p.z;
-        r.classification = cursor->GetUnsignedInteger(0).value();
-        r.scanId = cursor->GetUnsignedInteger(1).value();
-        r.intensity = cursor->GetReal(0).value();
-        const GVector3 n = cursor->GetVector3(0).value();
-        r.normal[0] = n.x;
-        r.normal[1] = n.y;
-        r.normal[2] = n.z;
+        const Record r{cursor->GetPosition(), cursor->GetUnsignedInteger(0).value(),
+                       cursor->GetUnsignedInteger(1).value(), cursor->GetReal(0).value(),
+                       cursor->GetVector3(0).value()};
         if (compact)
-            ORV_FUZZ_CHECK(cursor->GetPointIndex() == indices.size()) << "results are compact";
+            ORV_FUZZ_CHECK(cursor->GetPointIndex() == records.size()) << "results are compact";
         records.push_back(r);
-        indices.push_back(cursor->GetPointIndex());
     }
     const auto* sized = dynamic_cast<const orv::DataProxy::ISizedCollection*>(&provider);
     ORV_FUZZ_CHECK(sized != nullptr && sized->Size() == records.size());
-    for (int pieces = 1; pieces <= 2; ++pieces)
-    {
-        std::vector<Record> blockRecords;
-        std::vector<std::uint64_t> blockIndices;
-        const auto upper = pieces == 2 ? iterable->Split() : nullptr;
-        ReadBlocks(*iterable, blockRecords, blockIndices);
-        if (upper)
-            ReadBlocks(*upper, blockRecords, blockIndices);
-        ORV_FUZZ_CHECK(blockRecords == records && blockIndices == indices)
-            << "blocks differ from the cursor, " << pieces << " piece(s)";
-    }
     return records;
 }
 
@@ -149,26 +89,16 @@ const std::vector<PointCloud>& Clouds()
     static const std::vector<PointCloud> clouds = []
     {
         std::vector<PointCloud> built;
-        std::set<std::uint64_t> hidden;
-        for (std::uint64_t i = 3; i < 300; i += 7)
-            hidden.insert(i);
-        for (std::uint64_t i = 128; i < 192; ++i)
-            hidden.insert(i);
+        std::set<std::uint64_t> hidden = Every(3, 300, 7), subset = Every(128, 192);
+        hidden.insert(subset.begin(), subset.end());
         built.push_back(BuildCloud(GridPoints(300, 995.0),
                                    {64, RotationZ(0.5, 1000.0, -2000.0, 50.0), hidden}));
-
-        hidden.clear();
-        for (std::uint64_t i = 0; i < 200; i += 5)
-            hidden.insert(i);
-        built.push_back(BuildCloud(GridPoints(200, 652000.0),
-                                   {32, RotationZ(0.0, 652000.0, 5180000.0, 300.0), hidden}));
-
+        built.push_back(
+            BuildCloud(GridPoints(200, 652000.0),
+                       {32, RotationZ(0.0, 652000.0, 5180000.0, 300.0), Every(0, 200, 5)}));
         built.push_back(BuildCloud({}, {64, RotationZ(0.0, 0.0, 0.0, 0.0)}));
-
-        hidden.clear();
-        for (std::uint64_t i = 0; i < 20; ++i)
-            hidden.insert(i);
-        built.push_back(BuildCloud(GridPoints(20), {8, RotationZ(1.0, 5.0, 5.0, 5.0), hidden}));
+        built.push_back(
+            BuildCloud(GridPoints(20), {8, RotationZ(1.0, 5.0, 5.0, 5.0), Every(0, 20)}));
         return built;
     }();
     return clouds;
@@ -181,8 +111,9 @@ double QueryDouble(FuzzInput& in, const std::vector<Record>& records, int axis)
     const std::uint8_t kind = in.U8();
     if (kind < 96 && !records.empty())
     {
-        const Record& r = records[in.Below(records.size())];
-        return r.position[axis] + 0.25 * static_cast<double>(static_cast<std::int8_t>(in.U8()));
+        const GPointDouble& p = records[in.Below(records.size())].position;
+        const double near[] = {p.x, p.y, p.z};
+        return near[axis] + 0.25 * static_cast<double>(static_cast<std::int8_t>(in.U8()));
     }
     if (kind < 192)
     {
@@ -195,7 +126,9 @@ double QueryDouble(FuzzInput& in, const std::vector<Record>& records, int axis)
     return in.RawDouble();
 }
 
-GPointDouble QueryPoint(FuzzInput& in, const std::vector<Record>& records)
+// A point, or a vector.
+template <class P = GPointDouble>
+P QueryPoint(FuzzInput& in, const std::vector<Record>& records)
 {
     return {QueryDouble(in, records, 0), QueryDouble(in, records, 1), QueryDouble(in, records, 2)};
 }
@@ -206,12 +139,6 @@ double Magnitude(FuzzInput& in, const std::vector<Record>& records)
     if (in.Below(4) != 0)
         return 0.25 * in.U8();
     return QueryDouble(in, records, 0);
-}
-
-GVector3 QueryVector(FuzzInput& in, const std::vector<Record>& records)
-{
-    const GPointDouble p = QueryPoint(in, records);
-    return {p.x, p.y, p.z};
 }
 
 // For points and vectors alike.
@@ -373,7 +300,7 @@ void RunQueryRecords(const std::uint8_t* data, std::size_t size)
             query.axisPoint = QueryPoint(in, records);
             const GVector3 axes[] = {
                 {0, 0, 1}, {1, 0, 0}, {0.6, 0.8, 0}, {0, 0, 0}, {1e-300, 0, 0}};
-            query.axisDirection = in.Bool() ? in.Pick(axes) : QueryVector(in, records);
+            query.axisDirection = in.Bool() ? in.Pick(axes) : QueryPoint<GVector3>(in, records);
             query.radius = Magnitude(in, records);
             const double lengths[] = {-1.0, -0.5, 0.0, 1.0, 10.0, HUGE_VAL};
             query.length = in.Bool() ? in.Pick(lengths) : Magnitude(in, records);
@@ -389,7 +316,7 @@ void RunQueryRecords(const std::uint8_t* data, std::size_t size)
                 const GVector3 normals[] = {
                     {1, 0, 0}, {0, -1, 0}, {0, 0, 1}, {0.6, 0, 0.8}, {0, 0, 0}};
                 ClippingPlane plane;
-                plane.normal = in.Bool() ? in.Pick(normals) : QueryVector(in, records);
+                plane.normal = in.Bool() ? in.Pick(normals) : QueryPoint<GVector3>(in, records);
                 plane.distance = QueryDouble(in, records, static_cast<int>(k % 3));
                 query.planes.push_back(plane);
             }

@@ -263,3 +263,110 @@ TEST(Builder, FactoryConfiguration)
     EXPECT_EQ(Stored<float>(CloudOf(after->GetResult()).Convert(), Type::IntensityNew(), 0),
               299.5f);
 }
+
+// Without a width a key takes its host type's own (tests/install/client/umbrella.cpp maps each
+// of the twelve classes), a colour value for Color, none where nothing is stored; a type whose
+// size the library does not know is refused, naming it, before anything changes.
+TEST(BuilderFactory, WidthFromTheType)
+{
+    constexpr int unknown = 987'654'321;
+    PointCloudDataBuilderFactory f;
+    EXPECT_EQ(f.storageWidthByKey.at(f.MapOptionalComponent(C::Color, unknown)), 4u);
+    EXPECT_EQ(f.storageWidthByKey.at(f.MapOptionalComponent(C::Position, unknown)), 0u);
+    try
+    {
+        f.MapOptionalComponent(C::UnsignedInteger, unknown);
+        ADD_FAILURE() << "an unknown type was given a width";
+    }
+    catch (const std::invalid_argument& e)
+    {
+        EXPECT_NE(std::string(e.what()).find(std::to_string(unknown)), std::string::npos);
+    }
+    EXPECT_THROW(f.MapOptionalComponent(C::Real, Type::Class()), std::invalid_argument);
+    EXPECT_EQ(f.MapOptionalComponent(C::UnsignedInteger, Type::Scan()).index, 0);
+
+    // Made like a mapping: the same keys at their types' widths, unless a type is unknown. The
+    // Real key on the host's intensity stays there: the plain float type is taken.
+    orv::Data::Cloud::ComponentMapping like;
+    like.Map(C::Real, Type::IntensityNew());
+    like.Map(C::Real, Type::Intensity());
+    like.Map(C::Color, Type::Intensity());
+    like.Map(C::UnsignedInteger, Type::Class());
+    const PointCloudDataBuilderFactory copy(like);
+    EXPECT_EQ(copy.mapping.extraDataTypeByKey, like.extraDataTypeByKey);
+    EXPECT_EQ(copy.storageWidthByKey,
+              (orv::Data::Cloud::StorageWidthTable{{{C::Real, 0}, 4},
+                                                   {{C::Real, 1}, 4},
+                                                   {{C::Color, 0}, 4},
+                                                   {{C::UnsignedInteger, 0}, 1}}));
+    like.Map(C::Vector3, unknown);
+    EXPECT_THROW(PointCloudDataBuilderFactory{like}, std::invalid_argument);
+}
+
+// The host's own intensity type holds what the cloud's colour mode says, and a new cloud's mode
+// is the host's choice; so a factory made like a mapping writes a Real key on it under the
+// plain float type, and the values come back on either host. Later keys go on from the
+// mapping's next index.
+TEST(BuilderFactory, LikeAMappingRoundTripsIntensity)
+{
+    PointCloud cloud;
+    cloud.Convert().SetType(1, 0.0f, 1.0f, nullptr, false);
+    GPointDouble position{};
+    ColorValue intensity;
+    GCloudPointData record(&position);
+    record.AddExtraData(Type::Intensity(), &intensity);
+    for (int i = 0; i < 20; ++i)
+    {
+        position = {100.0 + i, 200.0, 300.0};
+        intensity.SetValueFloat(0.125f * float(i) + 0.3f);
+        cloud.AddPoint(record, true);
+    }
+    PointCloudDataProvider source(cloud);
+    const Key real{C::Real, *source.MapOptionalComponent(C::Real, Type::Intensity())};
+    PointCloudDataBuilderFactory like(source.GetMapping());
+    EXPECT_EQ(like.mapping.extraDataTypeByKey.at(real), Type::IntensityNew());
+    const WantAll all;
+    const auto builder = like.CreatePointDataBuilder(all);
+    std::vector<double> expected;
+    for (auto c = source.GetIterable(all)->CreateCursor(); c->IsValid(); c->MoveNext())
+    {
+        builder->AddPointData(*c);
+        expected.push_back(c->GetReal(real.index).value());
+    }
+    std::vector<double> copied;
+    for (auto c = builder->GetResult()->GetIterable(all)->CreateCursor(); c->IsValid();
+         c->MoveNext())
+        copied.push_back(c->GetReal(real.index).value());
+    EXPECT_EQ(copied, expected);
+    EXPECT_EQ(like.MapOptionalComponent(C::Real, Type::IntensityNew()).index, 1);
+}
+
+// MergeBuilders appends the source's points and leaves the source as it was; a builder of
+// another library is refused on either side, naming the side.
+TEST(BuilderFactory, MergeBuilders)
+{
+    const auto f = OneKeyPerComponent();
+    TestConsumer consumer;
+    const auto a = f.CreatePointDataBuilder(consumer), b = f.CreatePointDataBuilder(consumer);
+    AddPoints(*a, {0, 1});
+    AddPoints(*b, {2, 3, 4});
+    MergeBuilders(*a, *b);
+    EXPECT_EQ(Xs(*a), (std::vector<double>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(ClassOf(*a, 4), 5);
+    EXPECT_EQ(SizeOf(*b), 3u);
+    ForeignBuilder foreign(f.CreatePointDataBuilder(consumer));
+    for (const bool foreignTarget : {true, false})
+    {
+        try
+        {
+            foreignTarget ? MergeBuilders(foreign, *a) : MergeBuilders(*a, foreign);
+            ADD_FAILURE() << "a foreign builder was merged";
+        }
+        catch (const std::invalid_argument& e)
+        {
+            EXPECT_NE(std::string(e.what()).find(foreignTarget ? "target" : "source"),
+                      std::string::npos);
+        }
+    }
+    EXPECT_EQ(SizeOf(*a), 5u);
+}

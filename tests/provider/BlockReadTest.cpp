@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 
 using namespace orv::TestSupport;
@@ -39,15 +40,6 @@ void Put(Rows& rows, const std::optional<T>& value)
     Put(rows, value.value_or(T{}));
 }
 
-template <C Component>
-void PutColumn(Rows& rows, const PointDataBlock& block, unsigned char index, std::size_t i)
-{
-    const auto column = block.Column<Component>(index);
-    ASSERT_TRUE(column);
-    rows.push_back(column.present[i]);
-    Put(rows, column.values[i]);
-}
-
 Rows BlockRows(const IPointDataIterable& iterable, const orv::DataProxy::IPointDataConsumer& wants,
                PointDataBlockLayout* layout = nullptr, std::vector<std::size_t>* sizes = nullptr)
 {
@@ -66,26 +58,15 @@ Rows BlockRows(const IPointDataIterable& iterable, const orv::DataProxy::IPointD
                          if (block.HasPositions())
                              Put(rows, GPointDouble{block.X()[i], block.Y()[i], block.Z()[i]});
                          for (const Key& key : block.Layout().keys)
-                         {
-                             switch (key.component)
-                             {
-                             case C::Vector3:
-                                 PutColumn<C::Vector3>(rows, block, key.index, i);
-                                 break;
-                             case C::UnsignedInteger:
-                                 PutColumn<C::UnsignedInteger>(rows, block, key.index, i);
-                                 break;
-                             case C::SignedInteger:
-                                 PutColumn<C::SignedInteger>(rows, block, key.index, i);
-                                 break;
-                             case C::Real:
-                                 PutColumn<C::Real>(rows, block, key.index, i);
-                                 break;
-                             default:
-                                 PutColumn<C::Color>(rows, block, key.index, i);
-                                 break;
-                             }
-                         }
+                             WithComponent(key.component,
+                                           [&](auto c)
+                                           {
+                                               const auto column =
+                                                   block.Column<decltype(c)::value>(key.index);
+                                               ASSERT_TRUE(column);
+                                               rows.push_back(column.present[i]);
+                                               Put(rows, column.values[i]);
+                                           });
                      }
                  });
     return rows;
@@ -152,16 +133,25 @@ void ExpectSameAsCursor(const std::shared_ptr<IPointDataIterable>& iterable,
     EXPECT_EQ(BlockRows(CursorOnly(iterable), wants), blocks) << what << " (fallback)";
 }
 
-struct Slots
+// The types a random cloud stores, each with the component it is read as: the twelve host types
+// (the packed normal and the intensity at 10 and 11) and two of another plugin's policies.
+std::vector<std::pair<int, C>> StoredTypes()
 {
-    std::uint8_t classification;
-    std::uint32_t grid, segmentation, scan;
-    std::uint16_t splitColor, instance;
-    float improvement, intensityNew, intensityTemp, probability;
-    std::uint32_t normal, intensity; // raw bits: any code, 0 ("no vector") included
-    std::int64_t wideSigned;
-    GVector3 wideVector;
-};
+    return {{CloudClassificationExtraData::TypeId(), C::UnsignedInteger},
+            {CloudGridPositionIndexExtraData::TypeId(), C::UnsignedInteger},
+            {CloudSegmentationExtraData::TypeId(), C::UnsignedInteger},
+            {CloudSplitColorExtraData::TypeId(), C::UnsignedInteger},
+            {CloudClassificationInstanceExtraData::TypeId(), C::UnsignedInteger},
+            {CloudScanIDExtraData::TypeId(), C::UnsignedInteger},
+            {CloudImprovementStatsExtraData::TypeId(), C::Real},
+            {CloudIntensityNewExtraData::TypeId(), C::Real},
+            {CloudIntensityTempExtraData::TypeId(), C::Real},
+            {CloudMaxProbabilityExtraData::TypeId(), C::Real},
+            {CloudNormalExtraData::TypeId(), C::Vector3},
+            {CloudIntensityExtraData::TypeId(), C::Real},
+            {WideType<std::int64_t>(), C::SignedInteger},
+            {WideType<GVector3>(), C::Vector3}};
+}
 
 // Every stored value random bits (floats and packed values included), random world positions
 // in a turned, translated frame, subsets of `capacity`, and hidden points: at subset edges, a
@@ -176,36 +166,22 @@ PointCloud RandomCloud(std::mt19937_64& random, std::size_t n, std::uint32_t cap
     host.SetMatrix({{c, -s * u, s * t, s, c * u, -c * t, 0, t, u, 652000.5, 5180000.25, 310.0}});
     host.SetType(mode, -5.0f, 250.0f, nullptr, false);
     GPointDouble position{};
-    Slots v{};
     GCloudPointData record(&position);
-    const std::pair<int, const void*> types[] = {
-        {CloudClassificationExtraData::TypeId(), &v.classification},
-        {CloudGridPositionIndexExtraData::TypeId(), &v.grid},
-        {CloudSegmentationExtraData::TypeId(), &v.segmentation},
-        {CloudSplitColorExtraData::TypeId(), &v.splitColor},
-        {CloudClassificationInstanceExtraData::TypeId(), &v.instance},
-        {CloudScanIDExtraData::TypeId(), &v.scan},
-        {CloudImprovementStatsExtraData::TypeId(), &v.improvement},
-        {CloudIntensityNewExtraData::TypeId(), &v.intensityNew},
-        {CloudIntensityTempExtraData::TypeId(), &v.intensityTemp},
-        {CloudMaxProbabilityExtraData::TypeId(), &v.probability},
-        {CloudNormalExtraData::TypeId(), &v.normal},
-        {CloudIntensityExtraData::TypeId(), &v.intensity},
-        {WideType<std::int64_t>(), &v.wideSigned},
-        {WideType<GVector3>(), &v.wideVector}};
-    for (const auto& [type, slot] : types)
-        record.AddExtraData(type, slot);
+    const auto types = StoredTypes();
+    std::vector<std::array<std::uint64_t, 3>> slots(types.size());
+    for (std::size_t k = 0; k < types.size(); ++k)
+        record.AddExtraData(types[k].first, slots[k].data());
     std::uniform_real_distribution<double> metres(-400.0, 400.0);
     for (std::size_t i = 0; i < n; ++i)
     {
-        const std::uint64_t bits[6] = {random(), random(), random(), random(), random(), random()};
-        std::memcpy(&v, bits, 44);
-        if (i % 11 == 0)
-            v.normal = v.intensity = 0; // "no vector", the bottom code
-        if (i % 13 == 1)
-            v.normal = v.intensity = 0xFF0000FFu; // codes 255 and 65280; the top code
-        v.wideSigned = std::int64_t(bits[4]);
-        v.wideVector = {metres(random), -0.0, 1e-300};
+        for (auto& slot : slots)
+            slot = {random(), random(), random()};
+        // The packed normal and the intensity at their edges now and then: 0 ("no vector", the
+        // bottom code), or codes 255 and 65280 with the top code.
+        if (i % 11 == 0 || i % 13 == 1)
+            slots[10][0] = slots[11][0] = i % 11 == 0 ? 0 : 0xFF0000FFu;
+        const GVector3 wide{metres(random), -0.0, 1e-300};
+        std::memcpy(slots[13].data(), &wide, sizeof wide);
         position = {652000.5 + metres(random), 5180000.25 + metres(random), 310.0 + metres(random)};
         EXPECT_EQ(cloud.AddPoint(record, true), ExitCodeAddPoint::Ok);
     }
@@ -240,20 +216,9 @@ TEST(BlockRead, MatchCursorBitForBitWholeAndSplit)
         auto map = [&](C component, int type) {
             keys.push_back({component, *provider.MapOptionalComponent(component, type)});
         };
-        for (int type :
-             {CloudClassificationExtraData::TypeId(), CloudGridPositionIndexExtraData::TypeId(),
-              CloudSegmentationExtraData::TypeId(), CloudSplitColorExtraData::TypeId(),
-              CloudClassificationInstanceExtraData::TypeId(), CloudScanIDExtraData::TypeId(),
-              WideType<std::uint64_t>()})
-            map(C::UnsignedInteger, type); // the last: a policy, but no table in the cloud
-        for (int type :
-             {CloudImprovementStatsExtraData::TypeId(), CloudIntensityNewExtraData::TypeId(),
-              CloudIntensityTempExtraData::TypeId(), CloudMaxProbabilityExtraData::TypeId(),
-              CloudIntensityExtraData::TypeId()})
-            map(C::Real, type);
-        map(C::Vector3, CloudNormalExtraData::TypeId());
-        map(C::Vector3, WideType<GVector3>());
-        map(C::SignedInteger, WideType<std::int64_t>());
+        for (const auto& [type, component] : StoredTypes())
+            map(component, type);
+        map(C::UnsignedInteger, WideType<std::uint64_t>()); // a policy, but no table in the cloud
         map(C::SignedInteger, CloudScanIDExtraData::TypeId()); // no policy for this pair
         map(C::Color, CloudIntensityExtraData::TypeId());
         provider.MapOptionalComponent(C::PointIndex, CloudScanIDExtraData::TypeId());

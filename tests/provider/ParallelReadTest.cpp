@@ -14,10 +14,8 @@ using orv::Data::Cloud::PointCloudDataProvider;
 
 TEST(ParallelRead, SplitPiecesOnThreadsReadWhatOneThreadReads)
 {
-    CloudSetup setup{64};
-    for (std::uint64_t i = 5; i < 3000; i += 7)
-        setup.hidden.insert(i);
-    PointCloudDataProvider provider(BuildCloud(GridPoints(3000), setup));
+    PointCloudDataProvider provider(
+        BuildCloud(GridPoints(3000), CloudSetup(64, std::nullopt, Every(5, 3000, 7))));
     const unsigned char scan = *provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
     WantAll consumer;
     auto sum = [&](const orv::DataProxy::IPointDataIterable& piece)

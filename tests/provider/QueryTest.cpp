@@ -51,10 +51,8 @@ const PointCloudDataProvider& Provider()
         std::vector<GPointDouble> points(600);
         for (GPointDouble& p : points)
             p = {5000.0 + d(random), -2000.0 + d(random), 100.0 + d(random)};
-        CloudSetup setup{32, RotationZ(0.4, 5000.0, -2000.0, 100.0)};
-        for (std::uint64_t i = 0; i < 600; i += 9)
-            setup.hidden.insert(i);
-        PointCloudDataProvider p(BuildCloud(points, setup));
+        PointCloudDataProvider p(
+            BuildCloud(points, {32, RotationZ(0.4, 5000.0, -2000.0, 100.0), Every(0, 600, 9)}));
         p.MapOptionalComponent(C::UnsignedInteger, Type::Class());
         p.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
         p.MapOptionalComponent(C::Real, Type::IntensityNew());

@@ -50,12 +50,8 @@ TEST(ConcurrencyStress, SplitAndReadOnThreads)
 {
     const std::uint64_t n = StressSize(5000000, 1000000);
     const std::uint32_t capacity = 65536;
-    auto hidden = [&](std::uint64_t i)
-    { return i % 97 == 0 || (i >= capacity && i < 2 * capacity); };
-    std::set<std::uint64_t> hide;
-    for (std::uint64_t i = 0; i < n; ++i)
-        if (hidden(i))
-            hide.insert(i);
+    std::set<std::uint64_t> hide = Every(0, n, 97), subset = Every(capacity, 2 * capacity);
+    hide.insert(subset.begin(), subset.end());
     const PointCloudDataProvider provider =
         MappedProvider(BuildCloud(GridPoints(n), CloudSetup(capacity, std::nullopt, hide)));
     const WantAll consumer;

@@ -230,7 +230,8 @@ struct Job
             EXPECT_EQ(ImageOf(builderC), *beforeMerge) << "a failed merge changed the target";
         }
     }
-    // Everything the job made: the three clouds bit for bit, then what was read.
+    // Everything the job made: the three clouds bit for bit with their colour modes (a staging
+    // left behind by a failure shows in C's), then what was read.
     std::vector<std::uint64_t> Records() const
     {
         std::vector<std::uint64_t> records;
@@ -238,6 +239,7 @@ struct Job
         {
             const auto image = ImageOf(*builder);
             records.insert(records.end(), image.begin(), image.end());
+            records.push_back(std::uint64_t(CloudOf((*builder)->GetResult()).Convert().GetType()));
         }
         records.insert(records.end(), read.begin(), read.end());
         return records;

@@ -5,7 +5,7 @@
 // The suite runs twice: on the reference host and on the alternate one (ORV_HOST_VARIANT=
 // alternate), which makes the other legal choice wherever the host's interface leaves one open.
 // A test of the adapter holds on both; where what it observes is a host's choice (which side of
-// a clipping plane is kept, what a degenerate query selects), it asks here instead of assuming
+// a clipping plane is kept, where a box lies), it asks here instead of assuming
 // the reference host's answer. Tests of the host's own choices check each host's.
 
 #include "host/base/HostVariant.h"
@@ -50,14 +50,6 @@ inline bool HostReadsColours(int typeId)
 {
     return orv::Data::ExtraData::Details::GetCloudExtraDataConversionPolicy(
                typeId, std::type_index(typeid(orv::Data::Primitive::ColorValue))) != nullptr;
-}
-
-// Whether a selection whose arguments describe no solid (a NaN, a zero direction, a zero plane
-// normal) takes every point; otherwise it takes none. (A negative radius describes an empty
-// solid: nothing on either host.)
-inline bool UnusableSelectsAll()
-{
-    return orv::IsAlternateHost();
 }
 
 // Whether a box query given `first` and `second` on one axis holds a point's coordinate `v`

@@ -28,6 +28,7 @@
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 namespace orv::TestSupport
@@ -86,6 +87,15 @@ struct CloudSetup
     std::set<std::uint64_t> hidden; // stored point indices
     bool withExtraData;
 };
+
+// The stored point indices first, first + step, ... below end: points to hide.
+inline std::set<std::uint64_t> Every(std::uint64_t first, std::uint64_t end, std::uint64_t step = 1)
+{
+    std::set<std::uint64_t> indices;
+    for (std::uint64_t i = first; i < end; i += step)
+        indices.insert(i);
+    return indices;
+}
 
 inline Matrix3x4 RotationZ(double radians, double tx, double ty, double tz)
 {
@@ -350,11 +360,53 @@ inline C Put(PointRecord& point, unsigned char i, const RgbaColor& v)
     return point.SetColor(i, v), C::Color;
 }
 
+// Calls f with std::integral_constant<C, component> for the five components whose values blocks
+// carry; false for the others.
+template <class F>
+bool WithComponent(C component, F&& f)
+{
+    switch (component)
+    {
+    case C::Vector3:
+        return f(std::integral_constant<C, C::Vector3>{}), true;
+    case C::UnsignedInteger:
+        return f(std::integral_constant<C, C::UnsignedInteger>{}), true;
+    case C::SignedInteger:
+        return f(std::integral_constant<C, C::SignedInteger>{}), true;
+    case C::Real:
+        return f(std::integral_constant<C, C::Real>{}), true;
+    case C::Color:
+        return f(std::integral_constant<C, C::Color>{}), true;
+    default:
+        return false;
+    }
+}
+
 // The cloud a provider of this library holds (a builder's result, for one).
 inline PointCloud CloudOf(const std::shared_ptr<orv::DataProxy::IPointDataProvider>& provider)
 {
     return dynamic_cast<const PointCloudDataProvider&>(*provider).GetPointCloud();
 }
+
+// A builder of another library: the contract's interface only, over one of ours. AppendBlock
+// falls back to AddPointData for it; MergeBuilders refuses it.
+class ForeignBuilder final : public orv::DataProxy::IPointDataBuilder
+{
+public:
+    explicit ForeignBuilder(std::shared_ptr<IPointDataBuilder> b) : inner(std::move(b)) {}
+    void Reserve(std::uint64_t n) override { inner->Reserve(n); }
+    void AddPointData(const orv::DataProxy::IPointDataAccessor& point) override
+    {
+        inner->AddPointData(point);
+    }
+    std::shared_ptr<orv::DataProxy::IPointDataProvider> GetResult() override
+    {
+        return inner->GetResult();
+    }
+
+private:
+    std::shared_ptr<IPointDataBuilder> inner;
+};
 
 inline std::uint64_t SizeOf(orv::DataProxy::IPointDataBuilder& builder)
 {
