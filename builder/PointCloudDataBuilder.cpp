@@ -467,9 +467,14 @@ void PointCloudDataBuilder::Merge(const PointCloudDataBuilder& other) const
     }
     if (!state->staging)
     {
+        // Filled before it is installed: a merge that fails (the host's append rolls itself
+        // back) leaves a builder without points as it was, with no staging of the wrong type.
         const PointCloud& source = other.state->staging->cloud;
         const bool colorCloud = MapsColor(*state) || source.Convert().GetType() == kColorCloudType;
-        state->staging = CreateStaging(*state, colorCloud);
+        std::unique_ptr<PointStaging> staging = CreateStaging(*state, colorCloud);
+        (void)staging->cloud.AddCloud(source, nullptr);
+        state->staging = std::move(staging);
+        return;
     }
     (void)state->staging->cloud.AddCloud(other.state->staging->cloud, nullptr);
 }
