@@ -30,36 +30,45 @@ namespace
 template <bool extras>
 Sums RawLoop(const GCloud& cloud, std::uint32_t first, std::uint32_t last)
 {
-    using Iterator = orv::Collection::TableCluster::Iterator;
     const double* m = cloud.GetMatrix().v;
+    const int intensityType = CloudIntensityNewExtraData::TypeId();
+    const int classType = CloudClassificationExtraData::TypeId();
+    const int normalType = CloudNormalExtraData::TypeId();
     Sums sums;
     for (std::uint32_t s = first; s < last; ++s)
     {
         const CloudSubset* subset = cloud.GetSubset(s);
         const std::uint32_t n = subset->StoredCount();
-        Iterator xyz(&subset->coordinates, 0);
-        Iterator intensity, cls, normal;
-        if constexpr (extras)
+        orv::Collection::TableCluster::Iterator xyz(&subset->coordinates, 0);
+        if constexpr (!extras)
         {
-            intensity = Iterator(subset->FindTable(CloudIntensityNewExtraData::TypeId()), 0);
-            cls = Iterator(subset->FindTable(CloudClassificationExtraData::TypeId()), 0);
-            normal = Iterator(subset->FindTable(CloudNormalExtraData::TypeId()), 0);
-        }
-        for (std::uint32_t i = 0; i < n; ++i, xyz.Next())
-        {
-            const auto p = orv::Bench::World(m, static_cast<const float*>(xyz.Get()));
-            sums.position += p.x + p.y + p.z;
-            if constexpr (extras)
+            for (std::uint32_t i = 0; i < n; ++i, xyz.Next())
             {
-                const auto& packed =
-                    *static_cast<const orv::Math::Algebra::CompressedVector32Bits*>(normal.Get());
-                sums.extras += *static_cast<const float*>(intensity.Get()) +
-                               *static_cast<const std::uint8_t*>(cls.Get()) +
-                               orv::Bench::WorldNormal(m, packed).x;
-                intensity.Next();
-                cls.Next();
-                normal.Next();
+                const float* p = static_cast<const float*>(xyz.Get());
+                const double x = p[0], y = p[1], z = p[2];
+                sums.position += ((m[1] * y + m[0] * x) + m[2] * z) + m[9] +
+                                 ((m[4] * y + m[3] * x) + m[5] * z) + m[10] +
+                                 ((m[7] * y + m[6] * x) + m[8] * z) + m[11];
             }
+            continue;
+        }
+        orv::Collection::TableCluster::Iterator intensity(subset->FindTable(intensityType), 0);
+        orv::Collection::TableCluster::Iterator cls(subset->FindTable(classType), 0);
+        orv::Collection::TableCluster::Iterator normal(subset->FindTable(normalType), 0);
+        for (std::uint32_t i = 0; i < n;
+             ++i, xyz.Next(), intensity.Next(), cls.Next(), normal.Next())
+        {
+            const float* p = static_cast<const float*>(xyz.Get());
+            const double x = p[0], y = p[1], z = p[2];
+            sums.position += ((m[1] * y + m[0] * x) + m[2] * z) + m[9] +
+                             ((m[4] * y + m[3] * x) + m[5] * z) + m[10] +
+                             ((m[7] * y + m[6] * x) + m[8] * z) + m[11];
+            orv::Math::Algebra::GVector3 v{0, 0, 0};
+            static_cast<const orv::Math::Algebra::CompressedVector32Bits*>(normal.Get())
+                ->VectorGet(v);
+            const double nx = (m[0] * v.x + m[1] * v.y) + m[2] * v.z;
+            sums.extras += *static_cast<const float*>(intensity.Get()) +
+                           *static_cast<const std::uint8_t*>(cls.Get()) + nx;
         }
     }
     return sums;
