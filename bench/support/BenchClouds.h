@@ -96,20 +96,23 @@ inline const Arrays& SharedArrays()
 }
 
 // The shared cloud through the contract, its extras mapped to index 0 of Real (intensity),
-// UnsignedInteger (classification) and Vector3 (normal).
+// UnsignedInteger (classification) and Vector3 (normal). Built in place and mapped once: a copy
+// of a provider read a few per cent slower through its cursors in alternated runs.
 inline const orv::Data::Cloud::PointCloudDataProvider& SharedProvider()
 {
-    static const orv::Data::Cloud::PointCloudDataProvider provider = []
+    using namespace orv::Data::Cloud;
+    using orv::DataProxy::EPointDataComponent;
+    static PointCloudDataProvider provider(SharedCloud());
+    static const bool mapped = []
     {
-        using namespace orv::Data::Cloud;
-        using orv::DataProxy::EPointDataComponent;
-        PointCloudDataProvider p(SharedCloud());
-        p.MapOptionalComponent(EPointDataComponent::Real, CloudIntensityNewExtraData::TypeId());
-        p.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
-                               CloudClassificationExtraData::TypeId());
-        p.MapOptionalComponent(EPointDataComponent::Vector3, CloudNormalExtraData::TypeId());
-        return p;
+        provider.MapOptionalComponent(EPointDataComponent::Real,
+                                      CloudIntensityNewExtraData::TypeId());
+        provider.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
+                                      CloudClassificationExtraData::TypeId());
+        provider.MapOptionalComponent(EPointDataComponent::Vector3, CloudNormalExtraData::TypeId());
+        return true;
     }();
+    (void)mapped;
     return provider;
 }
 
