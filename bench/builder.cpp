@@ -74,18 +74,12 @@ public:
     {
         return i == 0 ? std::optional<std::uint64_t>(source.classes[at]) : std::nullopt;
     }
-    std::optional<std::int64_t> GetSignedInteger(unsigned char) const override
-    {
-        return std::nullopt;
-    }
+    std::optional<std::int64_t> GetSignedInteger(unsigned char) const override { return {}; }
     std::optional<double> GetReal(unsigned char i) const override
     {
         return i == 0 ? std::optional<double>(source.intensities[at]) : std::nullopt;
     }
-    std::optional<orv::DataProxy::RgbaColor> GetColor(unsigned char) const override
-    {
-        return std::nullopt;
-    }
+    std::optional<orv::DataProxy::RgbaColor> GetColor(unsigned char) const override { return {}; }
 
 private:
     const Source& source;
@@ -118,9 +112,8 @@ void BM_HostVectorSet(benchmark::State& state)
 
 void BM_HostVectorGet(benchmark::State& state)
 {
-    std::vector<CompressedVector32Bits> packed;
-    for (const GVector3& n : Points().normals)
-        packed.emplace_back(n);
+    const std::vector<CompressedVector32Bits> packed(Points().normals.begin(),
+                                                     Points().normals.end());
     for (auto _ : state)
     {
         double sum = 0.0;

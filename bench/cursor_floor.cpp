@@ -16,6 +16,8 @@
 
 using namespace orv::Data::Cloud;
 using orv::Bench::Arrays;
+using orv::Bench::Consume;
+using orv::Bench::Sums;
 using orv::Bench::World;
 using orv::Bench::WorldNormal;
 using orv::Math::Algebra::CompressedVector32Bits;
@@ -55,29 +57,22 @@ private:
     std::size_t i = 0;
 };
 
-// Both sums reach the optimiser's barrier, so neither loop loses its arithmetic.
-void Consume(double positions, double extras)
-{
-    benchmark::DoNotOptimize(positions);
-    benchmark::DoNotOptimize(extras);
-}
-
 template <int Extras>
 void BM_RawArray(benchmark::State& state)
 {
     const Arrays& a = orv::Bench::SharedArrays();
     for (auto _ : state)
     {
-        double sum = 0.0, more = 0.0;
+        Sums sums;
         for (std::size_t i = 0; i < a.intensity.size(); ++i)
         {
             const GPointDouble p = World(a.frame.v, &a.xyz[3 * i]);
-            sum += p.x + p.y + p.z;
+            sums.position += p.x + p.y + p.z;
             if constexpr (Extras != 0)
-                more += a.intensity[i] + static_cast<double>(a.classification[i]) +
-                        WorldNormal(a.frame.v, a.normal[i]).x;
+                sums.extras += a.intensity[i] + static_cast<double>(a.classification[i]) +
+                               WorldNormal(a.frame.v, a.normal[i]).x;
         }
-        Consume(sum, more);
+        Consume(sums);
     }
     orv::Bench::PerPoint(state);
 }
@@ -94,16 +89,7 @@ void BM_FloorCursor(benchmark::State& state)
             cursor = std::make_unique<ArrayCursor<1>>(orv::Bench::SharedArrays());
         else
             cursor = std::make_unique<ArrayCursor<0>>(orv::Bench::SharedArrays());
-        double sum = 0.0, more = 0.0;
-        for (; cursor->IsValid(); cursor->MoveNext())
-        {
-            const GPointDouble p = cursor->GetPosition();
-            sum += p.x + p.y + p.z;
-            if constexpr (Extras != 0)
-                more += *cursor->GetReal(0) + static_cast<double>(*cursor->GetUnsignedInteger(0)) +
-                        cursor->GetVector3(0)->x;
-        }
-        Consume(sum, more);
+        Consume(orv::Bench::CursorSums<Extras != 0>(*cursor));
     }
     orv::Bench::PerPoint(state);
 }
@@ -116,7 +102,7 @@ void BM_HostCursorWalk(benchmark::State& state)
                           CloudClassificationExtraData::TypeId(), CloudNormalExtraData::TypeId()};
     for (auto _ : state)
     {
-        double sum = 0.0, more = 0.0;
+        Sums sums;
         CloudCursorBase<1> cursor(g, 0);
         Component::CloudPointCoordinate<1> position(cursor);
         orv::Collection::TableCluster::Iterator it[3];
@@ -126,11 +112,12 @@ void BM_HostCursorWalk(benchmark::State& state)
         {
             const double* m = cursor.GetMatrix().v;
             const GPointDouble p = World(m, position.Get());
-            sum += p.x + p.y + p.z;
+            sums.position += p.x + p.y + p.z;
             if constexpr (Extras != 0)
-                more += *static_cast<const float*>(it[0].Get()) +
-                        static_cast<double>(*static_cast<const std::uint8_t*>(it[1].Get())) +
-                        WorldNormal(m, *static_cast<const CompressedVector32Bits*>(it[2].Get())).x;
+                sums.extras +=
+                    *static_cast<const float*>(it[0].Get()) +
+                    static_cast<double>(*static_cast<const std::uint8_t*>(it[1].Get())) +
+                    WorldNormal(m, *static_cast<const CompressedVector32Bits*>(it[2].Get())).x;
             const CloudCursorBase<1>::StepResult r = cursor.Step();
             if (r.subsetChanged)
             {
@@ -148,7 +135,7 @@ void BM_HostCursorWalk(benchmark::State& state)
                     iterator += std::int64_t(r.step);
             }
         }
-        Consume(sum, more);
+        Consume(sums);
     }
     orv::Bench::PerPoint(state);
 }

@@ -1,21 +1,12 @@
 // GetPoints for a box and a sphere that each select about a quarter of the shared cloud,
-// against, in the same run:
-//   - BM_RawSelectCopy<Shape>: a branch-free select-and-copy loop over plain arrays holding the
-//     same stored floats and elements, into reused arrays;
-//   - BM_HostSelection<Shape>: the reference host's selection called directly with the same
-//     procedure, into a new cloud, as GetPoints does;
-//   - BM_GetPointsVsHost<Shape>: both of those alternated within one case, for the adapter's
-//     overhead (counter adapter_over_host).
-// Figures: ns per input point (1e9 / items_per_second).
+// against a branch-free select-and-copy and against the reference host's selection called
+// directly, in the same run. Figures: ns per input point (1e9 / items_per_second).
 //
 // The host selection and GetPoints write a new cloud at every iteration, so they page-fault
 // unless the heap keeps its freed blocks (BENCH_HEAP=warm, bench/README.md); the raw loops reuse
 // their arrays and never do. Run both ways and say which figure is which.
 #include "bench/support/BenchClouds.h"
 #include "host/geometry/Selection.h"
-#include "provider/PointCloudDataProvider.h"
-
-#include <ctime>
 
 using namespace orv::Data::Cloud;
 using orv::Math::Algebra::GPointDouble;
@@ -50,29 +41,15 @@ struct Sphere
     static orv::Graphics::SelPrcSph Procedure() { return {Query().radius, Query().center, false}; }
 };
 
-const PointCloudDataProvider& Provider()
-{
-    static const PointCloudDataProvider provider = []
-    {
-        PointCloudDataProvider p(orv::Bench::SharedCloud());
-        using orv::DataProxy::EPointDataComponent;
-        p.MapOptionalComponent(EPointDataComponent::Real, CloudIntensityNewExtraData::TypeId());
-        p.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
-                               CloudClassificationExtraData::TypeId());
-        p.MapOptionalComponent(EPointDataComponent::Vector3, CloudNormalExtraData::TypeId());
-        return p;
-    }();
-    return provider;
-}
-
 void PerInputPoint(benchmark::State& state, std::uint64_t selected)
 {
     orv::Bench::PerPoint(state);
     state.counters["selected"] = static_cast<double>(selected);
 }
 
-// Transform each stored point to world coordinates, classify it, copy it and its elements to
-// the next output slot and move the slot on only when accepted: no branch on the outcome.
+// Over plain arrays holding the same stored floats and elements: transform each stored point to
+// world coordinates, classify it, copy it and its elements to the next output slot of reused
+// arrays and move the slot on only when accepted: no branch on the outcome.
 template <class Shape>
 void BM_RawSelectCopy(benchmark::State& state)
 {
@@ -90,12 +67,9 @@ void BM_RawSelectCopy(benchmark::State& state)
         const float* q = a.xyz.data();
         for (std::size_t i = 0; i < n; ++i, q += 3)
         {
-            const double x = q[0], y = q[1], z = q[2];
-            const double wx = ((m[0] * x + m[1] * y) + m[2] * z) + m[9];
-            const double wy = ((m[3] * x + m[4] * y) + m[5] * z) + m[10];
-            const double wz = ((m[6] * x + m[7] * y) + m[8] * z) + m[11];
+            const GPointDouble w = orv::Bench::World(m, q);
             std::uint8_t accept = 0;
-            procedure.Classify(&wx, &wy, &wz, 1, &accept);
+            procedure.Classify(&w.x, &w.y, &w.z, 1, &accept);
             std::memcpy(&xyz[3 * out], q, 12);
             intensity[out] = a.intensity[i];
             classification[out] = a.classification[i];
@@ -111,7 +85,8 @@ void BM_RawSelectCopy(benchmark::State& state)
     PerInputPoint(state, selected);
 }
 
-// The host's selection as GetPoints calls it: accepted points into a new cloud.
+// The host's selection called directly with the same procedure, as GetPoints calls it:
+// accepted points into a new cloud.
 template <class Procedure>
 std::uint64_t HostSelect(Procedure& procedure)
 {
@@ -139,19 +114,11 @@ void BM_GetPoints(benchmark::State& state)
     std::uint64_t selected = 0;
     for (auto _ : state)
     {
-        const auto result = Provider().GetPoints(query, false);
+        const auto result = orv::Bench::SharedProvider().GetPoints(query, false);
         selected = dynamic_cast<const orv::DataProxy::ISizedCollection&>(*result).Size();
         benchmark::DoNotOptimize(result.get());
     }
     PerInputPoint(state, selected);
-}
-
-// CPU time of the calling thread, in seconds.
-double ThreadCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
 // The adapter's overhead measured tightly: every iteration runs the host selection and
@@ -169,12 +136,13 @@ void BM_GetPointsVsHost(benchmark::State& state)
     {
         for (const bool runHost : {true, false, false, true})
         {
-            const double start = ThreadCpuSeconds();
+            const double start = orv::Bench::ThreadCpuSeconds();
             if (runHost)
                 (void)HostSelect(procedure);
             else
-                benchmark::DoNotOptimize(Provider().GetPoints(query, false).get());
-            (runHost ? host : adapter) += ThreadCpuSeconds() - start;
+                benchmark::DoNotOptimize(
+                    orv::Bench::SharedProvider().GetPoints(query, false).get());
+            (runHost ? host : adapter) += orv::Bench::ThreadCpuSeconds() - start;
         }
     }
     orv::Bench::PerPoint(state, 4 * orv::Bench::kPoints);

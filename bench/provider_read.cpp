@@ -4,43 +4,26 @@
 // and for the raw loop (what the machine allows at all), measured within each case.
 #include "bench/support/BenchClouds.h"
 #include "contract/PointDataBlocks.h"
+#include "contract/PointDataHelpers.h"
 #include "host/core/TableCluster.h"
 #include "host/geometry/CloudSubset.h"
-#include "provider/PointCloudDataProvider.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
-#include <ctime>
+#include <functional>
 #include <thread>
-#include <type_traits>
 
 using namespace orv::Data::Cloud;
+using orv::Bench::Consume;
+using orv::Bench::Sums;
 using orv::DataProxy::EPointDataComponent;
+using orv::DataProxy::IPointDataIterable;
 
 namespace
 {
-
-class Wants final : public orv::DataProxy::IPointDataConsumer
-{
-public:
-    explicit Wants(bool extras) : extras_(extras) {}
-    bool IsComponentRequested(EPointDataComponent component, unsigned char) const override
-    {
-        return extras_ || component == EPointDataComponent::Position;
-    }
-
-private:
-    bool extras_;
-};
-
-struct Sums
-{
-    double position = 0.0;
-    double extras = 0.0;
-};
 
 // The plain loop: walk the tables of subsets [first, last) with their iterators, transform
 // the floats, and with `extras` read the three elements too (decoding the normal).
@@ -129,44 +112,12 @@ float StreamCoordinates(const GCloud& cloud)
            ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
 }
 
-// Both sums reach the optimiser's barrier: a loop whose position sum went unused would lose
-// its position arithmetic and make an unfair baseline.
-void Consume(const Sums& sums)
-{
-    benchmark::DoNotOptimize(sums.position);
-    benchmark::DoNotOptimize(sums.extras);
-}
-
-struct ReadKeys
-{
-    unsigned char intensity, cls, normal;
-};
-
-Sums CursorLoop(const orv::DataProxy::IPointDataIterable& iterable, bool extras,
-                const ReadKeys& keys)
-{
-    Sums sums;
-    for (auto cursor = iterable.CreateCursor(); cursor->IsValid(); cursor->MoveNext())
-    {
-        const auto p = cursor->GetPosition();
-        sums.position += p.x + p.y + p.z;
-        if (extras)
-        {
-            sums.extras += *cursor->GetReal(keys.intensity) +
-                           static_cast<double>(*cursor->GetUnsignedInteger(keys.cls)) +
-                           cursor->GetVector3(keys.normal)->x;
-        }
-    }
-    return sums;
-}
-
 // The same sums from blocks. Each sum is kept as four partial sums, one per lane, and the
 // classifications (integers) in an integer sum, so that the compiler can vectorise the loops
 // as any block client would write them: the same work as the raw loop's single running sums,
 // added up in another order.
-Sums BlockLoop(const orv::DataProxy::IPointDataIterable& iterable,
-               const orv::DataProxy::IPointDataConsumer& consumer, bool extras,
-               const ReadKeys& keys)
+Sums BlockLoop(const IPointDataIterable& iterable,
+               const orv::DataProxy::IPointDataConsumer& consumer, bool extras)
 {
     using orv::DataProxy::PointDataBlock;
     double lanes[4] = {0.0, 0.0, 0.0, 0.0};
@@ -194,12 +145,11 @@ Sums BlockLoop(const orv::DataProxy::IPointDataIterable& iterable,
             }
             if (extras)
             {
-                const double* intensity =
-                    block.Column<EPointDataComponent::Real>(keys.intensity).values;
+                const double* intensity = block.Column<EPointDataComponent::Real>(0).values;
                 const std::uint64_t* cls =
-                    block.Column<EPointDataComponent::UnsignedInteger>(keys.cls).values;
+                    block.Column<EPointDataComponent::UnsignedInteger>(0).values;
                 const orv::DataProxy::GVector3* normal =
-                    block.Column<EPointDataComponent::Vector3>(keys.normal).values;
+                    block.Column<EPointDataComponent::Vector3>(0).values;
                 for (i = 0; i + 4 <= n; i += 4)
                 {
                     for (std::size_t k = 0; k < 4; ++k)
@@ -223,13 +173,10 @@ Sums BlockLoop(const orv::DataProxy::IPointDataIterable& iterable,
 }
 
 // An iterable of another plugin: the contract only, so ForEachBlock falls back to a cursor.
-class CursorOnly final : public orv::DataProxy::IPointDataIterable
+class CursorOnly final : public IPointDataIterable
 {
 public:
-    explicit CursorOnly(std::shared_ptr<orv::DataProxy::IPointDataIterable> inner)
-        : inner_(std::move(inner))
-    {
-    }
+    explicit CursorOnly(std::shared_ptr<IPointDataIterable> inner) : inner_(std::move(inner)) {}
     std::shared_ptr<orv::DataProxy::IPointDataCursor> CreateCursor() const override
     {
         return inner_->CreateCursor();
@@ -239,166 +186,105 @@ public:
     {
         return inner_->IsDivisible(hint);
     }
-    std::unique_ptr<orv::DataProxy::IPointDataIterable> Split() override
+    std::unique_ptr<IPointDataIterable> Split() override
     {
         return std::make_unique<CursorOnly>(inner_->Split());
     }
 
 private:
-    std::shared_ptr<orv::DataProxy::IPointDataIterable> inner_;
+    std::shared_ptr<IPointDataIterable> inner_;
 };
 
-PointCloudDataProvider& Provider(ReadKeys& keys)
+// Positions only, or everything (the three extras and the point index too).
+const orv::DataProxy::IPointDataConsumer& Wants(bool extras)
 {
-    static PointCloudDataProvider provider(orv::Bench::SharedCloud());
-    static const ReadKeys mapped{
-        *provider.MapOptionalComponent(EPointDataComponent::Real,
-                                       CloudIntensityNewExtraData::TypeId()),
-        *provider.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
-                                       CloudClassificationExtraData::TypeId()),
-        *provider.MapOptionalComponent(EPointDataComponent::Vector3,
-                                       CloudNormalExtraData::TypeId())};
-    keys = mapped;
-    return provider;
+    static const orv::DataProxy::WantAll all;
+    static const orv::DataProxy::WantKeys positions({});
+    if (extras)
+        return all;
+    return positions;
 }
 
-void BM_RawPositions(benchmark::State& state)
+// The raw loop over the whole cloud: BM_RawPositions, BM_RawPositionsAndThreeExtras.
+template <bool extras>
+void BM_Raw(benchmark::State& state)
 {
     const GCloud& cloud = orv::Bench::SharedCloud().Convert();
     for (auto _ : state)
-    {
-        Consume(RawLoop<false>(cloud, 0, cloud.GetSubsetCount()));
-    }
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(cloud.GetPointCount()));
+        Consume(RawLoop<extras>(cloud, 0, cloud.GetSubsetCount()));
+    orv::Bench::PerPoint(state);
 }
 
 void BM_RawStreamPositions(benchmark::State& state)
 {
     const GCloud& cloud = orv::Bench::SharedCloud().Convert();
     for (auto _ : state)
-    {
         benchmark::DoNotOptimize(StreamCoordinates(cloud));
-    }
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(cloud.GetPointCount()));
+    orv::Bench::PerPoint(state);
     state.SetBytesProcessed(state.iterations() *
-                            static_cast<std::int64_t>(cloud.GetPointCount() * 3 * sizeof(float)));
+                            static_cast<std::int64_t>(orv::Bench::kPoints * 3 * sizeof(float)));
 }
 
-void BM_CursorPositions(benchmark::State& state)
+// BM_CursorPositions, BM_CursorPositionsAndThreeExtras.
+template <bool extras>
+void BM_Cursor(benchmark::State& state)
 {
-    ReadKeys keys{};
-    const PointCloudDataProvider& provider = Provider(keys);
-    const Wants consumer(false);
-    const auto iterable = provider.GetIterable(consumer);
+    const auto iterable = orv::Bench::SharedProvider().GetIterable(Wants(extras));
     for (auto _ : state)
-    {
-        Consume(CursorLoop(*iterable, false, keys));
-    }
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(provider.Size()));
-}
-
-void BM_RawPositionsAndThreeExtras(benchmark::State& state)
-{
-    const GCloud& cloud = orv::Bench::SharedCloud().Convert();
-    for (auto _ : state)
-    {
-        Consume(RawLoop<true>(cloud, 0, cloud.GetSubsetCount()));
-    }
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(cloud.GetPointCount()));
-}
-
-void BM_CursorPositionsAndThreeExtras(benchmark::State& state)
-{
-    ReadKeys keys{};
-    const PointCloudDataProvider& provider = Provider(keys);
-    const Wants consumer(true);
-    const auto iterable = provider.GetIterable(consumer);
-    for (auto _ : state)
-    {
-        Consume(CursorLoop(*iterable, true, keys));
-    }
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(provider.Size()));
+        Consume(orv::Bench::CursorSums<extras>(*iterable->CreateCursor()));
+    orv::Bench::PerPoint(state);
 }
 
 // Blocks from the provider's iterable, or (`fallback`) from a wrapper that hides its block
 // interface, so that they are filled from a cursor.
-void BlockCase(benchmark::State& state, bool extras, bool fallback)
+template <bool extras, bool fallback>
+void BM_Block(benchmark::State& state)
 {
-    ReadKeys keys{};
-    const PointCloudDataProvider& provider = Provider(keys);
-    const Wants consumer(extras);
-    const std::shared_ptr<orv::DataProxy::IPointDataIterable> iterable =
-        provider.GetIterable(consumer);
+    const orv::DataProxy::IPointDataConsumer& consumer = Wants(extras);
+    const std::shared_ptr<IPointDataIterable> iterable =
+        orv::Bench::SharedProvider().GetIterable(consumer);
     const CursorOnly hidden(iterable);
-    const orv::DataProxy::IPointDataIterable& read =
-        fallback ? static_cast<const orv::DataProxy::IPointDataIterable&>(hidden) : *iterable;
+    const IPointDataIterable& read =
+        fallback ? static_cast<const IPointDataIterable&>(hidden) : *iterable;
     for (auto _ : state)
-    {
-        Consume(BlockLoop(read, consumer, extras, keys));
-    }
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(provider.Size()));
+        Consume(BlockLoop(read, consumer, extras));
+    orv::Bench::PerPoint(state);
 }
 
-void BM_BlockPositions(benchmark::State& state)
-{
-    BlockCase(state, false, false);
-}
-
-void BM_BlockPositionsAndThreeExtras(benchmark::State& state)
-{
-    BlockCase(state, true, false);
-}
-
-void BM_BlockFallbackPositions(benchmark::State& state)
-{
-    BlockCase(state, false, true);
-}
-
-// CPU time of the calling thread, in seconds.
-double ThreadCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
-
-// Wall-clock and CPU seconds (all threads) of one walk.
+// Wall-clock and CPU seconds (all threads) of walks.
 struct Timing
 {
     double wall = 0.0;
     double cpu = 0.0;
+    void operator+=(const Timing& t)
+    {
+        wall += t.wall;
+        cpu += t.cpu;
+    }
 };
 
-// Runs `walk(half)` on one thread (half -1: the whole) or on two threads (halves 0 and 1).
-template <class Walk>
+// A walk of the whole cloud (half -1) or of one of two halves (0, 1).
+using Walk = std::function<void(int half)>;
+
+// Runs `walk` on one thread over the whole, or on two threads over the two halves.
 Timing TimeWalk(int threads, const Walk& walk)
 {
     const auto start = std::chrono::steady_clock::now();
-    Timing t;
-    if (threads == 1)
+    double cpu[2] = {0.0, 0.0};
+    const auto run = [&](int thread)
     {
-        const double cpu = ThreadCpuSeconds();
-        walk(-1);
-        t.cpu = ThreadCpuSeconds() - cpu;
-    }
-    else
-    {
-        double workerCpu = 0.0;
-        std::thread worker(
-            [&]
-            {
-                const double cpu = ThreadCpuSeconds();
-                walk(1);
-                workerCpu = ThreadCpuSeconds() - cpu;
-            });
-        const double cpu = ThreadCpuSeconds();
-        walk(0);
-        t.cpu = ThreadCpuSeconds() - cpu;
+        const double begin = orv::Bench::ThreadCpuSeconds();
+        walk(threads == 1 ? -1 : thread);
+        cpu[thread] = orv::Bench::ThreadCpuSeconds() - begin;
+    };
+    std::thread worker;
+    if (threads == 2)
+        worker = std::thread(run, 1);
+    run(0);
+    if (worker.joinable())
         worker.join();
-        t.cpu += workerCpu;
-    }
-    t.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return t;
+    return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+            cpu[0] + cpu[1]};
 }
 
 // Two threads on two halves against one thread on the whole, extras included: the cursor on
@@ -412,109 +298,70 @@ Timing TimeWalk(int threads, const Walk& walk)
 // With a `baseline` walk (the raw loop), that walk is timed the same way right after each of
 // the case's own, and its speed-up is reported as raw_speedup: the machine's ceiling measured
 // in the same moments as the case.
-template <class Walk, class Baseline = std::nullptr_t>
-void ThreadSpeedup(benchmark::State& state, std::uint64_t points, const Walk& walk,
-                   const Baseline& baseline = nullptr)
+void ThreadSpeedup(benchmark::State& state, const Walk& walk, const Walk& baseline = nullptr)
 {
     Timing one, two, rawOne, rawTwo;
-    const auto add = [](Timing& sum, const Timing& t)
-    {
-        sum.wall += t.wall;
-        sum.cpu += t.cpu;
-    };
     for (auto _ : state)
     {
         for (const int threads : {1, 2, 2, 1})
         {
-            add(threads == 1 ? one : two, TimeWalk(threads, walk));
-            if constexpr (!std::is_same_v<Baseline, std::nullptr_t>)
-            {
-                add(threads == 1 ? rawOne : rawTwo, TimeWalk(threads, baseline));
-            }
+            (threads == 1 ? one : two) += TimeWalk(threads, walk);
+            if (baseline)
+                (threads == 1 ? rawOne : rawTwo) += TimeWalk(threads, baseline);
         }
     }
-    const double walked =
-        2.0 * static_cast<double>(state.iterations()) * static_cast<double>(points);
-    state.SetItemsProcessed(4 * state.iterations() * static_cast<std::int64_t>(points));
+    const double walked = 2.0 * static_cast<double>(state.iterations() * orv::Bench::kPoints);
+    orv::Bench::PerPoint(state, 4 * orv::Bench::kPoints);
     state.counters["speedup"] = two.wall > 0.0 ? one.wall / two.wall : 0.0;
     state.counters["cpu_ns_per_point_1"] = one.cpu / walked * 1e9;
     state.counters["cpu_ns_per_point_2"] = two.cpu / walked * 1e9;
-    if constexpr (!std::is_same_v<Baseline, std::nullptr_t>)
-    {
+    if (baseline)
         state.counters["raw_speedup"] = rawTwo.wall > 0.0 ? rawOne.wall / rawTwo.wall : 0.0;
-    }
 }
 
-// The plain loop on the whole cloud (half -1) or on one of two halves of its subsets.
-auto RawHalves(const GCloud& cloud)
+// The plain loop, extras included, on the whole cloud or on one of two halves of its subsets.
+void RawHalf(int half)
 {
-    return [&cloud](int half)
-    {
-        const std::uint32_t subsets = cloud.GetSubsetCount();
-        const std::uint32_t first = half == 1 ? subsets / 2 : 0;
-        const std::uint32_t last = half == 0 ? subsets / 2 : subsets;
-        Consume(RawLoop<true>(cloud, first, last));
-    };
-}
-
-// Each thread splits its own iterable the same way and reads its half, through cursors or in
-// blocks.
-void SplitThreadSpeedup(benchmark::State& state, bool blocks)
-{
-    ReadKeys keys{};
-    const PointCloudDataProvider& provider = Provider(keys);
-    const Wants consumer(true);
-    const auto read = [&](const orv::DataProxy::IPointDataIterable& piece)
-    { Consume(blocks ? BlockLoop(piece, consumer, true, keys) : CursorLoop(piece, true, keys)); };
-    const auto walk = [&](int half)
-    {
-        auto lower = provider.GetIterable(consumer);
-        if (half == -1)
-        {
-            read(*lower);
-            return;
-        }
-        auto upper = lower->Split();
-        read(half == 0 ? *lower : *upper);
-    };
-    if (blocks)
-    {
-        ThreadSpeedup(state, provider.Size(), walk, RawHalves(orv::Bench::SharedCloud().Convert()));
-    }
-    else
-    {
-        ThreadSpeedup(state, provider.Size(), walk);
-    }
-}
-
-void BM_CursorThreadSpeedup(benchmark::State& state)
-{
-    SplitThreadSpeedup(state, false);
-}
-
-void BM_BlockThreadSpeedup(benchmark::State& state)
-{
-    SplitThreadSpeedup(state, true);
+    const GCloud& cloud = orv::Bench::SharedCloud().Convert();
+    const std::uint32_t subsets = cloud.GetSubsetCount();
+    Consume(RawLoop<true>(cloud, half == 1 ? subsets / 2 : 0, half == 0 ? subsets / 2 : subsets));
 }
 
 void BM_RawThreadSpeedup(benchmark::State& state)
 {
-    const GCloud& cloud = orv::Bench::SharedCloud().Convert();
-    ThreadSpeedup(state, cloud.GetPointCount(), RawHalves(cloud));
+    ThreadSpeedup(state, RawHalf);
+}
+
+// Each thread splits its own iterable the same way and reads its half, through cursors
+// (BM_CursorThreadSpeedup) or in blocks (BM_BlockThreadSpeedup, with the raw loop beside).
+template <bool blocks>
+void BM_Split(benchmark::State& state)
+{
+    const orv::DataProxy::WantAll consumer;
+    const auto walk = [&](int half)
+    {
+        const auto pieces = orv::DataProxy::SplitIntoPieces(
+            orv::Bench::SharedProvider().GetIterable(consumer), half == -1 ? 1 : 2);
+        const IPointDataIterable& piece = *pieces[half == 1 ? 1 : 0];
+        Consume(blocks ? BlockLoop(piece, consumer, true)
+                       : orv::Bench::CursorSums<true>(*piece.CreateCursor()));
+    };
+    ThreadSpeedup(state, walk, blocks ? Walk(RawHalf) : Walk());
 }
 
 } // namespace
 
-BENCHMARK(BM_RawPositions)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RawStreamPositions)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CursorPositions)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RawPositionsAndThreeExtras)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CursorPositionsAndThreeExtras)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BlockPositions)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BlockPositionsAndThreeExtras)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BlockFallbackPositions)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RawThreadSpeedup)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_CursorThreadSpeedup)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_BlockThreadSpeedup)->Unit(benchmark::kMillisecond)->UseRealTime();
+constexpr auto kMs = benchmark::kMillisecond;
+BENCHMARK_TEMPLATE(BM_Raw, false)->Name("BM_RawPositions")->Unit(kMs);
+BENCHMARK(BM_RawStreamPositions)->Unit(kMs);
+BENCHMARK_TEMPLATE(BM_Cursor, false)->Name("BM_CursorPositions")->Unit(kMs);
+BENCHMARK_TEMPLATE(BM_Raw, true)->Name("BM_RawPositionsAndThreeExtras")->Unit(kMs);
+BENCHMARK_TEMPLATE(BM_Cursor, true)->Name("BM_CursorPositionsAndThreeExtras")->Unit(kMs);
+BENCHMARK_TEMPLATE(BM_Block, false, false)->Name("BM_BlockPositions")->Unit(kMs);
+BENCHMARK_TEMPLATE(BM_Block, true, false)->Name("BM_BlockPositionsAndThreeExtras")->Unit(kMs);
+BENCHMARK_TEMPLATE(BM_Block, false, true)->Name("BM_BlockFallbackPositions")->Unit(kMs);
+BENCHMARK(BM_RawThreadSpeedup)->Unit(kMs)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_Split, false)->Name("BM_CursorThreadSpeedup")->Unit(kMs)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_Split, true)->Name("BM_BlockThreadSpeedup")->Unit(kMs)->UseRealTime();
 
 BENCHMARK_MAIN();
