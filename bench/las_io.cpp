@@ -7,8 +7,7 @@
 // the same decoding handed to the builder (the builder's own price, so that reader / that is
 // what the reader adds).
 // Writing: a host provider of those points to a LAS file against a loop that encodes the same
-// points from plain arrays into the same format 7 records in memory; a cursor walk over the
-// same keys is what any writer through the contract pays at least.
+// points from plain arrays into the same format 7 records in memory.
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "contract/PointDataHelpers.h"
 #include "host/geometry/Cloud.h"
@@ -272,25 +271,6 @@ void BM_LasWrite(benchmark::State& state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
 }
 
-void BM_CursorWalkWriterKeys(benchmark::State& state)
-{
-    const HostCloud& cloud = Cloud();
-    const WantAll consumer;
-    for (auto _ : state)
-    {
-        double sum = 0.0;
-        for (auto c = cloud.provider->GetIterable(consumer)->CreateCursor(); c->IsValid();
-             c->MoveNext())
-        {
-            const GPointDouble p = c->GetPosition();
-            sum += p.x + p.y + p.z + *c->GetReal(0) + double(*c->GetUnsignedInteger(0)) +
-                   c->GetColor(0)->g;
-        }
-        benchmark::DoNotOptimize(sum);
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
-}
-
 } // namespace
 
 BENCHMARK(BM_RawLasDecodeAppend)->Unit(benchmark::kMillisecond);
@@ -299,6 +279,5 @@ BENCHMARK(BM_LasReadThroughBuilder)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LasReadRealScan)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RawLasEncode)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LasWrite)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CursorWalkWriterKeys)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

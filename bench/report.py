@@ -101,8 +101,6 @@ TARGETS = [
      "LAS read of autzen_trim.las from its file, million points per second"),
     ("las_io", "BM_LasWrite", "BM_RawLasEncode", "ratio", 2.0,
      "LAS write of a host provider vs raw encode of the same points into memory"),
-    ("las_io", "BM_CursorWalkWriterKeys", "BM_RawLasEncode", "report", None,
-     "cursor walk over the writer's keys vs raw encode: the floor of any writer"),
 ]
 
 
