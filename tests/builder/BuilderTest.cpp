@@ -4,7 +4,9 @@
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "tests/support/HostChoices.h"
 #include "tests/support/TestClouds.h"
+#include "tests/support/Thrown.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -13,6 +15,7 @@
 
 using namespace orv::TestSupport;
 using orv::Data::Primitive::ColorValue;
+using ::testing::HasSubstr;
 
 namespace
 {
@@ -173,15 +176,8 @@ TEST(Builder, MissingWidth)
     TestConsumer consumer;
     PointCloudDataBuilder builder(consumer, mapping, {{{C::UnsignedInteger, 0}, 1}});
     PointRecord point = FullPoint(5.0);
-    try
-    {
-        builder.AddPointData(point);
-        ADD_FAILURE() << "no exception";
-    }
-    catch (const std::out_of_range& e)
-    {
-        EXPECT_STREQ(e.what(), "invalid unordered_map<K, T> key");
-    }
+    EXPECT_EQ(Thrown<std::out_of_range>([&] { builder.AddPointData(point); }),
+              "invalid unordered_map<K, T> key");
     EXPECT_EQ(SizeOf(builder), 0u);
     point.Clear(); // without a Real value the point goes in
     Put(point, 0, std::uint64_t{6});
@@ -273,15 +269,9 @@ TEST(BuilderFactory, WidthFromTheType)
     PointCloudDataBuilderFactory f;
     EXPECT_EQ(f.storageWidthByKey.at(f.MapOptionalComponent(C::Color, unknown)), 4u);
     EXPECT_EQ(f.storageWidthByKey.at(f.MapOptionalComponent(C::Position, unknown)), 0u);
-    try
-    {
-        f.MapOptionalComponent(C::UnsignedInteger, unknown);
-        ADD_FAILURE() << "an unknown type was given a width";
-    }
-    catch (const std::invalid_argument& e)
-    {
-        EXPECT_NE(std::string(e.what()).find(std::to_string(unknown)), std::string::npos);
-    }
+    EXPECT_THAT(
+        Thrown<std::invalid_argument>([&] { f.MapOptionalComponent(C::UnsignedInteger, unknown); }),
+        HasSubstr(std::to_string(unknown)));
     EXPECT_THROW(f.MapOptionalComponent(C::Real, Type::Class()), std::invalid_argument);
     EXPECT_EQ(f.MapOptionalComponent(C::UnsignedInteger, Type::Scan()).index, 0);
 
@@ -355,18 +345,9 @@ TEST(BuilderFactory, MergeBuilders)
     EXPECT_EQ(ClassOf(*a, 4), 5);
     EXPECT_EQ(SizeOf(*b), 3u);
     ForeignBuilder foreign(f.CreatePointDataBuilder(consumer));
-    for (const bool foreignTarget : {true, false})
-    {
-        try
-        {
-            foreignTarget ? MergeBuilders(foreign, *a) : MergeBuilders(*a, foreign);
-            ADD_FAILURE() << "a foreign builder was merged";
-        }
-        catch (const std::invalid_argument& e)
-        {
-            EXPECT_NE(std::string(e.what()).find(foreignTarget ? "target" : "source"),
-                      std::string::npos);
-        }
-    }
+    EXPECT_THAT(Thrown<std::invalid_argument>([&] { MergeBuilders(foreign, *a); }),
+                HasSubstr("target"));
+    EXPECT_THAT(Thrown<std::invalid_argument>([&] { MergeBuilders(*a, foreign); }),
+                HasSubstr("source"));
     EXPECT_EQ(SizeOf(*a), 5u);
 }

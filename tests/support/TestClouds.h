@@ -227,12 +227,15 @@ inline std::vector<Visit> Walk(const GCloud& cloud, std::uint64_t start = 0,
     return visits;
 }
 
-// Counts, subsets, types, and per stored point its visibility, coordinates and every element.
+// Colour mode, frame, counts, subsets, types, and per stored point its visibility, coordinates
+// and every element.
 inline std::vector<std::uint64_t> Image(const GCloud& cloud)
 {
     const std::vector<int> types = cloud.GetExtraDataTypes();
-    std::vector<std::uint64_t> image{cloud.GetStoredPointCount(), cloud.GetPointCount(),
-                                     cloud.GetSubsetCount()};
+    std::vector<std::uint64_t> image{std::uint64_t(cloud.GetType()), cloud.GetStoredPointCount(),
+                                     cloud.GetPointCount(), cloud.GetSubsetCount()};
+    for (double m : cloud.GetMatrix().v)
+        image.push_back(Read<std::uint64_t>(&m));
     image.insert(image.end(), types.begin(), types.end());
     for (std::uint32_t s = 0; s <= cloud.GetSubsetCount(); ++s)
         image.push_back(cloud.GetSubsetFirstOrdinal(s));
