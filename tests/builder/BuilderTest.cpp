@@ -284,44 +284,16 @@ TEST(BuilderFactory, WidthFromTheType)
                                                    {{C::UnsignedInteger, 0}, 1}}));
     like.Map(C::Vector3, unknown);
     EXPECT_THROW(PointCloudDataBuilderFactory{like}, std::invalid_argument);
-}
 
-// The host's own intensity type holds what the cloud's colour mode says, and a new cloud's mode
-// is the host's choice; so a factory made like a mapping writes a Real key on it under the
-// plain float type, and the values come back on either host. Later keys go on from the
-// mapping's next index.
-TEST(BuilderFactory, LikeAMappingRoundTripsIntensity)
-{
-    PointCloud cloud;
-    cloud.Convert().SetType(1, 0.0f, 1.0f, nullptr, false);
-    GPointDouble position{};
-    ColorValue intensity;
-    GCloudPointData record(&position);
-    record.AddExtraData(Type::Intensity(), &intensity);
-    for (int i = 0; i < 20; ++i)
-    {
-        position = {100.0 + i, 200.0, 300.0};
-        intensity.SetValueFloat(0.125f * float(i) + 0.3f);
-        cloud.AddPoint(record, true);
-    }
-    PointCloudDataProvider source(cloud);
-    const Key real{C::Real, *source.MapOptionalComponent(C::Real, Type::Intensity())};
-    PointCloudDataBuilderFactory like(source.GetMapping());
-    EXPECT_EQ(like.mapping.extraDataTypeByKey.at(real), Type::IntensityNew());
-    const WantAll all;
-    const auto builder = like.CreatePointDataBuilder(all);
-    std::vector<double> expected;
-    for (auto c = source.GetIterable(all)->CreateCursor(); c->IsValid(); c->MoveNext())
-    {
-        builder->AddPointData(*c);
-        expected.push_back(c->GetReal(real.index).value());
-    }
-    std::vector<double> copied;
-    for (auto c = builder->GetResult()->GetIterable(all)->CreateCursor(); c->IsValid();
-         c->MoveNext())
-        copied.push_back(c->GetReal(real.index).value());
-    EXPECT_EQ(copied, expected);
-    EXPECT_EQ(like.MapOptionalComponent(C::Real, Type::IntensityNew()).index, 1);
+    // Alone, a Real key on the host's intensity is written under the plain float type: what the
+    // intensity type holds follows the colour mode, and a new cloud's is the host's choice (that
+    // the values then read back alike on either host is the demo's and the voxel example's
+    // check). Later keys go on from the mapping's next index.
+    orv::Data::Cloud::ComponentMapping intensityOnly;
+    intensityOnly.Map(C::Real, Type::Intensity());
+    PointCloudDataBuilderFactory plain(intensityOnly);
+    EXPECT_EQ(plain.mapping.extraDataTypeByKey.at({C::Real, 0}), Type::IntensityNew());
+    EXPECT_EQ(plain.MapOptionalComponent(C::Real, Type::IntensityNew()).index, 1);
 }
 
 // MergeBuilders refuses a builder of another library on either side, naming the side. What a
