@@ -4,7 +4,9 @@
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "tests/support/HostChoices.h"
 #include "tests/support/TestClouds.h"
+#include "tests/support/Thrown.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -13,6 +15,7 @@
 
 using namespace orv::TestSupport;
 using orv::Data::Primitive::ColorValue;
+using ::testing::HasSubstr;
 
 namespace
 {
@@ -59,14 +62,6 @@ void AddPoints(orv::DataProxy::IPointDataBuilder& builder, std::initializer_list
 {
     for (double x : xs)
         builder.AddPointData(FullPoint(x));
-}
-
-std::vector<double> Xs(orv::DataProxy::IPointDataBuilder& builder)
-{
-    std::vector<double> xs;
-    for (const Visit& v : Walk(CloudOf(builder.GetResult()).Convert()))
-        xs.push_back(v.world.x);
-    return xs;
 }
 
 std::uint8_t ClassOf(orv::DataProxy::IPointDataBuilder& builder, std::uint64_t i)
@@ -173,15 +168,8 @@ TEST(Builder, MissingWidth)
     TestConsumer consumer;
     PointCloudDataBuilder builder(consumer, mapping, {{{C::UnsignedInteger, 0}, 1}});
     PointRecord point = FullPoint(5.0);
-    try
-    {
-        builder.AddPointData(point);
-        ADD_FAILURE() << "no exception";
-    }
-    catch (const std::out_of_range& e)
-    {
-        EXPECT_STREQ(e.what(), "invalid unordered_map<K, T> key");
-    }
+    EXPECT_EQ(Thrown<std::out_of_range>([&] { builder.AddPointData(point); }),
+              "invalid unordered_map<K, T> key");
     EXPECT_EQ(SizeOf(builder), 0u);
     point.Clear(); // without a Real value the point goes in
     Put(point, 0, std::uint64_t{6});
@@ -204,7 +192,8 @@ TEST(Builder, Copies)
     EXPECT_EQ(SizeOf(source), 0u);
     AddPoints(source, {20.0}); // a new cloud: the consumer is asked again
     EXPECT_EQ(consumer.calls, 10);
-    EXPECT_EQ(Xs(source), std::vector<double>{20.0});
+    EXPECT_EQ(SizeOf(source), 1u);
+    EXPECT_EQ(ClassOf(source, 0), 21);
     AddPoints(copy, {10.0});
     EXPECT_EQ(ClassOf(copy, 10), 11);
     EXPECT_EQ(CloudOf(snapshot).GetPointCount(), 10u) << "a result does not follow its builder";
@@ -273,15 +262,9 @@ TEST(BuilderFactory, WidthFromTheType)
     PointCloudDataBuilderFactory f;
     EXPECT_EQ(f.storageWidthByKey.at(f.MapOptionalComponent(C::Color, unknown)), 4u);
     EXPECT_EQ(f.storageWidthByKey.at(f.MapOptionalComponent(C::Position, unknown)), 0u);
-    try
-    {
-        f.MapOptionalComponent(C::UnsignedInteger, unknown);
-        ADD_FAILURE() << "an unknown type was given a width";
-    }
-    catch (const std::invalid_argument& e)
-    {
-        EXPECT_NE(std::string(e.what()).find(std::to_string(unknown)), std::string::npos);
-    }
+    EXPECT_THAT(
+        Thrown<std::invalid_argument>([&] { f.MapOptionalComponent(C::UnsignedInteger, unknown); }),
+        HasSubstr(std::to_string(unknown)));
     EXPECT_THROW(f.MapOptionalComponent(C::Real, Type::Class()), std::invalid_argument);
     EXPECT_EQ(f.MapOptionalComponent(C::UnsignedInteger, Type::Scan()).index, 0);
 
@@ -301,72 +284,30 @@ TEST(BuilderFactory, WidthFromTheType)
                                                    {{C::UnsignedInteger, 0}, 1}}));
     like.Map(C::Vector3, unknown);
     EXPECT_THROW(PointCloudDataBuilderFactory{like}, std::invalid_argument);
+
+    // Alone, a Real key on the host's intensity is written under the plain float type: what the
+    // intensity type holds follows the colour mode, and a new cloud's is the host's choice (that
+    // the values then read back alike on either host is the demo's and the voxel example's
+    // check). Later keys go on from the mapping's next index.
+    orv::Data::Cloud::ComponentMapping intensityOnly;
+    intensityOnly.Map(C::Real, Type::Intensity());
+    PointCloudDataBuilderFactory plain(intensityOnly);
+    EXPECT_EQ(plain.mapping.extraDataTypeByKey.at({C::Real, 0}), Type::IntensityNew());
+    EXPECT_EQ(plain.MapOptionalComponent(C::Real, Type::IntensityNew()).index, 1);
 }
 
-// The host's own intensity type holds what the cloud's colour mode says, and a new cloud's mode
-// is the host's choice; so a factory made like a mapping writes a Real key on it under the
-// plain float type, and the values come back on either host. Later keys go on from the
-// mapping's next index.
-TEST(BuilderFactory, LikeAMappingRoundTripsIntensity)
-{
-    PointCloud cloud;
-    cloud.Convert().SetType(1, 0.0f, 1.0f, nullptr, false);
-    GPointDouble position{};
-    ColorValue intensity;
-    GCloudPointData record(&position);
-    record.AddExtraData(Type::Intensity(), &intensity);
-    for (int i = 0; i < 20; ++i)
-    {
-        position = {100.0 + i, 200.0, 300.0};
-        intensity.SetValueFloat(0.125f * float(i) + 0.3f);
-        cloud.AddPoint(record, true);
-    }
-    PointCloudDataProvider source(cloud);
-    const Key real{C::Real, *source.MapOptionalComponent(C::Real, Type::Intensity())};
-    PointCloudDataBuilderFactory like(source.GetMapping());
-    EXPECT_EQ(like.mapping.extraDataTypeByKey.at(real), Type::IntensityNew());
-    const WantAll all;
-    const auto builder = like.CreatePointDataBuilder(all);
-    std::vector<double> expected;
-    for (auto c = source.GetIterable(all)->CreateCursor(); c->IsValid(); c->MoveNext())
-    {
-        builder->AddPointData(*c);
-        expected.push_back(c->GetReal(real.index).value());
-    }
-    std::vector<double> copied;
-    for (auto c = builder->GetResult()->GetIterable(all)->CreateCursor(); c->IsValid();
-         c->MoveNext())
-        copied.push_back(c->GetReal(real.index).value());
-    EXPECT_EQ(copied, expected);
-    EXPECT_EQ(like.MapOptionalComponent(C::Real, Type::IntensityNew()).index, 1);
-}
-
-// MergeBuilders appends the source's points and leaves the source as it was; a builder of
-// another library is refused on either side, naming the side.
-TEST(BuilderFactory, MergeBuilders)
+// MergeBuilders refuses a builder of another library on either side, naming the side. What a
+// merge gives is the builder_sequences fuzz target's, and MergeBuilders' own the install client's.
+TEST(BuilderFactory, MergeBuildersRefusesForeignBuilders)
 {
     const auto f = OneKeyPerComponent();
     TestConsumer consumer;
-    const auto a = f.CreatePointDataBuilder(consumer), b = f.CreatePointDataBuilder(consumer);
+    const auto a = f.CreatePointDataBuilder(consumer);
     AddPoints(*a, {0, 1});
-    AddPoints(*b, {2, 3, 4});
-    MergeBuilders(*a, *b);
-    EXPECT_EQ(Xs(*a), (std::vector<double>{0, 1, 2, 3, 4}));
-    EXPECT_EQ(ClassOf(*a, 4), 5);
-    EXPECT_EQ(SizeOf(*b), 3u);
     ForeignBuilder foreign(f.CreatePointDataBuilder(consumer));
-    for (const bool foreignTarget : {true, false})
-    {
-        try
-        {
-            foreignTarget ? MergeBuilders(foreign, *a) : MergeBuilders(*a, foreign);
-            ADD_FAILURE() << "a foreign builder was merged";
-        }
-        catch (const std::invalid_argument& e)
-        {
-            EXPECT_NE(std::string(e.what()).find(foreignTarget ? "target" : "source"),
-                      std::string::npos);
-        }
-    }
-    EXPECT_EQ(SizeOf(*a), 5u);
+    EXPECT_THAT(Thrown<std::invalid_argument>([&] { MergeBuilders(foreign, *a); }),
+                HasSubstr("target"));
+    EXPECT_THAT(Thrown<std::invalid_argument>([&] { MergeBuilders(*a, foreign); }),
+                HasSubstr("source"));
+    EXPECT_EQ(SizeOf(*a), 2u);
 }

@@ -1,7 +1,9 @@
 // The client helpers: splitting for workers, sizes and queries of providers of unknown origin,
 // the point record. Clouds are written through PointRecord and read back through cursors.
 #include "OrvDataProxyImplTzk.h"
+#include "tests/support/Thrown.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -13,6 +15,7 @@ namespace
 
 using namespace orv::DataProxy;
 using namespace orv::Data::Cloud;
+using orv::TestSupport::Thrown;
 using C = EPointDataComponent;
 
 // `count` points along x; key (UnsignedInteger, 0) holds the point's number.
@@ -80,17 +83,11 @@ TEST(ProviderHelpers, WithoutCasts)
     const auto line = Line(40);
     const Plain plain(line);
     EXPECT_EQ(PointCount(plain), 40u); // counted by walking
-    try
-    {
-        Select(plain, InsideSphereQuery{{10.0, 0.0, 0.0}, 2.5});
-        FAIL() << "a provider without queries was queried";
-    }
-    catch (const std::invalid_argument& e)
-    {
-        EXPECT_NE(std::string(e.what()).find("IQueryablePointData<InsideSphereQuery>"),
-                  std::string::npos)
-            << e.what();
-    }
+    EXPECT_THAT(Thrown<std::invalid_argument>(
+                    [&] {
+                        Select(plain, InsideSphereQuery{{10.0, 0.0, 0.0}, 2.5});
+                    }),
+                ::testing::HasSubstr("IQueryablePointData<InsideSphereQuery>"));
     EXPECT_THROW(AsQueryable<ClippingPlanesQuery>(plain), std::invalid_argument);
     EXPECT_THROW(AsBoundingBoxProvider(plain), std::invalid_argument);
 }

@@ -2,7 +2,9 @@
 #include "examples/render/PngImage.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "provider/PointCloudDataProvider.h"
+#include "tests/support/Thrown.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -59,15 +61,9 @@ TEST(PngImage, DrawsClippedAndWritesAFileThatDecodesToTheSamePixels)
         << decoded.message;
     EXPECT_EQ(pixels, image.Bytes());
     std::remove(path.c_str());
-    try
-    {
-        image.WritePng("/nonexistent-folder/picture.png");
-        ADD_FAILURE() << "no error for an unwritable path";
-    }
-    catch (const std::runtime_error& e)
-    {
-        EXPECT_NE(std::string(e.what()).find("/nonexistent-folder/picture.png"), std::string::npos);
-    }
+    EXPECT_THAT(orv::TestSupport::Thrown<std::runtime_error>(
+                    [&] { image.WritePng("/nonexistent-folder/picture.png"); }),
+                ::testing::HasSubstr("/nonexistent-folder/picture.png"));
 }
 
 namespace

@@ -1,14 +1,16 @@
 // The LAS library: files of every version and point format written by the test itself, read,
 // written back and read again; hostile headers; the atomic write; a round trip through the
 // reference host with the default field mapping.
+#include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"
 #include "las/LasReader.h"
 #include "las/LasWriter.h"
 #include "provider/PointCloudDataProvider.h"
-#include "host/geometry/ExtraDataTypes.h"
 #include "tests/support/HostChoices.h"
 #include "tests/support/LasFiles.h"
+#include "tests/support/Thrown.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -22,6 +24,8 @@
 using namespace orv::DataProxy;
 using namespace orv::DataProxy::Las;
 using namespace orv::TestSupport;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 namespace fs = std::filesystem;
 
 namespace
@@ -235,17 +239,10 @@ TEST(LasFiles, HostileHeadersNameTheFileAndTheFault)
     {
         B bytes = MakeLas(recipe);
         damage(bytes);
-        try
-        {
-            LasReader(bytes.data(), bytes.size(), "synthetic.las");
-            ADD_FAILURE() << "no error for " << expected;
-        }
-        catch (const LasError& e)
-        {
-            const std::string message = e.what();
-            EXPECT_EQ(message.rfind("synthetic.las: ", 0), 0u) << message;
-            EXPECT_NE(message.find(expected), std::string::npos) << message;
-        }
+        const std::string message =
+            Thrown<LasError>([&] { LasReader(bytes.data(), bytes.size(), "synthetic.las"); });
+        EXPECT_THAT(message, StartsWith("synthetic.las: "));
+        EXPECT_THAT(message, HasSubstr(expected));
     }
     // Every truncation, in exactly sized copies so that a read past the end is caught.
     for (const Recipe& recipe : {Recipe{0, 1, 3, 0, true}, Recipe{4, 10, 2}})
@@ -270,17 +267,8 @@ TEST(LasFiles, AFailedWriteLeavesTheTargetAsItWas)
         points.points.push_back({{x, 0.0, 0.0}, {}, std::nullopt});
     LasWriteOptions options;
     options.offset = std::array<double, 3>{0.0, 0.0, 0.0};
-    try
-    {
-        WriteLas(target, points, {}, options);
-        ADD_FAILURE() << "no error";
-    }
-    catch (const LasError& e)
-    {
-        EXPECT_NE(std::string(e.what()).find("point 2 at (3e+06, 0, 0) does not fit"),
-                  std::string::npos)
-            << e.what();
-    }
+    EXPECT_THAT(Thrown<LasError>([&] { WriteLas(target, points, {}, options); }),
+                HasSubstr("point 2 at (3e+06, 0, 0) does not fit"));
     EXPECT_EQ(scratch.Files(), 1u);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(target).rdbuf()), {}),
               "previous");

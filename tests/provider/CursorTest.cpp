@@ -2,6 +2,7 @@
 #include "provider/PointCloudDataProvider.h"
 #include "tests/support/HostChoices.h"
 #include "tests/support/TestClouds.h"
+#include "tests/support/Thrown.h"
 
 #include <gtest/gtest.h>
 
@@ -72,17 +73,7 @@ TEST(Cursor, UnservedKeys)
              [&] { cursor->GetUnsignedInteger(*declined); }, [&] { cursor->GetUnsignedInteger(9); },
              [&] { cursor->GetVector3(0); }, [&] { cursor->GetColor(0); },
              [&] { cursor->GetReal(1); }})
-    {
-        try
-        {
-            call();
-            ADD_FAILURE() << "expected std::out_of_range";
-        }
-        catch (const std::out_of_range& error)
-        {
-            EXPECT_STREQ(error.what(), "invalid unordered_map<K, T> key");
-        }
-    }
+        EXPECT_EQ(Thrown<std::out_of_range>(call), "invalid unordered_map<K, T> key");
 }
 
 // GetPosition without a position to read throws instead of reading what is not there, and
@@ -105,15 +96,8 @@ TEST(Cursor, PositionUnavailable)
     for (const auto& [cursor, pointIndex] :
          {std::pair{empty.GetIterable(consumer)->CreateCursor(), 0u}, std::pair{walked, 5u}})
     {
-        try
-        {
-            cursor->GetPosition();
-            ADD_FAILURE() << "expected std::out_of_range";
-        }
-        catch (const std::out_of_range& error)
-        {
-            EXPECT_STREQ(error.what(), "GetPosition: the cursor is past its end");
-        }
+        EXPECT_EQ(Thrown<std::out_of_range>([&] { cursor->GetPosition(); }),
+                  "GetPosition: the cursor is past its end");
         EXPECT_FALSE(cursor->IsValid());
         EXPECT_EQ(cursor->GetPointIndex(), pointIndex); // one past the last stored point
     }

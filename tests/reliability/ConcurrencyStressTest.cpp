@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <mutex>
-#include <random>
 #include <thread>
 
 using namespace orv::TestSupport;
@@ -175,29 +174,19 @@ TEST(ConcurrencyStress, ProvidersCopiedAndQueriedOnThreads)
         MappedProvider(BuildCloud(GridPoints(StressSize(400000, 100000)), CloudSetup(4096)));
     const WantAll consumer;
     const auto box = shared.GetBoundingBox();
-    std::mt19937_64 random(7);
-    auto inside = [&]
-    {
-        std::uniform_real_distribution<double> u(0.0, 1.0);
-        const GPointDouble &lo = box.firstCorner, &hi = box.secondCorner;
-        return GPointDouble{lo.x + (hi.x - lo.x) * u(random), lo.y + (hi.y - lo.y) * u(random),
-                            lo.z + (hi.z - lo.z) * u(random)};
-    };
-    const GPointDouble c = inside();
-    const InsideAxisAlignedBoxQuery boxQuery{{c.x - 3, c.y - 300, c.z - 1},
-                                             {c.x + 3, c.y + 300, c.z + 1}};
-    const InsideSphereQuery sphereQuery{inside(), 60.0};
-    const InsideCylinderQuery cylinderQuery{inside(), {0.0, 0.0, 1.0}, 80.0, -1.0};
-    ClippingPlanesQuery planesQuery;
-    planesQuery.planes.push_back({{1.0, 0.0, 0.0}, inside().x});
-    planesQuery.planes.push_back({{0.0, -1.0, 0.0}, -inside().y});
+    // About the middle of the grid (x 0..9, z 0..1.5, y along the cloud).
+    const GPointDouble c{4.5, box.secondCorner.y / 2, 0.75};
+    ClippingPlanesQuery planes;
+    planes.planes = {{{1.0, 0.0, 0.0}, c.x}, {{0.0, -1.0, 0.0}, -c.y}};
     auto answer = [&](const PointCloudDataProvider& p, int query, bool invert)
     {
         const std::unique_ptr<IPointDataProvider> result =
-            query == 0   ? p.GetPoints(boxQuery, invert)
-            : query == 1 ? p.GetPoints(sphereQuery, invert)
-            : query == 2 ? p.GetPoints(cylinderQuery, invert)
-                         : p.GetPoints(planesQuery, invert);
+            query == 0   ? p.GetPoints(InsideAxisAlignedBoxQuery{{c.x - 3, c.y - 300, c.z - 1},
+                                                               {c.x + 3, c.y + 300, c.z + 1}},
+                                       invert)
+            : query == 1 ? p.GetPoints(InsideSphereQuery{c, 60.0}, invert)
+            : query == 2 ? p.GetPoints(InsideCylinderQuery{c, {0.0, 0.0, 1.0}, 80.0, -1.0}, invert)
+                         : p.GetPoints(planes, invert);
         return ReadAll(*result->GetIterable(consumer));
     };
     Totals expected[4][2];

@@ -97,27 +97,10 @@ TEST(FoundFaults, CloudMove)
 TEST(FoundFaults, AppendOutOfMemory)
 {
     // Target: subsets of 16, the last one part full and with a hidden point; source: another
-    // frame (normals rotate) and one type the target lacks.
+    // frame (normals rotate). Types the target lacks are the fault-injection suite's merges'.
     const PointCloud target = BuildCloud(GridPoints(37), CloudSetup(16, std::nullopt, {35}));
-    PointCloud source;
-    {
-        GCloud& host = source.Convert();
-        host.SetSubsetCapacity(16);
-        host.SetMatrix(RotationZ(M_PI / 2, 10.0, 20.0, 30.0));
-        GPointDouble position{};
-        std::uint16_t split = 0;
-        orv::Math::Algebra::CompressedVector32Bits normal;
-        GCloudPointData record(&position);
-        record.AddExtraData(Type::SplitColor(), &split);
-        record.AddExtraData(Type::Normal(), &normal);
-        for (int i = 0; i < 70; ++i)
-        {
-            position = {650000.0 + i, 5180000.0 - i, 290.0};
-            split = std::uint16_t(7 * i);
-            normal.VectorSet(PointValues(std::uint64_t(i)).normal);
-            source.AddPoint(record, true);
-        }
-    }
+    const PointCloud source =
+        BuildCloud(GridPoints(70, 650000.0), CloudSetup(16, RotationZ(M_PI / 2, 10.0, 20.0, 30.0)));
     PointCloud reference = target;
     ASSERT_TRUE(reference.AddCloud(source, nullptr));
     const auto before = Image(target.Convert());

@@ -227,12 +227,15 @@ inline std::vector<Visit> Walk(const GCloud& cloud, std::uint64_t start = 0,
     return visits;
 }
 
-// Counts, subsets, types, and per stored point its visibility, coordinates and every element.
+// Colour mode, frame, counts, subsets, types, and per stored point its visibility, coordinates
+// and every element.
 inline std::vector<std::uint64_t> Image(const GCloud& cloud)
 {
     const std::vector<int> types = cloud.GetExtraDataTypes();
-    std::vector<std::uint64_t> image{cloud.GetStoredPointCount(), cloud.GetPointCount(),
-                                     cloud.GetSubsetCount()};
+    std::vector<std::uint64_t> image{std::uint64_t(cloud.GetType()), cloud.GetStoredPointCount(),
+                                     cloud.GetPointCount(), cloud.GetSubsetCount()};
+    for (double m : cloud.GetMatrix().v)
+        image.push_back(Read<std::uint64_t>(&m));
     image.insert(image.end(), types.begin(), types.end());
     for (std::uint32_t s = 0; s <= cloud.GetSubsetCount(); ++s)
         image.push_back(cloud.GetSubsetFirstOrdinal(s));
@@ -425,22 +428,18 @@ inline PointCloudDataProvider MappedProvider(const PointCloud& cloud)
     return provider;
 }
 
-inline std::uint64_t Mix(std::uint64_t h, std::uint64_t v)
-{
-    h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
-    return h * 0xFF51AFD7ED558CCDull;
-}
-
 // Everything a cursor of MappedProvider delivers for its point: summed over points, a checksum
 // that does not depend on the order of reading.
 inline std::uint64_t PointHash(const orv::DataProxy::IPointDataAccessor& point)
 {
+    const auto mix = [](std::uint64_t h, std::uint64_t v)
+    { return (h ^ (v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2))) * 0xFF51AFD7ED558CCDull; };
     const GPointDouble p = point.GetPosition();
     const GVector3 n = point.GetVector3(0).value();
-    std::uint64_t h = Mix(point.GetUnsignedInteger(0).value(), point.GetPointIndex());
+    std::uint64_t h = mix(point.GetUnsignedInteger(0).value(), point.GetPointIndex());
     for (double d : {p.x, p.y, p.z, n.x, n.y, n.z, point.GetReal(0).value()})
-        h = Mix(h, Read<std::uint64_t>(&d));
-    return Mix(h, point.GetUnsignedInteger(1).value());
+        h = mix(h, Read<std::uint64_t>(&d));
+    return mix(h, point.GetUnsignedInteger(1).value());
 }
 
 struct Totals

@@ -17,15 +17,15 @@ bool Check(bool condition, const char* what)
     return condition;
 }
 
-// Maps each of the twelve host classes without a width: the width the factory takes must be
-// the class's element size.
-template <class X>
-bool NaturalWidth(PointCloudDataBuilderFactory& factory, EPointDataComponent component)
+// Maps host classes without a width: the width the factory takes must be each class's element
+// size.
+template <class... X>
+bool NaturalWidths(PointCloudDataBuilderFactory& factory, EPointDataComponent component)
 {
-    const PointDataComponents::ComponentKey key =
-        factory.MapOptionalComponent(component, X::TypeId());
-    return Check(factory.storageWidthByKey.at(key) == sizeof(typename X::StoredType),
-                 "a host class mapped at another width than its element size");
+    return (Check(factory.storageWidthByKey.at(factory.MapOptionalComponent(
+                      component, X::TypeId())) == sizeof(typename X::StoredType),
+                  "a host class mapped at another width than its element size") &&
+            ...);
 }
 
 } // namespace
@@ -33,21 +33,16 @@ bool NaturalWidth(PointCloudDataBuilderFactory& factory, EPointDataComponent com
 bool UmbrellaClientWorks()
 {
     PointCloudDataBuilderFactory factory;
-    bool ok =
-        NaturalWidth<CloudClassificationExtraData>(factory, EPointDataComponent::UnsignedInteger) &&
-        NaturalWidth<CloudGridPositionIndexExtraData>(factory,
-                                                      EPointDataComponent::UnsignedInteger) &&
-        NaturalWidth<CloudSegmentationExtraData>(factory, EPointDataComponent::UnsignedInteger) &&
-        NaturalWidth<CloudSplitColorExtraData>(factory, EPointDataComponent::UnsignedInteger) &&
-        NaturalWidth<CloudClassificationInstanceExtraData>(factory,
-                                                           EPointDataComponent::UnsignedInteger) &&
-        NaturalWidth<CloudScanIDExtraData>(factory, EPointDataComponent::UnsignedInteger) &&
-        NaturalWidth<CloudImprovementStatsExtraData>(factory, EPointDataComponent::Real) &&
-        NaturalWidth<CloudIntensityNewExtraData>(factory, EPointDataComponent::Real) &&
-        NaturalWidth<CloudIntensityTempExtraData>(factory, EPointDataComponent::Real) &&
-        NaturalWidth<CloudMaxProbabilityExtraData>(factory, EPointDataComponent::Real) &&
-        NaturalWidth<CloudNormalExtraData>(factory, EPointDataComponent::Vector3) &&
-        NaturalWidth<CloudIntensityExtraData>(factory, EPointDataComponent::Color);
+    // The twelve host classes.
+    bool ok = NaturalWidths<CloudClassificationExtraData, CloudGridPositionIndexExtraData,
+                            CloudSegmentationExtraData, CloudSplitColorExtraData,
+                            CloudClassificationInstanceExtraData, CloudScanIDExtraData>(
+                  factory, EPointDataComponent::UnsignedInteger) &&
+              NaturalWidths<CloudImprovementStatsExtraData, CloudIntensityNewExtraData,
+                            CloudIntensityTempExtraData, CloudMaxProbabilityExtraData>(
+                  factory, EPointDataComponent::Real) &&
+              NaturalWidths<CloudNormalExtraData>(factory, EPointDataComponent::Vector3) &&
+              NaturalWidths<CloudIntensityExtraData>(factory, EPointDataComponent::Color);
 
     // A host cloud of three points, read through a provider, written like it point by point.
     PointCloud cloud;
