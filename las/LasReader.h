@@ -84,10 +84,11 @@ public:
 
     const LasHeader& Header() const;
 
-    // Hands every point, in file order, to builder.AddPointData: an accessor standing on the
-    // record gives the position (scaled and offset, world coordinates), the record's ordinal as
-    // point index, and the value of `fields` under their keys; a key of no field, or a field
-    // the point format lacks, has no value. Returns the number of points delivered. May be
+    // Hands every point, in file order, to the builder, a block of up to 256 at a time through
+    // AppendBlock (the same as AddPointData per point for any builder): the position (scaled
+    // and offset, world coordinates), the record's ordinal as point index, and the value of
+    // `fields` under their keys; a key of no field, or a field the point format lacks, has no
+    // value. Returns the number of points delivered. May be
     // called again: it reads from the start. Throws LasError when the file cannot be read,
     // std::invalid_argument for an unusable `fields`; the builder's exceptions pass through.
     std::uint64_t ReadInto(orv::DataProxy::IPointDataBuilder& builder, const LasFieldMap& fields,

@@ -38,8 +38,9 @@ struct LasWriteSummary
 };
 
 // Writes every point of `provider` to a LAS 1.4 file: point format 6, 7 when an Rgb field is
-// mapped, 8 when Nir is. The provider is read through the contract (an iterable and a cursor
-// whose consumer asks for the position and the keys of `fields`); each field takes its value
+// mapped, 8 when Nir is. The provider is read through the contract a block at a time
+// (ForEachBlock over an iterable whose consumer asks for the position and the keys of
+// `fields`: the provider's own block reader, or its cursor); each field takes its value
 // from its key, rounded and saturated to the field's range (Rgb channels times 65535, the scan
 // angle in degrees). A key without a value for a point, or a field not mapped, is written as
 // 0, except return number and number of returns, which are then 1. Positions are stored as
