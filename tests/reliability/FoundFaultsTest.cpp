@@ -96,38 +96,43 @@ TEST(FoundFaults, CloudMove)
 // belonged together.
 TEST(FoundFaults, AppendOutOfMemory)
 {
-    // Target: subsets of 16, the last one part full and with a hidden point; source: another
-    // frame (normals rotate). Types the target lacks are the fault-injection suite's merges'.
-    const PointCloud target = BuildCloud(GridPoints(37), CloudSetup(16, std::nullopt, {35}));
+    // Targets: subsets of 16, the last one part full and with a hidden point; and an empty cloud,
+    // which adopts the source's frame on the reference host (a failure must take it back).
+    // Source: another frame (normals rotate). Types the target lacks are the fault-injection
+    // suite's merges'.
     const PointCloud source =
         BuildCloud(GridPoints(70, 650000.0), CloudSetup(16, RotationZ(M_PI / 2, 10.0, 20.0, 30.0)));
-    PointCloud reference = target;
-    ASSERT_TRUE(reference.AddCloud(source, nullptr));
-    const auto before = Image(target.Convert());
-    const auto after = Image(reference.Convert());
-
     int injected = 0;
-    for (Allocator which : {Allocator::Host, Allocator::Global})
-        for (std::int64_t n = 0;; ++n)
-        {
-            PointCloud cloud = target; // shares every subset: the append copies what it writes
-            bool failed = false;
-            try
+    for (const PointCloud& target :
+         {BuildCloud(GridPoints(37), CloudSetup(16, std::nullopt, {35})), PointCloud()})
+    {
+        PointCloud reference = target;
+        ASSERT_TRUE(reference.AddCloud(source, nullptr));
+        const auto before = Image(target.Convert());
+        const auto after = Image(reference.Convert());
+        for (Allocator which : {Allocator::Host, Allocator::Global})
+            for (std::int64_t n = 0;; ++n)
             {
-                const FailureSwitch armed(which, n);
-                cloud.AddCloud(source, nullptr);
+                PointCloud cloud = target; // shares every subset: the append copies what it writes
+                bool failed = false;
+                try
+                {
+                    const FailureSwitch armed(which, n);
+                    cloud.AddCloud(source, nullptr);
+                }
+                catch (const std::bad_alloc&)
+                {
+                    failed = true;
+                    ++injected;
+                    EXPECT_EQ(Image(cloud.Convert()), before)
+                        << "allocation " << n << ": part left";
+                    EXPECT_TRUE(cloud.AddCloud(source, nullptr));
+                }
+                EXPECT_EQ(Image(cloud.Convert()), after) << "allocation " << n;
+                EXPECT_EQ(Image(target.Convert()), before) << "the shared original changed";
+                if (!failed || HasFailure())
+                    break;
             }
-            catch (const std::bad_alloc&)
-            {
-                failed = true;
-                ++injected;
-                EXPECT_EQ(Image(cloud.Convert()), before) << "allocation " << n << ": part left";
-                EXPECT_TRUE(cloud.AddCloud(source, nullptr));
-            }
-            EXPECT_EQ(Image(cloud.Convert()), after) << "allocation " << n;
-            EXPECT_EQ(Image(target.Convert()), before) << "the shared original changed";
-            if (!failed || HasFailure())
-                break;
-        }
+    }
     EXPECT_GT(injected, 10);
 }
