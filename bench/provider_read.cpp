@@ -7,6 +7,7 @@
 #include "contract/PointDataHelpers.h"
 #include "host/core/TableCluster.h"
 #include "host/geometry/CloudSubset.h"
+#include "tests/support/CursorOnly.h"
 
 #include <benchmark/benchmark.h>
 
@@ -172,29 +173,6 @@ Sums BlockLoop(const IPointDataIterable& iterable,
     return sums;
 }
 
-// An iterable of another plugin: the contract only, so ForEachBlock falls back to a cursor.
-class CursorOnly final : public IPointDataIterable
-{
-public:
-    explicit CursorOnly(std::shared_ptr<IPointDataIterable> inner) : inner_(std::move(inner)) {}
-    std::shared_ptr<orv::DataProxy::IPointDataCursor> CreateCursor() const override
-    {
-        return inner_->CreateCursor();
-    }
-    bool IsEmpty() const override { return inner_->IsEmpty(); }
-    bool IsDivisible(const orv::DataProxy::IPointDataSplitHint& hint) const override
-    {
-        return inner_->IsDivisible(hint);
-    }
-    std::unique_ptr<IPointDataIterable> Split() override
-    {
-        return std::make_unique<CursorOnly>(inner_->Split());
-    }
-
-private:
-    std::shared_ptr<IPointDataIterable> inner_;
-};
-
 // Positions only, or everything (the three extras and the point index too).
 const orv::DataProxy::IPointDataConsumer& Wants(bool extras)
 {
@@ -243,7 +221,7 @@ void BM_Block(benchmark::State& state)
     const orv::DataProxy::IPointDataConsumer& consumer = Wants(extras);
     const std::shared_ptr<IPointDataIterable> iterable =
         orv::Bench::SharedProvider().GetIterable(consumer);
-    const CursorOnly hidden(iterable);
+    const orv::TestSupport::CursorOnly hidden(iterable);
     const IPointDataIterable& read =
         fallback ? static_cast<const IPointDataIterable&>(hidden) : *iterable;
     for (auto _ : state)

@@ -3,6 +3,7 @@
 #include "contract/PointDataBlocks.h"
 #include "provider/BlockKernels.h"
 #include "provider/PointCloudDataProvider.h"
+#include "tests/support/CursorOnly.h"
 #include "tests/support/TestClouds.h"
 
 #include <gtest/gtest.h>
@@ -87,29 +88,6 @@ Rows CursorRows(const IPointDataIterable& iterable, const PointDataBlockLayout& 
     }
     return rows;
 }
-
-// An iterable of another plugin: the contract only, no block interface.
-class CursorOnly final : public IPointDataIterable
-{
-public:
-    explicit CursorOnly(std::shared_ptr<IPointDataIterable> inner) : inner_(std::move(inner)) {}
-    std::shared_ptr<orv::DataProxy::IPointDataCursor> CreateCursor() const override
-    {
-        return inner_->CreateCursor();
-    }
-    bool IsEmpty() const override { return inner_->IsEmpty(); }
-    bool IsDivisible(const orv::DataProxy::IPointDataSplitHint& hint) const override
-    {
-        return inner_->IsDivisible(hint);
-    }
-    std::unique_ptr<IPointDataIterable> Split() override
-    {
-        return std::make_unique<CursorOnly>(inner_->Split());
-    }
-
-private:
-    std::shared_ptr<IPointDataIterable> inner_;
-};
 
 // The block path and the fallback read what the cursor reads.
 void ExpectSameAsCursor(const std::shared_ptr<IPointDataIterable>& iterable,
