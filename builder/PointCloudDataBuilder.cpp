@@ -22,14 +22,10 @@ namespace orv::Data::Cloud
 namespace
 {
 
-using orv::Data::Primitive::ColorValue;
-using orv::DataProxy::EPointDataComponent;
 using orv::DataProxy::IPointDataAccessor;
 using orv::DataProxy::IPointDataConsumer;
 using orv::DataProxy::PointDataComponents::ComponentKey;
-using orv::Math::Algebra::CompressedVector32Bits;
 using orv::Math::Algebra::GPointDouble;
-using orv::Math::Algebra::GVector3;
 
 // Narrowing a double to a float relies on IEEE rounding (nearest, overflow to infinity).
 static_assert(std::numeric_limits<double>::is_iec559 && std::numeric_limits<float>::is_iec559,
@@ -79,7 +75,7 @@ void StoreLowOrderBytes(unsigned char* slot, std::uint64_t bits, std::uint64_t w
 
 // Writes a present value, narrowed to `width`, at the start of its slot. One function per
 // component: AddPointData and AppendBlock both store through it, so they store the same bits.
-void Store(unsigned char* slot, const GVector3& value, std::uint64_t width)
+void Store(unsigned char* slot, const orv::Math::Algebra::GVector3& value, std::uint64_t width)
 {
     if (width == 24)
     {
@@ -88,7 +84,7 @@ void Store(unsigned char* slot, const GVector3& value, std::uint64_t width)
     }
     else if (width == 4)
     {
-        StoreFirst(slot, CompressedVector32Bits(value));
+        StoreFirst(slot, orv::Math::Algebra::CompressedVector32Bits(value));
     }
 }
 
@@ -118,7 +114,7 @@ void Store(unsigned char* slot, double value, std::uint64_t width)
 // Colours have one stored form: no width is consulted.
 void Store(unsigned char* slot, const orv::DataProxy::RgbaColor& color, std::uint64_t)
 {
-    ColorValue value;
+    orv::Data::Primitive::ColorValue value;
     value.SetRGB(static_cast<float>(color.r), static_cast<float>(color.g),
                  static_cast<float>(color.b));
     StoreFirst(slot, value);
@@ -209,7 +205,8 @@ namespace
 
 bool MapsColor(const BuilderState& state)
 {
-    return state.mapping.nextIndexByComponent.count(EPointDataComponent::Color) != 0;
+    return state.mapping.nextIndexByComponent.count(orv::DataProxy::EPointDataComponent::Color) !=
+           0;
 }
 
 // A complete staging: a new cloud (of the colour type when asked) and a zero slot for every
@@ -318,27 +315,21 @@ std::size_t StageColumn(const orv::DataProxy::PointDataBlock& block, const Stage
     return n;
 }
 
-// Copies one staged value into its slot: a fixed-size copy for each width a key can have.
+// Copies one staged value into its slot: a fixed-size copy for each width a key can have (a
+// 24-byte vector when it is none of the narrower ones).
 inline void CopyImage(unsigned char* slot, const unsigned char* image, std::uint64_t width)
 {
-    switch (width)
+    const auto copy = [&](auto bytes)
     {
-    case 1:
-        std::memcpy(slot, image, 1);
-        break;
-    case 2:
-        std::memcpy(slot, image, 2);
-        break;
-    case 4:
-        std::memcpy(slot, image, 4);
-        break;
-    case 8:
-        std::memcpy(slot, image, 8);
-        break;
-    default:
-        std::memcpy(slot, image, 24);
-        break;
-    }
+        std::memcpy(slot, image, bytes);
+        return true;
+    };
+    using W = std::uint64_t;
+    (void)((width == 1 && copy(std::integral_constant<W, 1>{})) ||
+           (width == 2 && copy(std::integral_constant<W, 2>{})) ||
+           (width == 4 && copy(std::integral_constant<W, 4>{})) ||
+           (width == 8 && copy(std::integral_constant<W, 8>{})) ||
+           copy(std::integral_constant<W, 24>{}));
 }
 
 } // namespace

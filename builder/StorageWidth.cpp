@@ -1,5 +1,6 @@
 #include "builder/StorageWidth.h"
 
+#include "extradata/ComponentTable.h"
 #include "extradata/PolicyRegistration.h"
 #include "host/geometry/Values.h"
 
@@ -22,28 +23,21 @@ void CheckStorageWidth(EPointDataComponent component, int extraDataType, std::ui
 {
     bool supported = false;
     const char* widths = "";
-    switch (component)
+    const bool extraData =
+        orv::DataProxy::ExtraData::VisitComponentRow(component,
+                                                     [&](auto row)
+                                                     {
+                                                         using Row = decltype(row);
+                                                         supported = Row::StoresWidth(width);
+                                                         widths = Row::kWidths;
+                                                     });
+    if (!extraData)
     {
-    case EPointDataComponent::Vector3:
-        supported = width == 24 || width == 4;
-        widths = "24 or 4";
-        break;
-    case EPointDataComponent::UnsignedInteger:
-    case EPointDataComponent::SignedInteger:
-        supported = width == 8 || width == 4 || width == 2 || width == 1;
-        widths = "8, 4, 2 or 1";
-        break;
-    case EPointDataComponent::Real:
-        supported = width == 8 || width == 4;
-        widths = "8 or 4";
-        break;
-    case EPointDataComponent::Color:
-        // One stored form whatever the width says: a host colour value.
-        supported = true;
-        width = kColorWidth;
-        break;
-    default:
         return; // Position, PointIndex and unknown components store nothing
+    }
+    if (component == EPointDataComponent::Color)
+    {
+        width = kColorWidth; // one stored form whatever the width says: a host colour value
     }
     if (!supported)
     {
@@ -102,21 +96,16 @@ void CheckStorageWidths(const ComponentMapping& mapping, const StorageWidthTable
 std::optional<std::uint64_t> StoredWidth(orv::DataProxy::PointDataComponents::ComponentKey key,
                                          const StorageWidthTable& widths)
 {
-    switch (key.component)
+    if (key.component == EPointDataComponent::Color)
     {
-    case EPointDataComponent::Color:
         return kColorWidth;
-    case EPointDataComponent::Vector3:
-    case EPointDataComponent::UnsignedInteger:
-    case EPointDataComponent::SignedInteger:
-    case EPointDataComponent::Real:
-    {
-        const auto found = widths.find(key);
-        return found != widths.end() ? std::optional<std::uint64_t>(found->second) : std::nullopt;
     }
-    default:
+    const auto found = widths.find(key);
+    if (!orv::DataProxy::IsExtraDataComponent(key.component) || found == widths.end())
+    {
         return std::nullopt;
     }
+    return found->second;
 }
 
 } // namespace orv::Data::Cloud

@@ -32,7 +32,7 @@ public:
 
 // An accessor standing on point `at` of a block. GetPosition throws std::out_of_range when
 // the block carries no positions (as a cursor does for a consumer that did not request them).
-class PointDataBlockAccessor final : public IPointDataAccessor
+class PointDataBlockAccessor final : public ComponentValueAccessor<PointDataBlockAccessor>
 {
 public:
     explicit PointDataBlockAccessor(const PointDataBlock& blockToRead) : block(blockToRead) {}
@@ -51,30 +51,12 @@ public:
     {
         return block.PointIndices() != nullptr ? block.PointIndices()[at] : at;
     }
-    std::optional<GVector3> GetVector3(unsigned char i) const override
-    {
-        return Read<EPointDataComponent::Vector3>(i);
-    }
-    std::optional<std::uint64_t> GetUnsignedInteger(unsigned char i) const override
-    {
-        return Read<EPointDataComponent::UnsignedInteger>(i);
-    }
-    std::optional<std::int64_t> GetSignedInteger(unsigned char i) const override
-    {
-        return Read<EPointDataComponent::SignedInteger>(i);
-    }
-    std::optional<double> GetReal(unsigned char i) const override
-    {
-        return Read<EPointDataComponent::Real>(i);
-    }
-    std::optional<RgbaColor> GetColor(unsigned char i) const override
-    {
-        return Read<EPointDataComponent::Color>(i);
-    }
 
 private:
+    friend class ComponentValueAccessor<PointDataBlockAccessor>;
+
     template <EPointDataComponent C>
-    std::optional<typename PointDataBlockValue<C>::Type> Read(unsigned char index) const
+    std::optional<typename PointDataBlockValue<C>::Type> Value(unsigned char index) const
     {
         const auto column = block.Column<C>(index);
         if (!column || column.present[at] == 0)

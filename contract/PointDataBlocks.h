@@ -42,33 +42,66 @@ namespace orv::DataProxy
 // for positions and 4 % slower with three extras; the per-block calls do not show at 256.
 inline constexpr std::size_t kPointDataBlockCapacity = 256;
 
-// The column value type of each extra-data component: what the cursor's getter returns.
+// Each extra-data component's value type (Type: what the cursor's getter returns, and the type
+// of the component's block columns) and its getter (Get(point, index) calls the accessor's
+// getter of that component). Get is a template on the accessor, so that the getters of a final
+// class are called directly.
 template <EPointDataComponent C>
 struct PointDataBlockValue;
-template <>
-struct PointDataBlockValue<EPointDataComponent::Vector3>
+
+#define ORV_DATAPROXY_COMPONENT_VALUE(C, T, Getter)                                                \
+    template <>                                                                                    \
+    struct PointDataBlockValue<EPointDataComponent::C>                                             \
+    {                                                                                              \
+        using Type = T;                                                                            \
+        template <class Accessor>                                                                  \
+        static std::optional<T> Get(const Accessor& point, unsigned char index)                    \
+        {                                                                                          \
+            return point.Getter(index);                                                            \
+        }                                                                                          \
+    };
+ORV_DATAPROXY_COMPONENT_VALUE(Vector3, GVector3, GetVector3)
+ORV_DATAPROXY_COMPONENT_VALUE(UnsignedInteger, std::uint64_t, GetUnsignedInteger)
+ORV_DATAPROXY_COMPONENT_VALUE(SignedInteger, std::int64_t, GetSignedInteger)
+ORV_DATAPROXY_COMPONENT_VALUE(Real, double, GetReal)
+ORV_DATAPROXY_COMPONENT_VALUE(Color, RgbaColor, GetColor)
+#undef ORV_DATAPROXY_COMPONENT_VALUE
+
+// An accessor whose five extra-data getters all come from one template of Derived:
+//   template <EPointDataComponent C>
+//   std::optional<typename PointDataBlockValue<C>::Type> Value(unsigned char index) const;
+// Derived gives the position and the point index, and befriends this class if Value is private.
+template <class Derived>
+class ComponentValueAccessor : public IPointDataAccessor
 {
-    using Type = GVector3;
-};
-template <>
-struct PointDataBlockValue<EPointDataComponent::UnsignedInteger>
-{
-    using Type = std::uint64_t;
-};
-template <>
-struct PointDataBlockValue<EPointDataComponent::SignedInteger>
-{
-    using Type = std::int64_t;
-};
-template <>
-struct PointDataBlockValue<EPointDataComponent::Real>
-{
-    using Type = double;
-};
-template <>
-struct PointDataBlockValue<EPointDataComponent::Color>
-{
-    using Type = RgbaColor;
+public:
+    std::optional<GVector3> GetVector3(unsigned char index) const override
+    {
+        return Of<EPointDataComponent::Vector3>(index);
+    }
+    std::optional<std::uint64_t> GetUnsignedInteger(unsigned char index) const override
+    {
+        return Of<EPointDataComponent::UnsignedInteger>(index);
+    }
+    std::optional<std::int64_t> GetSignedInteger(unsigned char index) const override
+    {
+        return Of<EPointDataComponent::SignedInteger>(index);
+    }
+    std::optional<double> GetReal(unsigned char index) const override
+    {
+        return Of<EPointDataComponent::Real>(index);
+    }
+    std::optional<RgbaColor> GetColor(unsigned char index) const override
+    {
+        return Of<EPointDataComponent::Color>(index);
+    }
+
+private:
+    template <EPointDataComponent C>
+    std::optional<typename PointDataBlockValue<C>::Type> Of(unsigned char index) const
+    {
+        return static_cast<const Derived&>(*this).template Value<C>(index);
+    }
 };
 
 // Which columns the blocks of one read carry: positions when (Position, 0) was requested,
@@ -185,20 +218,11 @@ public:
     // Bytes of one value of an extra-data component's column (0 for other components).
     static constexpr std::size_t ValueSize(EPointDataComponent component)
     {
-        switch (component)
-        {
-        case EPointDataComponent::Vector3:
-            return sizeof(GVector3);
-        case EPointDataComponent::UnsignedInteger:
-        case EPointDataComponent::SignedInteger:
-            return sizeof(std::uint64_t);
-        case EPointDataComponent::Real:
-            return sizeof(double);
-        case EPointDataComponent::Color:
-            return sizeof(RgbaColor);
-        default:
-            return 0;
-        }
+        std::size_t bytes = 0;
+        VisitExtraDataComponent(
+            component, [&bytes](auto c)
+            { bytes = sizeof(typename PointDataBlockValue<decltype(c)::value>::Type); });
+        return bytes;
     }
 
 private:
@@ -249,26 +273,9 @@ namespace BlockDetail
 template <class Accessor, class F>
 bool WithValue(const Accessor& cursor, PointDataComponents::ComponentKey key, F&& f)
 {
-    switch (key.component)
-    {
-    case EPointDataComponent::Vector3:
-        f(cursor.GetVector3(key.index));
-        return true;
-    case EPointDataComponent::UnsignedInteger:
-        f(cursor.GetUnsignedInteger(key.index));
-        return true;
-    case EPointDataComponent::SignedInteger:
-        f(cursor.GetSignedInteger(key.index));
-        return true;
-    case EPointDataComponent::Real:
-        f(cursor.GetReal(key.index));
-        return true;
-    case EPointDataComponent::Color:
-        f(cursor.GetColor(key.index));
-        return true;
-    default:
-        return false;
-    }
+    return VisitExtraDataComponent(
+        key.component,
+        [&](auto c) { f(PointDataBlockValue<decltype(c)::value>::Get(cursor, key.index)); });
 }
 
 // Whether the cursor serves the key: its getters throw std::out_of_range for keys it does not.

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 // Components of per-point data and the keys that address one value of a component.
 //
@@ -32,6 +33,39 @@ constexpr bool IsExtraDataComponent(EPointDataComponent component) noexcept
     const auto value = static_cast<std::uint8_t>(component);
     return value >= static_cast<std::uint8_t>(EPointDataComponent::Vector3) &&
            value <= static_cast<std::uint8_t>(EPointDataComponent::Color);
+}
+
+// The five extra-data components, in order, as a type.
+template <EPointDataComponent... Components>
+struct ComponentList
+{
+};
+using ExtraDataComponents =
+    ComponentList<EPointDataComponent::Vector3, EPointDataComponent::UnsignedInteger,
+                  EPointDataComponent::SignedInteger, EPointDataComponent::Real,
+                  EPointDataComponent::Color>;
+
+namespace Detail
+{
+
+template <class F, EPointDataComponent... Components>
+constexpr bool VisitIn(EPointDataComponent component, F& f, ComponentList<Components...>)
+{
+    return ((component == Components &&
+             (f(std::integral_constant<EPointDataComponent, Components>{}), true)) ||
+            ...);
+}
+
+} // namespace Detail
+
+// The one dispatch over the extra-data components: calls
+// f(std::integral_constant<EPointDataComponent, C>{}) for the component C that `component`
+// names and returns true; returns false without a call for Position, PointIndex and values of
+// 7 and above. Code that treats every component alike writes its case once, as a template on C.
+template <class F>
+constexpr bool VisitExtraDataComponent(EPointDataComponent component, F&& f)
+{
+    return Detail::VisitIn(component, f, ExtraDataComponents{});
 }
 
 namespace PointDataComponents

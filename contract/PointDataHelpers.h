@@ -2,6 +2,7 @@
 
 #include "contract/ComponentMapping.h"
 #include "contract/Interfaces.h"
+#include "contract/PointDataBlocks.h"
 #include "contract/PointDataComponents.h"
 #include "contract/Records.h"
 
@@ -13,6 +14,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -201,23 +203,32 @@ inline const IBoundingBoxProvider& AsBoundingBoxProvider(const IPointDataProvide
 //   builder->AddPointData(point);
 //
 // Reusing one record for many points is cheap: Clear() and Assign() keep the storage.
-class PointRecord final : public IPointDataAccessor
+class PointRecord final : public ComponentValueAccessor<PointRecord>
 {
 public:
     GPointDouble position{};
     std::uint64_t pointIndex = 0;
 
-    void SetVector3(unsigned char index, const GVector3& value) { Put(vectors, index, value); }
+    void SetVector3(unsigned char index, const GVector3& value)
+    {
+        Put<EPointDataComponent::Vector3>(index, value);
+    }
     void SetUnsignedInteger(unsigned char index, std::uint64_t value)
     {
-        Put(unsignedIntegers, index, value);
+        Put<EPointDataComponent::UnsignedInteger>(index, value);
     }
     void SetSignedInteger(unsigned char index, std::int64_t value)
     {
-        Put(signedIntegers, index, value);
+        Put<EPointDataComponent::SignedInteger>(index, value);
     }
-    void SetReal(unsigned char index, double value) { Put(reals, index, value); }
-    void SetColor(unsigned char index, const RgbaColor& value) { Put(colors, index, value); }
+    void SetReal(unsigned char index, double value)
+    {
+        Put<EPointDataComponent::Real>(index, value);
+    }
+    void SetColor(unsigned char index, const RgbaColor& value)
+    {
+        Put<EPointDataComponent::Color>(index, value);
+    }
 
     // Takes the position, the point index and the values of `keys` of the point `point`
     // stands on, so that the point can be kept and written later. `point` must deliver its
@@ -230,80 +241,57 @@ public:
         pointIndex = point.GetPointIndex();
         for (const ComponentKey& key : keys)
         {
-            switch (key.component)
-            {
-            case EPointDataComponent::Vector3:
-                Put(vectors, key.index, point.GetVector3(key.index));
-                break;
-            case EPointDataComponent::UnsignedInteger:
-                Put(unsignedIntegers, key.index, point.GetUnsignedInteger(key.index));
-                break;
-            case EPointDataComponent::SignedInteger:
-                Put(signedIntegers, key.index, point.GetSignedInteger(key.index));
-                break;
-            case EPointDataComponent::Real:
-                Put(reals, key.index, point.GetReal(key.index));
-                break;
-            case EPointDataComponent::Color:
-                Put(colors, key.index, point.GetColor(key.index));
-                break;
-            default:
-                break;
-            }
+            VisitExtraDataComponent(key.component,
+                                    [&](auto c)
+                                    {
+                                        constexpr EPointDataComponent C = decltype(c)::value;
+                                        Put<C>(key.index,
+                                               PointDataBlockValue<C>::Get(point, key.index));
+                                    });
         }
     }
 
     // Makes every key absent again; the position and the point index stay.
     void Clear()
     {
-        vectors.assign(vectors.size(), std::nullopt);
-        unsignedIntegers.assign(unsignedIntegers.size(), std::nullopt);
-        signedIntegers.assign(signedIntegers.size(), std::nullopt);
-        reals.assign(reals.size(), std::nullopt);
-        colors.assign(colors.size(), std::nullopt);
+        std::apply([](auto&... column) { (column.assign(column.size(), std::nullopt), ...); },
+                   columns);
     }
 
     GPointDouble GetPosition() const override { return position; }
     std::uint64_t GetPointIndex() const override { return pointIndex; }
-    std::optional<GVector3> GetVector3(unsigned char index) const override
-    {
-        return Get(vectors, index);
-    }
-    std::optional<std::uint64_t> GetUnsignedInteger(unsigned char index) const override
-    {
-        return Get(unsignedIntegers, index);
-    }
-    std::optional<std::int64_t> GetSignedInteger(unsigned char index) const override
-    {
-        return Get(signedIntegers, index);
-    }
-    std::optional<double> GetReal(unsigned char index) const override { return Get(reals, index); }
-    std::optional<RgbaColor> GetColor(unsigned char index) const override
-    {
-        return Get(colors, index);
-    }
 
 private:
-    // `value` is a T or an optional of T.
-    template <class T, class V>
-    static void Put(std::vector<std::optional<T>>& column, unsigned char index, const V& value)
+    // One column per extra-data component, in component order, indexed by key index.
+    template <EPointDataComponent C>
+    using Column = std::vector<std::optional<typename PointDataBlockValue<C>::Type>>;
+    template <EPointDataComponent C>
+    static constexpr std::size_t kColumn = static_cast<std::size_t>(C) -
+                                           static_cast<std::size_t>(EPointDataComponent::Vector3);
+
+    // `value` is a value of C or an optional of one.
+    template <EPointDataComponent C, class V>
+    void Put(unsigned char index, const V& value)
     {
+        Column<C>& column = std::get<kColumn<C>>(columns);
         if (column.size() <= index)
             column.resize(std::size_t{index} + 1);
         column[index] = value;
     }
 
-    template <class T>
-    static std::optional<T> Get(const std::vector<std::optional<T>>& column, unsigned char index)
+    friend class ComponentValueAccessor<PointRecord>;
+
+    template <EPointDataComponent C>
+    std::optional<typename PointDataBlockValue<C>::Type> Value(unsigned char index) const
     {
+        const Column<C>& column = std::get<kColumn<C>>(columns);
         return index < column.size() ? column[index] : std::nullopt;
     }
 
-    std::vector<std::optional<GVector3>> vectors;
-    std::vector<std::optional<std::uint64_t>> unsignedIntegers;
-    std::vector<std::optional<std::int64_t>> signedIntegers;
-    std::vector<std::optional<double>> reals;
-    std::vector<std::optional<RgbaColor>> colors;
+    std::tuple<Column<EPointDataComponent::Vector3>, Column<EPointDataComponent::UnsignedInteger>,
+               Column<EPointDataComponent::SignedInteger>, Column<EPointDataComponent::Real>,
+               Column<EPointDataComponent::Color>>
+        columns;
 };
 
 // The extra-data keys of `mapping` (components Vector3 .. Color), ordered by component, then

@@ -1,5 +1,6 @@
 #include "provider/PointCloudDataBlocks.h"
 
+#include "extradata/ComponentTable.h"
 #include "extradata/LibraryPolicies.h"
 #include "host/geometry/ExtraDataRegistry.h"
 #include "host/geometry/Values.h"
@@ -19,7 +20,6 @@ using orv::Data::ExtraData::Details::ICloudExtraDataConversionPolicy;
 using orv::Data::Primitive::ColorValue;
 using orv::DataProxy::EPointDataComponent;
 using orv::DataProxy::PointDataBlock;
-using orv::DataProxy::RgbaColor;
 using orv::DataProxy::ExtraData::CloudIntensityExtraDataConversionPolicy;
 using orv::DataProxy::ExtraData::CloudNormalExtraDataConversionPolicy;
 using orv::Math::Algebra::GVector3;
@@ -239,24 +239,9 @@ PointCloudDataBlockReader::KeyReader PointCloudDataBlockReader::MakeReader(Compo
         reader.policy = typed;
         policy = typed;
     };
-    switch (key.component)
-    {
-    case EPointDataComponent::Vector3:
-        resolve(Lookup<GVector3>(extraDataType));
-        break;
-    case EPointDataComponent::UnsignedInteger:
-        resolve(Lookup<std::uint64_t>(extraDataType));
-        break;
-    case EPointDataComponent::SignedInteger:
-        resolve(Lookup<std::int64_t>(extraDataType));
-        break;
-    case EPointDataComponent::Real:
-        resolve(Lookup<double>(extraDataType));
-        break;
-    default:
-        resolve(Lookup<ColorValue>(extraDataType));
-        break;
-    }
+    orv::DataProxy::ExtraData::VisitComponentRow(
+        key.component,
+        [&](auto row) { resolve(Lookup<typename decltype(row)::HostValue>(extraDataType)); });
     if (policy == nullptr)
     {
         reader.decode = Decode::Absent;
@@ -544,43 +529,25 @@ void PointCloudDataBlockReader::DecodeElements(const KeyReader& reader,
         std::fill(out, out + n, CloudIntensityExtraDataConversionPolicy::kUnsupportedModeValue);
         return;
     }
-    const auto same = [](const auto& value) { return value; };
-    switch (reader.key.component)
-    {
-    case EPointDataComponent::Vector3:
-        return CallPolicy<GVector3>(reader, elements, stride, n, static_cast<GVector3*>(values),
-                                    same);
-    case EPointDataComponent::UnsignedInteger:
-        return CallPolicy<std::uint64_t>(reader, elements, stride, n,
-                                         static_cast<std::uint64_t*>(values), same);
-    case EPointDataComponent::SignedInteger:
-        return CallPolicy<std::int64_t>(reader, elements, stride, n,
-                                        static_cast<std::int64_t*>(values), same);
-    case EPointDataComponent::Real:
-        return CallPolicy<double>(reader, elements, stride, n, static_cast<double*>(values), same);
-    default:
-        // As the cursor's GetColor: the host colour's channels widened, alpha 1.
-        return CallPolicy<ColorValue>(reader, elements, stride, n, static_cast<RgbaColor*>(values),
-                                      [](const ColorValue& color)
-                                      {
-                                          float r = 0.0f;
-                                          float g = 0.0f;
-                                          float b = 0.0f;
-                                          (void)color.GetRGB(r, g, b);
-                                          return RgbaColor{r, g, b, 1.0};
-                                      });
-    }
+    orv::DataProxy::ExtraData::VisitComponentRow(reader.key.component,
+                                                 [&](auto row)
+                                                 {
+                                                     using Row = decltype(row);
+                                                     CallPolicy<typename Row::HostValue>(
+                                                         reader, elements, stride, n,
+                                                         static_cast<typename Row::Value*>(values));
+                                                 });
 }
 
-template <class T, class Out, class Convert>
+template <class T, class Out>
 void PointCloudDataBlockReader::CallPolicy(const KeyReader& reader, const std::uint8_t* elements,
-                                           std::uint32_t stride, std::size_t n, Out* out,
-                                           Convert convert) const
+                                           std::uint32_t stride, std::size_t n, Out* out) const
 {
     const auto* policy = static_cast<const ICloudExtraDataConversionPolicy<T>*>(reader.policy);
     for (std::size_t i = 0; i < n; ++i)
     {
-        out[i] = convert(policy->GetValue(elements + std::size_t(stride) * i, *hostCursor));
+        out[i] = orv::DataProxy::ExtraData::ToAccessorValue(
+            policy->GetValue(elements + std::size_t(stride) * i, *hostCursor));
     }
 }
 

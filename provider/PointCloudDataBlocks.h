@@ -84,9 +84,9 @@ private:
                  std::size_t n);
     void DecodeElements(const KeyReader& reader, const std::uint8_t* elements, std::uint32_t stride,
                         std::size_t n, void* values) const;
-    template <class T, class Out, class Convert>
+    template <class T, class Out>
     void CallPolicy(const KeyReader& reader, const std::uint8_t* elements, std::uint32_t stride,
-                    std::size_t n, Out* out, Convert convert) const;
+                    std::size_t n, Out* out) const;
     void Skip(std::uint64_t k);
 
     std::uint64_t end;

@@ -133,11 +133,7 @@ std::optional<orv::DataProxy::RgbaColor> PointCloudDataCursor::GetColor(unsigned
     {
         return std::nullopt;
     }
-    float r = 0.0f;
-    float g = 0.0f;
-    float b = 0.0f;
-    (void)color->GetRGB(r, g, b);
-    return orv::DataProxy::RgbaColor{r, g, b, 1.0};
+    return orv::DataProxy::ExtraData::ToAccessorValue(*color);
 }
 
 void PointCloudDataCursor::MoveNext()

@@ -130,7 +130,7 @@ TEST(BuilderWidths, Refused)
                                                          {C::Real, WideType<double>(), 4},
                                                          {C::Color, Type::Class(), 4},
                                                          {C::Real, Type::IntensityNew(), 3},
-                                                         {C::Real, unknown, 3},
+                                                         {C::Real, unknown, 2},
                                                          {C::Vector3, unknown, 8},
                                                          {C::SignedInteger, unknown, 0}};
     TestConsumer consumer;
