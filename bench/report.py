@@ -32,6 +32,8 @@ import sys
 #   kind "ratio":   ns(case) / ns(baseline) <= bound
 #   kind "speedup": ns(baseline) / ns(case) >= bound
 #   kind "report":  the ratio is printed, no bound
+#   kind "floor":   (ns(baseline) + ns(case)) / ns(baseline), printed, no bound: the ratio a
+#                   case would have that did the baseline's work plus this one's
 #   kind "counter": counter named by `baseline` <= bound (an absolute figure; "time_us" is
 #                   the time per iteration in microseconds); no bound: printed only
 #   kind "counter_min": counter named by `baseline` >= bound
@@ -73,6 +75,10 @@ TARGETS = [
      "builder AddPointData (3 keys) vs raw record + AddPoint"),
     ("builder", "BM_BuilderAppendBlock", "BM_RawHostAppend", "ratio", 1.1,
      "builder AppendBlock (3 keys, blocks filled in the loop) vs raw record + AddPoint"),
+    ("builder", "BM_AccessorFloor", "BM_RawHostAppend", "floor", None,
+     "floor of AddPointData: raw record + AddPoint plus the accessor's calls alone"),
+    ("builder", "BM_BlockFill", "BM_RawHostAppend", "floor", None,
+     "floor of AppendBlock: raw record + AddPoint plus filling the blocks alone"),
     ("builder", "BM_GetResultThenAddPointOn10M/manual_time", "GetResult_us", "counter", 1000.0,
      "GetResult on 10M points, microseconds"),
     ("builder", "BM_GetResultThenAddPointOn10M/manual_time", "AddPointAfter_us", "counter", 1000.0,
@@ -177,7 +183,7 @@ def evaluate(runs):
         elif record is not None and baseline in cases:
             a, b = ns_per_point(record), ns_per_point(cases[baseline])
             if a and b:
-                value = b / a if kind == "speedup" else a / b
+                value = {"speedup": b / a, "floor": (b + a) / b}.get(kind, a / b)
         if bound is None:
             ok = None
         elif value is None:
