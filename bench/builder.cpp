@@ -1,18 +1,9 @@
-// Building host clouds through the contract's builder against a raw loop that fills the
-// host's point record and appends directly, in the same run, from the same in-memory points.
-// Figures: ns per point (1e9 / items_per_second); the ratio builder / raw is the one to quote.
-//
-// Each iteration builds a new cloud, so the host's fresh buffers page-fault unless the heap
-// keeps them (warm heap: GLIBC_TUNABLES=glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=
-// 68719476736). Run both ways and say which.
+// Building host clouds through the contract's builder against raw loops over the same points,
+// in the same run; cases, heap and figures: bench/README.md ("Building").
 #include "bench/support/BenchClouds.h"
 #include "builder/PointCloudDataBuilder.h"
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "contract/PointDataHelpers.h"
-#include "host/geometry/Cloud.h"
-#include "host/geometry/ExtraDataTypes.h"
-
-#include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>

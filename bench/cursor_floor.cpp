@@ -1,13 +1,5 @@
-// Where the cursor's figure (bench_provider_read) comes from, against one raw loop over plain
-// arrays of the shared cloud, in the same run; positions only (<0>) and with the three extras
-// (<3>, the normal decoded and rotated):
-//   - BM_FloorCursor: what the cursor contract costs by itself, a cursor over the arrays that
-//     does nothing but answer the per-point virtual calls (IsValid, GetPosition, MoveNext and
-//     one getter per key; no subsets, look-ups or policies). No cursor can go below it.
-//   - BM_HostCursorWalk: the reference host's own cursor, stepped as a cursor client does,
-//     reading the host's tables without any virtual call.
-// And the copy of the 10M-point cloud, which GetResult pays (bench_builder). Figures: ns per
-// point (1e9 / items_per_second).
+// Where the cursor's figure comes from: a cursor over plain arrays that only answers the per-point
+// virtual calls, and the host's own cursor walk, against a raw loop; bench/README.md.
 #include "bench/support/BenchClouds.h"
 #include "contract/Interfaces.h"
 #include "host/geometry/CloudCursor.h"

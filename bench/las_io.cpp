@@ -1,13 +1,5 @@
 // LAS files in and out through the contract against raw loops over the same records, in the
-// same run. Figures: ns per point (1e9 / items_per_second).
-//
-// Reading: 1,000,000 synthetic records of point format 3 (positions, intensity, class, RGB; the
-// LAS tests' own) in memory, into a new host colour cloud with the default field mapping.
-// Baselines: a loop that decodes each record and appends it with the host's own AddPoint, and
-// the same decoding handed to the builder (the builder's own price, so that reader / that is
-// what the reader adds).
-// Writing: a host provider of those points to a LAS file against a loop that encodes the same
-// points from plain arrays into the same format 7 records in memory.
+// same run; cases and figures: bench/README.md ("LAS files in and out").
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "contract/PointDataHelpers.h"
 #include "host/geometry/Cloud.h"
