@@ -189,9 +189,7 @@ void BM_BuilderAddPointData(benchmark::State& state)
     {
         const auto builder = factory.CreatePointDataBuilder(consumer);
         for (point.at = 0; point.at < kPoints; ++point.at)
-        {
             builder->AddPointData(point);
-        }
         benchmark::DoNotOptimize(builder.get());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
