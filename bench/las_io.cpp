@@ -127,44 +127,6 @@ void BM_RawLasDecodeAppend(benchmark::State& state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
 }
 
-// The decoded record as the default mapping's three keys (index 0 of each component).
-class DecodedAccessor final : public orv::DataProxy::IPointDataAccessor
-{
-public:
-    Decoded d{};
-    std::uint64_t index = 0;
-    GPointDouble GetPosition() const override { return d.position; }
-    std::uint64_t GetPointIndex() const override { return index; }
-    std::optional<orv::DataProxy::GVector3> GetVector3(unsigned char) const override { return {}; }
-    std::optional<std::uint64_t> GetUnsignedInteger(unsigned char) const override { return d.cls; }
-    std::optional<std::int64_t> GetSignedInteger(unsigned char) const override { return {}; }
-    std::optional<double> GetReal(unsigned char) const override { return d.intensity; }
-    std::optional<orv::DataProxy::RgbaColor> GetColor(unsigned char) const override
-    {
-        return orv::DataProxy::RgbaColor{d.rgb[0], d.rgb[1], d.rgb[2], 1.0};
-    }
-};
-
-void BM_RawLasDecodeIntoBuilder(benchmark::State& state)
-{
-    const std::uint8_t* records = LasBytes().data() + kHeader;
-    PointCloudDataBuilderFactory factory;
-    MapDefaultLasFields(factory, true);
-    const WantAll consumer;
-    DecodedAccessor point;
-    for (auto _ : state)
-    {
-        const auto builder = factory.CreatePointDataBuilder(consumer);
-        for (point.index = 0; point.index < kPoints; ++point.index)
-        {
-            Decode(records + point.index * kRecord, point.d);
-            builder->AddPointData(point);
-        }
-        benchmark::DoNotOptimize(builder.get());
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
-}
-
 std::shared_ptr<orv::DataProxy::IPointDataProvider> ReadAll(const LasReader& reader)
 {
     PointCloudDataBuilderFactory factory;
@@ -266,7 +228,6 @@ void BM_LasWrite(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_RawLasDecodeAppend)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RawLasDecodeIntoBuilder)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LasReadThroughBuilder)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LasReadRealScan)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RawLasEncode)->Unit(benchmark::kMillisecond);

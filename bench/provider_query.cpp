@@ -93,16 +93,6 @@ std::uint64_t HostSelect(Procedure& procedure)
 }
 
 template <class Shape>
-void BM_HostSelection(benchmark::State& state)
-{
-    auto procedure = Shape::Procedure();
-    std::uint64_t selected = 0;
-    for (auto _ : state)
-        selected = HostSelect(procedure);
-    PerInputPoint(state, selected);
-}
-
-template <class Shape>
 void BM_GetPoints(benchmark::State& state)
 {
     const auto query = Shape::Query();
@@ -144,10 +134,8 @@ void BM_GetPointsVsHost(benchmark::State& state)
 } // namespace
 
 BENCHMARK_TEMPLATE(BM_RawSelectCopy, Box)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_HostSelection, Box)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GetPoints, Box)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_RawSelectCopy, Sphere)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_HostSelection, Sphere)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GetPoints, Sphere)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GetPointsVsHost, Box)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GetPointsVsHost, Sphere)->Unit(benchmark::kMillisecond);

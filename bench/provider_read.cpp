@@ -72,36 +72,6 @@ Sums RawLoop(const GCloud& cloud, std::uint32_t first, std::uint32_t last)
     return sums;
 }
 
-// Every stored coordinate added up, a vectorised sum per buffer: the memory floor of any read of
-// the positions.
-float StreamCoordinates(const GCloud& cloud)
-{
-    float lanes[8] = {};
-    for (std::uint32_t s = 0; s < cloud.GetSubsetCount(); ++s)
-    {
-        const CloudSubset* subset = cloud.GetSubset(s);
-        std::uint64_t left = subset->StoredCount();
-        orv::Collection::TableCluster::Iterator it(&subset->coordinates, 0);
-        while (left > 0)
-        {
-            const std::uint64_t run = std::min<std::uint64_t>(
-                left, static_cast<std::uint64_t>(it.bufEnd - it.ptr) / it.stride);
-            const float* p = reinterpret_cast<const float*>(it.ptr);
-            const std::size_t floats = 3 * run;
-            std::size_t i = 0;
-            for (; i + 8 <= floats; i += 8)
-                for (std::size_t k = 0; k < 8; ++k)
-                    lanes[k] += p[i + k];
-            for (; i < floats; ++i)
-                lanes[0] += p[i];
-            it += static_cast<std::int64_t>(run);
-            left -= run;
-        }
-    }
-    return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) +
-           ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
-}
-
 // The same sums from blocks, in four partial sums each (and an integer sum of the classes) so
 // that the compiler vectorises them as a block client would (bench/README.md, "Block reads").
 Sums BlockLoop(const IPointDataIterable& iterable,
@@ -174,16 +144,6 @@ void BM_Raw(benchmark::State& state)
     orv::Bench::PerPoint(state);
 }
 
-void BM_RawStreamPositions(benchmark::State& state)
-{
-    const GCloud& cloud = orv::Bench::SharedCloud().Convert();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(StreamCoordinates(cloud));
-    orv::Bench::PerPoint(state);
-    state.SetBytesProcessed(state.iterations() *
-                            static_cast<std::int64_t>(orv::Bench::kPoints * 3 * sizeof(float)));
-}
-
 // BM_CursorPositions, BM_CursorPositionsAndThreeExtras.
 template <bool extras>
 void BM_Cursor(benchmark::State& state)
@@ -249,7 +209,7 @@ Timing TimeWalk(int threads, const Walk& walk)
 // Two threads on two halves against one thread on the whole, one, two, two, one in every
 // iteration; `baseline` (the raw loop) is timed right after each walk, as raw_speedup. The
 // counters: bench/README.md ("Cases and the pairing convention", "Block reads").
-void ThreadSpeedup(benchmark::State& state, const Walk& walk, const Walk& baseline = nullptr)
+void ThreadSpeedup(benchmark::State& state, const Walk& walk, const Walk& baseline)
 {
     Timing one, two, rawOne, rawTwo;
     for (auto _ : state)
@@ -257,8 +217,7 @@ void ThreadSpeedup(benchmark::State& state, const Walk& walk, const Walk& baseli
         for (const int threads : {1, 2, 2, 1})
         {
             (threads == 1 ? one : two) += TimeWalk(threads, walk);
-            if (baseline)
-                (threads == 1 ? rawOne : rawTwo) += TimeWalk(threads, baseline);
+            (threads == 1 ? rawOne : rawTwo) += TimeWalk(threads, baseline);
         }
     }
     const double walked = 2.0 * static_cast<double>(state.iterations() * orv::Bench::kPoints);
@@ -266,8 +225,7 @@ void ThreadSpeedup(benchmark::State& state, const Walk& walk, const Walk& baseli
     state.counters["speedup"] = two.wall > 0.0 ? one.wall / two.wall : 0.0;
     state.counters["cpu_ns_per_point_1"] = one.cpu / walked * 1e9;
     state.counters["cpu_ns_per_point_2"] = two.cpu / walked * 1e9;
-    if (baseline)
-        state.counters["raw_speedup"] = rawTwo.wall > 0.0 ? rawOne.wall / rawTwo.wall : 0.0;
+    state.counters["raw_speedup"] = rawTwo.wall > 0.0 ? rawOne.wall / rawTwo.wall : 0.0;
 }
 
 // The plain loop, extras included, on the whole cloud or on one of two halves of its subsets.
@@ -276,11 +234,6 @@ void RawHalf(int half)
     const GCloud& cloud = orv::Bench::SharedCloud().Convert();
     const std::uint32_t subsets = cloud.GetSubsetCount();
     Consume(RawLoop<true>(cloud, half == 1 ? subsets / 2 : 0, half == 0 ? subsets / 2 : subsets));
-}
-
-void BM_RawThreadSpeedup(benchmark::State& state)
-{
-    ThreadSpeedup(state, RawHalf);
 }
 
 // Each thread splits its own iterable and reads its half, through cursors or in blocks.
@@ -296,21 +249,19 @@ void BM_Split(benchmark::State& state)
         Consume(blocks ? BlockLoop(piece, consumer, true)
                        : orv::Bench::CursorSums<true>(*piece.CreateCursor()));
     };
-    ThreadSpeedup(state, walk, blocks ? Walk(RawHalf) : Walk());
+    ThreadSpeedup(state, walk, RawHalf);
 }
 
 } // namespace
 
 constexpr auto kMs = benchmark::kMillisecond;
 BENCHMARK_TEMPLATE(BM_Raw, false)->Name("BM_RawPositions")->Unit(kMs);
-BENCHMARK(BM_RawStreamPositions)->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Cursor, false)->Name("BM_CursorPositions")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Raw, true)->Name("BM_RawPositionsAndThreeExtras")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Cursor, true)->Name("BM_CursorPositionsAndThreeExtras")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Block, false, false)->Name("BM_BlockPositions")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Block, true, false)->Name("BM_BlockPositionsAndThreeExtras")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Block, false, true)->Name("BM_BlockFallbackPositions")->Unit(kMs);
-BENCHMARK(BM_RawThreadSpeedup)->Unit(kMs)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_Split, false)->Name("BM_CursorThreadSpeedup")->Unit(kMs)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_Split, true)->Name("BM_BlockThreadSpeedup")->Unit(kMs)->UseRealTime();
 
