@@ -1,18 +1,9 @@
-// Building host clouds through the contract's builder against a raw loop that fills the
-// host's point record and appends directly, in the same run, from the same in-memory points.
-// Figures: ns per point (1e9 / items_per_second); the ratio builder / raw is the one to quote.
-//
-// Each iteration builds a new cloud, so the host's fresh buffers page-fault unless the heap
-// keeps them (warm heap: GLIBC_TUNABLES=glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=
-// 68719476736). Run both ways and say which.
+// Building host clouds through the contract's builder against raw loops over the same points,
+// in the same run; cases, heap and figures: bench/README.md ("Building").
 #include "bench/support/BenchClouds.h"
 #include "builder/PointCloudDataBuilder.h"
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "contract/PointDataHelpers.h"
-#include "host/geometry/Cloud.h"
-#include "host/geometry/ExtraDataTypes.h"
-
-#include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
@@ -198,16 +189,41 @@ void BM_BuilderAddPointData(benchmark::State& state)
     {
         const auto builder = factory.CreatePointDataBuilder(consumer);
         for (point.at = 0; point.at < kPoints; ++point.at)
-        {
             builder->AddPointData(point);
-        }
         benchmark::DoNotOptimize(builder.get());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
 }
 
+// What the builder asks of each point of BM_BuilderAddPointData, in its order (its staged keys),
+// through the interface: noipa keeps GCC from propagating the accessor's type into this function,
+// so the four calls stay virtual as in the builder. The accessor's own cost.
+[[gnu::noipa]] double AskAsTheBuilder(const orv::DataProxy::IPointDataAccessor& point)
+{
+    const GPointDouble p = point.GetPosition();
+    const double normal = point.GetVector3(0).value_or(GVector3{}).x;
+    const auto cls = static_cast<double>(point.GetUnsignedInteger(0).value_or(0));
+    return p.x + normal + cls + point.GetReal(0).value_or(0.0);
+}
+
+// BM_BuilderAddPointData's loop without a builder.
+void BM_AccessorFloor(benchmark::State& state)
+{
+    ArrayAccessor point(Points());
+    for (auto _ : state)
+    {
+        double sum = 0.0;
+        for (point.at = 0; point.at < kPoints; ++point.at)
+            sum += AskAsTheBuilder(point);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
+}
+
 // The same points handed over a block at a time (orv::DataProxy::AppendBlock, natively taken
-// by our builder); filling each block from the arrays is part of the measured loop.
+// by our builder); filling each block from the arrays is part of the measured loop. Without
+// `append` (BM_BlockFill) the same loop fills the blocks and hands them to nobody.
+template <bool append>
 void BM_BuilderAppendBlock(benchmark::State& state)
 {
     const Source& s = Points();
@@ -243,7 +259,15 @@ void BM_BuilderAppendBlock(benchmark::State& state)
                 intensities[i] = s.intensities[first + i];
             }
             block.SetSize(n);
-            orv::DataProxy::AppendBlock(*builder, block);
+            if constexpr (append)
+            {
+                orv::DataProxy::AppendBlock(*builder, block);
+            }
+            else
+            {
+                benchmark::DoNotOptimize(&block);
+                benchmark::ClobberMemory();
+            }
         }
         benchmark::DoNotOptimize(builder.get());
     }
@@ -307,7 +331,13 @@ BENCHMARK(BM_HostVectorGet)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RawSoaAppend)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RawHostAppend)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BuilderAddPointData)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BuilderAppendBlock)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_BuilderAppendBlock, true)
+    ->Name("BM_BuilderAppendBlock")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AccessorFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_BuilderAppendBlock, false)
+    ->Name("BM_BlockFill")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GetResultThenAddPointOn10M)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

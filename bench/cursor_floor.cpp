@@ -1,16 +1,7 @@
-// Where the cursor's figure (bench_provider_read) comes from, against one raw loop over plain
-// arrays of the shared cloud, in the same run; positions only (<0>) and with the three extras
-// (<3>, the normal decoded and rotated):
-//   - BM_FloorCursor: what the cursor contract costs by itself, a cursor over the arrays that
-//     does nothing but answer the per-point virtual calls (IsValid, GetPosition, MoveNext and
-//     one getter per key; no subsets, look-ups or policies). No cursor can go below it.
-//   - BM_HostCursorWalk: the reference host's own cursor, stepped as a cursor client does,
-//     reading the host's tables without any virtual call.
-// And the copy of the 10M-point cloud, which GetResult pays (bench_builder). Figures: ns per
-// point (1e9 / items_per_second).
+// Where the cursor's figure comes from: a cursor over plain arrays that only answers the per-point
+// virtual calls, against a raw loop; and the copy of a cloud that GetResult pays; bench/README.md.
 #include "bench/support/BenchClouds.h"
 #include "contract/Interfaces.h"
-#include "host/geometry/CloudCursor.h"
 
 #include <memory>
 
@@ -20,7 +11,6 @@ using orv::Bench::Consume;
 using orv::Bench::Sums;
 using orv::Bench::World;
 using orv::Bench::WorldNormal;
-using orv::Math::Algebra::CompressedVector32Bits;
 using orv::Math::Algebra::GPointDouble;
 using orv::Math::Algebra::GVector3;
 
@@ -94,52 +84,6 @@ void BM_FloorCursor(benchmark::State& state)
     orv::Bench::PerPoint(state);
 }
 
-template <int Extras>
-void BM_HostCursorWalk(benchmark::State& state)
-{
-    const GCloud& g = orv::Bench::SharedCloud().Convert();
-    const int types[3] = {CloudIntensityNewExtraData::TypeId(),
-                          CloudClassificationExtraData::TypeId(), CloudNormalExtraData::TypeId()};
-    for (auto _ : state)
-    {
-        Sums sums;
-        CloudCursorBase<1> cursor(g, 0);
-        Component::CloudPointCoordinate<1> position(cursor);
-        orv::Collection::TableCluster::Iterator it[3];
-        for (int k = 0; k < Extras; ++k)
-            it[k] = cursor.GetExtraDataIterator(types[k], cursor.GetLocalIndex());
-        for (const std::uint64_t end = g.GetPointCount(); cursor.GetOrdinal() < end;)
-        {
-            const double* m = cursor.GetMatrix().v;
-            const GPointDouble p = World(m, position.Get());
-            sums.position += p.x + p.y + p.z;
-            if constexpr (Extras != 0)
-                sums.extras +=
-                    *static_cast<const float*>(it[0].Get()) +
-                    static_cast<double>(*static_cast<const std::uint8_t*>(it[1].Get())) +
-                    WorldNormal(m, *static_cast<const CompressedVector32Bits*>(it[2].Get())).x;
-            const CloudCursorBase<1>::StepResult r = cursor.Step();
-            if (r.subsetChanged)
-            {
-                position.Reset(cursor.GetLocalIndex());
-                for (int k = 0; k < Extras; ++k)
-                    it[k] = cursor.GetExtraDataIterator(types[k], cursor.GetLocalIndex());
-                continue;
-            }
-            for (int k = 0; k <= Extras; ++k) // the coordinates, then the elements
-            {
-                auto& iterator = k == 0 ? position.iterator : it[k - 1];
-                if (r.step == 1)
-                    iterator.Next();
-                else
-                    iterator += std::int64_t(r.step);
-            }
-        }
-        Consume(sums);
-    }
-    orv::Bench::PerPoint(state);
-}
-
 void BM_HostPointCloudCopy(benchmark::State& state)
 {
     for (auto _ : state)
@@ -155,8 +99,6 @@ BENCHMARK_TEMPLATE(BM_RawArray, 0)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_FloorCursor, 0)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_RawArray, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_FloorCursor, 3)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_HostCursorWalk, 0)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_HostCursorWalk, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HostPointCloudCopy)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

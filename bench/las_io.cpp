@@ -1,13 +1,5 @@
 // LAS files in and out through the contract against raw loops over the same records, in the
-// same run. Figures: ns per point (1e9 / items_per_second).
-//
-// Reading: 1,000,000 synthetic records of point format 3 (positions, intensity, class, RGB; the
-// LAS tests' own) in memory, into a new host colour cloud with the default field mapping.
-// Baselines: a loop that decodes each record and appends it with the host's own AddPoint, and
-// the same decoding handed to the builder (the builder's own price, so that reader / that is
-// what the reader adds).
-// Writing: a host provider of those points to a LAS file against a loop that encodes the same
-// points from plain arrays into the same format 7 records in memory.
+// same run; cases and figures: bench/README.md ("LAS files in and out").
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "contract/PointDataHelpers.h"
 #include "host/geometry/Cloud.h"
@@ -135,44 +127,6 @@ void BM_RawLasDecodeAppend(benchmark::State& state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
 }
 
-// The decoded record as the default mapping's three keys (index 0 of each component).
-class DecodedAccessor final : public orv::DataProxy::IPointDataAccessor
-{
-public:
-    Decoded d{};
-    std::uint64_t index = 0;
-    GPointDouble GetPosition() const override { return d.position; }
-    std::uint64_t GetPointIndex() const override { return index; }
-    std::optional<orv::DataProxy::GVector3> GetVector3(unsigned char) const override { return {}; }
-    std::optional<std::uint64_t> GetUnsignedInteger(unsigned char) const override { return d.cls; }
-    std::optional<std::int64_t> GetSignedInteger(unsigned char) const override { return {}; }
-    std::optional<double> GetReal(unsigned char) const override { return d.intensity; }
-    std::optional<orv::DataProxy::RgbaColor> GetColor(unsigned char) const override
-    {
-        return orv::DataProxy::RgbaColor{d.rgb[0], d.rgb[1], d.rgb[2], 1.0};
-    }
-};
-
-void BM_RawLasDecodeIntoBuilder(benchmark::State& state)
-{
-    const std::uint8_t* records = LasBytes().data() + kHeader;
-    PointCloudDataBuilderFactory factory;
-    MapDefaultLasFields(factory, true);
-    const WantAll consumer;
-    DecodedAccessor point;
-    for (auto _ : state)
-    {
-        const auto builder = factory.CreatePointDataBuilder(consumer);
-        for (point.index = 0; point.index < kPoints; ++point.index)
-        {
-            Decode(records + point.index * kRecord, point.d);
-            builder->AddPointData(point);
-        }
-        benchmark::DoNotOptimize(builder.get());
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
-}
-
 std::shared_ptr<orv::DataProxy::IPointDataProvider> ReadAll(const LasReader& reader)
 {
     PointCloudDataBuilderFactory factory;
@@ -274,7 +228,6 @@ void BM_LasWrite(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_RawLasDecodeAppend)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RawLasDecodeIntoBuilder)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LasReadThroughBuilder)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LasReadRealScan)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RawLasEncode)->Unit(benchmark::kMillisecond);

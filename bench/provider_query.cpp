@@ -1,10 +1,5 @@
-// GetPoints for a box and a sphere that each select about a quarter of the shared cloud,
-// against a branch-free select-and-copy and against the reference host's selection called
-// directly, in the same run. Figures: ns per input point (1e9 / items_per_second).
-//
-// The host selection and GetPoints write a new cloud at every iteration, so they page-fault
-// unless the heap keeps its freed blocks (BENCH_HEAP=warm, bench/README.md); the raw loops reuse
-// their arrays and never do. Run both ways and say which figure is which.
+// GetPoints for a box and a sphere that each select about a quarter of the shared cloud, against
+// a branch-free select-and-copy and the host's selection called directly; bench/README.md.
 #include "bench/support/BenchClouds.h"
 #include "host/geometry/Selection.h"
 
@@ -98,16 +93,6 @@ std::uint64_t HostSelect(Procedure& procedure)
 }
 
 template <class Shape>
-void BM_HostSelection(benchmark::State& state)
-{
-    auto procedure = Shape::Procedure();
-    std::uint64_t selected = 0;
-    for (auto _ : state)
-        selected = HostSelect(procedure);
-    PerInputPoint(state, selected);
-}
-
-template <class Shape>
 void BM_GetPoints(benchmark::State& state)
 {
     const auto query = Shape::Query();
@@ -121,11 +106,8 @@ void BM_GetPoints(benchmark::State& state)
     PerInputPoint(state, selected);
 }
 
-// The adapter's overhead measured tightly: every iteration runs the host selection and
-// GetPoints in the order host, adapter, adapter, host, timing each call (thread CPU time,
-// results released inside the timing); the ratio of the two sums, adapter_over_host, is the
-// figure. Whatever the machine or the heap does meanwhile affects both alike, which separate
-// cases cannot promise at a 5% resolution.
+// Host, adapter, adapter, host in every iteration, each call timed in thread CPU time (results
+// released inside the timing): adapter_over_host, see bench/README.md.
 template <class Shape>
 void BM_GetPointsVsHost(benchmark::State& state)
 {
@@ -152,10 +134,8 @@ void BM_GetPointsVsHost(benchmark::State& state)
 } // namespace
 
 BENCHMARK_TEMPLATE(BM_RawSelectCopy, Box)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_HostSelection, Box)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GetPoints, Box)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_RawSelectCopy, Sphere)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_HostSelection, Sphere)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GetPoints, Sphere)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GetPointsVsHost, Box)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GetPointsVsHost, Sphere)->Unit(benchmark::kMillisecond);

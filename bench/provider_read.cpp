@@ -1,7 +1,5 @@
 // Reading a host cloud through the contract's cursor, and a block at a time, against raw loops
-// over the reference host's own tables, in the same run. Figures: ns per point (1e9 /
-// items_per_second); the thread cases report the speed-up of two threads over one, for the cursor
-// and for the raw loop (what the machine allows at all), measured within each case.
+// over the reference host's own tables, in the same run; cases and figures: bench/README.md.
 #include "bench/support/BenchClouds.h"
 #include "contract/PointDataBlocks.h"
 #include "contract/PointDataHelpers.h"
@@ -26,8 +24,7 @@ using orv::DataProxy::IPointDataIterable;
 namespace
 {
 
-// The plain loop: walk the tables of subsets [first, last) with their iterators, transform
-// the floats, and with `extras` read the three elements too (decoding the normal).
+// The plain loop over the tables of subsets [first, last); with `extras` the three elements too.
 template <bool extras>
 Sums RawLoop(const GCloud& cloud, std::uint32_t first, std::uint32_t last)
 {
@@ -75,48 +72,8 @@ Sums RawLoop(const GCloud& cloud, std::uint32_t first, std::uint32_t last)
     return sums;
 }
 
-// Every stored coordinate read once and added up, as fast as the memory delivers them: a sum
-// over each buffer of the coordinate tables that the compiler vectorises. No transform, no
-// doubles: the floor under any read of the positions, i.e. this machine's read bandwidth for
-// them in this run.
-float StreamCoordinates(const GCloud& cloud)
-{
-    float lanes[8] = {};
-    for (std::uint32_t s = 0; s < cloud.GetSubsetCount(); ++s)
-    {
-        const CloudSubset* subset = cloud.GetSubset(s);
-        std::uint64_t left = subset->StoredCount();
-        orv::Collection::TableCluster::Iterator it(&subset->coordinates, 0);
-        while (left > 0)
-        {
-            const std::uint64_t run = std::min<std::uint64_t>(
-                left, static_cast<std::uint64_t>(it.bufEnd - it.ptr) / it.stride);
-            const float* p = reinterpret_cast<const float*>(it.ptr);
-            const std::size_t floats = 3 * run;
-            std::size_t i = 0;
-            for (; i + 8 <= floats; i += 8)
-            {
-                for (std::size_t k = 0; k < 8; ++k)
-                {
-                    lanes[k] += p[i + k];
-                }
-            }
-            for (; i < floats; ++i)
-            {
-                lanes[0] += p[i];
-            }
-            it += static_cast<std::int64_t>(run);
-            left -= run;
-        }
-    }
-    return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) +
-           ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
-}
-
-// The same sums from blocks. Each sum is kept as four partial sums, one per lane, and the
-// classifications (integers) in an integer sum, so that the compiler can vectorise the loops
-// as any block client would write them: the same work as the raw loop's single running sums,
-// added up in another order.
+// The same sums from blocks, in four partial sums each (and an integer sum of the classes) so
+// that the compiler vectorises them as a block client would (bench/README.md, "Block reads").
 Sums BlockLoop(const IPointDataIterable& iterable,
                const orv::DataProxy::IPointDataConsumer& consumer, bool extras)
 {
@@ -134,16 +91,10 @@ Sums BlockLoop(const IPointDataIterable& iterable,
             const double* z = block.Z();
             std::size_t i = 0;
             for (; i + 4 <= n; i += 4)
-            {
                 for (std::size_t k = 0; k < 4; ++k)
-                {
                     lanes[k] += x[i + k] + y[i + k] + z[i + k];
-                }
-            }
             for (; i < n; ++i)
-            {
                 lanes[0] += x[i] + y[i] + z[i];
-            }
             if (extras)
             {
                 const double* intensity = block.Column<EPointDataComponent::Real>(0).values;
@@ -191,16 +142,6 @@ void BM_Raw(benchmark::State& state)
     for (auto _ : state)
         Consume(RawLoop<extras>(cloud, 0, cloud.GetSubsetCount()));
     orv::Bench::PerPoint(state);
-}
-
-void BM_RawStreamPositions(benchmark::State& state)
-{
-    const GCloud& cloud = orv::Bench::SharedCloud().Convert();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(StreamCoordinates(cloud));
-    orv::Bench::PerPoint(state);
-    state.SetBytesProcessed(state.iterations() *
-                            static_cast<std::int64_t>(orv::Bench::kPoints * 3 * sizeof(float)));
 }
 
 // BM_CursorPositions, BM_CursorPositionsAndThreeExtras.
@@ -265,18 +206,10 @@ Timing TimeWalk(int threads, const Walk& walk)
             cpu[0] + cpu[1]};
 }
 
-// Two threads on two halves against one thread on the whole, extras included: the cursor on
-// the split iterable, or the plain loop on two halves of the subsets (the machine's own
-// ceiling for this work). Each iteration runs one thread, two, two, one, so a spare core that
-// comes and goes (other work on the machine) affects both sides alike; `speedup` is the
-// one-thread wall time over the two-thread wall time. cpu_ns_per_point_1 and _2 add up the
-// CPU time of every thread: equal values mean the walk itself scales, and a speed-up below 2
-// comes from threads waiting for a core.
-//
-// With a `baseline` walk (the raw loop), that walk is timed the same way right after each of
-// the case's own, and its speed-up is reported as raw_speedup: the machine's ceiling measured
-// in the same moments as the case.
-void ThreadSpeedup(benchmark::State& state, const Walk& walk, const Walk& baseline = nullptr)
+// Two threads on two halves against one thread on the whole, one, two, two, one in every
+// iteration; `baseline` (the raw loop) is timed right after each walk, as raw_speedup. The
+// counters: bench/README.md ("Cases and the pairing convention", "Block reads").
+void ThreadSpeedup(benchmark::State& state, const Walk& walk, const Walk& baseline)
 {
     Timing one, two, rawOne, rawTwo;
     for (auto _ : state)
@@ -284,8 +217,7 @@ void ThreadSpeedup(benchmark::State& state, const Walk& walk, const Walk& baseli
         for (const int threads : {1, 2, 2, 1})
         {
             (threads == 1 ? one : two) += TimeWalk(threads, walk);
-            if (baseline)
-                (threads == 1 ? rawOne : rawTwo) += TimeWalk(threads, baseline);
+            (threads == 1 ? rawOne : rawTwo) += TimeWalk(threads, baseline);
         }
     }
     const double walked = 2.0 * static_cast<double>(state.iterations() * orv::Bench::kPoints);
@@ -293,8 +225,7 @@ void ThreadSpeedup(benchmark::State& state, const Walk& walk, const Walk& baseli
     state.counters["speedup"] = two.wall > 0.0 ? one.wall / two.wall : 0.0;
     state.counters["cpu_ns_per_point_1"] = one.cpu / walked * 1e9;
     state.counters["cpu_ns_per_point_2"] = two.cpu / walked * 1e9;
-    if (baseline)
-        state.counters["raw_speedup"] = rawTwo.wall > 0.0 ? rawOne.wall / rawTwo.wall : 0.0;
+    state.counters["raw_speedup"] = rawTwo.wall > 0.0 ? rawOne.wall / rawTwo.wall : 0.0;
 }
 
 // The plain loop, extras included, on the whole cloud or on one of two halves of its subsets.
@@ -305,13 +236,7 @@ void RawHalf(int half)
     Consume(RawLoop<true>(cloud, half == 1 ? subsets / 2 : 0, half == 0 ? subsets / 2 : subsets));
 }
 
-void BM_RawThreadSpeedup(benchmark::State& state)
-{
-    ThreadSpeedup(state, RawHalf);
-}
-
-// Each thread splits its own iterable the same way and reads its half, through cursors
-// (BM_CursorThreadSpeedup) or in blocks (BM_BlockThreadSpeedup, with the raw loop beside).
+// Each thread splits its own iterable and reads its half, through cursors or in blocks.
 template <bool blocks>
 void BM_Split(benchmark::State& state)
 {
@@ -324,21 +249,19 @@ void BM_Split(benchmark::State& state)
         Consume(blocks ? BlockLoop(piece, consumer, true)
                        : orv::Bench::CursorSums<true>(*piece.CreateCursor()));
     };
-    ThreadSpeedup(state, walk, blocks ? Walk(RawHalf) : Walk());
+    ThreadSpeedup(state, walk, RawHalf);
 }
 
 } // namespace
 
 constexpr auto kMs = benchmark::kMillisecond;
 BENCHMARK_TEMPLATE(BM_Raw, false)->Name("BM_RawPositions")->Unit(kMs);
-BENCHMARK(BM_RawStreamPositions)->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Cursor, false)->Name("BM_CursorPositions")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Raw, true)->Name("BM_RawPositionsAndThreeExtras")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Cursor, true)->Name("BM_CursorPositionsAndThreeExtras")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Block, false, false)->Name("BM_BlockPositions")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Block, true, false)->Name("BM_BlockPositionsAndThreeExtras")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Block, false, true)->Name("BM_BlockFallbackPositions")->Unit(kMs);
-BENCHMARK(BM_RawThreadSpeedup)->Unit(kMs)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_Split, false)->Name("BM_CursorThreadSpeedup")->Unit(kMs)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_Split, true)->Name("BM_BlockThreadSpeedup")->Unit(kMs)->UseRealTime();
 

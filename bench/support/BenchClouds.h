@@ -1,10 +1,7 @@
 #pragma once
 
-// The benchmark data: a cloud of 10,000,000 points in the reference host with three extra-data
-// types (a float intensity, an 8-bit classification and a compressed normal) in a rotated,
-// translated frame, built once per process and shared by the cases; the same points as plain
-// arrays (the stored floats and elements) for the raw loops; a provider over the cloud; the
-// arithmetic the loops use and what every case needs around them.
+// The benchmark data, built once per process: 10,000,000 points with three extras in a rotated,
+// translated frame (a host cloud, the same as plain arrays, a provider); the loops' arithmetic.
 
 #include "host/geometry/Cloud.h"
 #include "host/geometry/ExtraDataTypes.h"
@@ -134,8 +131,7 @@ inline orv::Math::Algebra::GVector3 WorldNormal(const double* m,
             (m[6] * v.x + m[7] * v.y) + m[8] * v.z};
 }
 
-// Every case counts the points (or elements) it walks per iteration: ns per point is
-// 1e9 / items_per_second.
+// The points (or elements) a case walks per iteration: ns per point is 1e9 / items_per_second.
 inline void PerPoint(benchmark::State& state, std::uint64_t points = kPoints)
 {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(points));
