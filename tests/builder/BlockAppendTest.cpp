@@ -22,25 +22,17 @@ double Unit(std::mt19937_64& rng)
     return std::uniform_real_distribution<double>(-1.0, 1.0)(rng);
 }
 
-void Randomise(std::mt19937_64& rng, GVector3& v)
+template <class T>
+T Random(std::mt19937_64& rng)
 {
-    v = {Unit(rng), Unit(rng), rng() % 9 ? Unit(rng) : 0};
-}
-void Randomise(std::mt19937_64& rng, std::uint64_t& v)
-{
-    v = rng();
-}
-void Randomise(std::mt19937_64& rng, std::int64_t& v)
-{
-    v = std::int64_t(rng());
-}
-void Randomise(std::mt19937_64& rng, double& v)
-{
-    v = 1e39 * Unit(rng); // beyond a float's range now and then
-}
-void Randomise(std::mt19937_64& rng, RgbaColor& v)
-{
-    v = {Unit(rng), 2 * Unit(rng), 0.5 + Unit(rng) / 2, 1};
+    if constexpr (std::is_same_v<T, GVector3>)
+        return {Unit(rng), Unit(rng), rng() % 9 ? Unit(rng) : 0};
+    else if constexpr (std::is_same_v<T, double>)
+        return 1e39 * Unit(rng); // beyond a float's range now and then
+    else if constexpr (std::is_same_v<T, RgbaColor>)
+        return {Unit(rng), 2 * Unit(rng), 0.5 + Unit(rng) / 2, 1};
+    else
+        return T(rng());
 }
 
 // Point i of the block as a record: only its present values.
@@ -58,16 +50,6 @@ PointRecord Row(const PointDataBlock& block, std::size_t i)
                       });
     return record;
 }
-
-// Declines one mapped key, so declined keys are staged but not stored.
-class AllButOne final : public orv::DataProxy::IPointDataConsumer
-{
-public:
-    bool IsComponentRequested(C c, unsigned char i) const override
-    {
-        return !(c == C::Real && i == 1);
-    }
-};
 
 } // namespace
 
@@ -97,7 +79,7 @@ TEST(BlockAppend, StoresExactlyWhatAddPointDataStores)
     layout.keys.push_back({C::Color, 0});
     PointDataBlock block(layout);
 
-    const AllButOne consumer;
+    const TestConsumer consumer({{C::Real, 1}}); // declined keys are staged but not stored
     const auto reference = factory.CreatePointDataBuilder(consumer);
     const auto native = factory.CreatePointDataBuilder(consumer);
     ForeignBuilder fallback(factory.CreatePointDataBuilder(consumer));
@@ -125,7 +107,7 @@ TEST(BlockAppend, StoresExactlyWhatAddPointDataStores)
                     for (std::size_t i = 0; i < block.Size(); ++i)
                     {
                         column.present[i] = rng() % 4 != 0;
-                        Randomise(rng, static_cast<T*>(column.values)[i]);
+                        static_cast<T*>(column.values)[i] = Random<T>(rng);
                     }
                 });
         for (std::size_t i = 0; i < block.Size(); ++i)

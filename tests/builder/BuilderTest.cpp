@@ -215,7 +215,7 @@ TEST(Builder, ColourCloud)
     const auto f = OneKeyPerComponent();
     TestConsumer consumer({{C::Color, 0}}), own;
     PointCloudDataBuilder colour(consumer, f.mapping, f.storageWidthByKey);
-    EXPECT_EQ(CloudOf(colour.GetResult()).Convert().GetType(), HostChoice::NewCloudMode());
+    EXPECT_EQ(CloudOf(colour.GetResult()).Convert().GetType(), GCloud().GetType());
     AddPoints(colour, {1.0});
     EXPECT_EQ(CloudOf(colour.GetResult()).Convert().GetType(), 2);
     EXPECT_FALSE(CloudOf(colour.GetResult()).Convert().HasExtraData(Type::Intensity()));

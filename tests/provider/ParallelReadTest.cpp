@@ -14,8 +14,7 @@ using orv::Data::Cloud::PointCloudDataProvider;
 
 TEST(ParallelRead, SplitPiecesOnThreadsReadWhatOneThreadReads)
 {
-    PointCloudDataProvider provider(
-        BuildCloud(GridPoints(3000), CloudSetup(64, std::nullopt, Every(5, 3000, 7))));
+    PointCloudDataProvider provider(BuildCloud(GridPoints(3000), {64, {}, Every(5, 3000, 7)}));
     const unsigned char scan = *provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
     WantAll consumer;
     auto sum = [&](const orv::DataProxy::IPointDataIterable& piece)

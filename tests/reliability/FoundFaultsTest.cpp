@@ -60,7 +60,7 @@ TEST(FoundFaults, ValueSlotWidth)
 // both moves gave the cloud moved from a new count table: with memory short, std::terminate.
 TEST(FoundFaults, CloudMove)
 {
-    PointCloud a = BuildCloud(GridPoints(300), CloudSetup(64, std::nullopt, {3, 200}));
+    PointCloud a = BuildCloud(GridPoints(300), {64, {}, {3, 200}});
     PointCloud b;
     GCloud c;
     const std::uint64_t points = a.GetPointCount();
@@ -101,10 +101,9 @@ TEST(FoundFaults, AppendOutOfMemory)
     // Source: another frame (normals rotate). Types the target lacks are the fault-injection
     // suite's merges'.
     const PointCloud source =
-        BuildCloud(GridPoints(70, 650000.0), CloudSetup(16, RotationZ(M_PI / 2, 10.0, 20.0, 30.0)));
+        BuildCloud(GridPoints(70, 650000.0), {16, RotationZ(M_PI / 2, 10.0, 20.0, 30.0)});
     int injected = 0;
-    for (const PointCloud& target :
-         {BuildCloud(GridPoints(37), CloudSetup(16, std::nullopt, {35})), PointCloud()})
+    for (const PointCloud& target : {BuildCloud(GridPoints(37), {16, {}, {35}}), PointCloud()})
     {
         PointCloud reference = target;
         ASSERT_TRUE(reference.AddCloud(source, nullptr));

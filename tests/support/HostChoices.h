@@ -22,25 +22,13 @@
 namespace orv::TestSupport::HostChoice
 {
 
-// The byte every element a point lacks (and every unwritten New(false) element) holds.
-inline std::uint8_t LackingByte()
-{
-    return orv::IsAlternateHost() ? orv::kAlternateFillByte : 0;
-}
-
 // An element of type T that a point lacks, as the host stores it.
 template <class T>
 T Lacking()
 {
     T value;
-    std::memset(&value, LackingByte(), sizeof value);
+    std::memset(&value, orv::IsAlternateHost() ? orv::kAlternateFillByte : 0, sizeof value);
     return value;
-}
-
-// The colour mode of a new cloud.
-inline int NewCloudMode()
-{
-    return orv::Data::Cloud::GCloud().GetType();
 }
 
 // Whether Color keys over the extra-data type can be read: the library registers no colour

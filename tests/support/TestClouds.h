@@ -76,16 +76,10 @@ struct PointValues
 
 struct CloudSetup
 {
-    CloudSetup(std::uint32_t capacity = GCloud::DefaultSubsetCapacity(),
-               std::optional<Matrix3x4> matrix = std::nullopt, std::set<std::uint64_t> hide = {},
-               bool extraData = true)
-        : subsetCapacity(capacity), frame(matrix), hidden(std::move(hide)), withExtraData(extraData)
-    {
-    }
-    std::uint32_t subsetCapacity;
-    std::optional<Matrix3x4> frame; // unset: the host moves the frame to the first point
-    std::set<std::uint64_t> hidden; // stored point indices
-    bool withExtraData;
+    std::uint32_t subsetCapacity = GCloud::DefaultSubsetCapacity();
+    std::optional<Matrix3x4> frame{}; // unset: the host moves the frame to the first point
+    std::set<std::uint64_t> hidden{}; // stored point indices
+    bool withExtraData = true;
 };
 
 // The stored point indices first, first + step, ... below end: points to hide.
