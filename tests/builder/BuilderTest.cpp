@@ -90,7 +90,7 @@ TEST(BuilderWidths, IntegersAndReals)
 }
 
 // Vectors are three doubles or packed (within the codec's stated bound).
-TEST(BuilderWidths, Vectors)
+TEST(BuilderWidths, VectorsAndColours)
 {
     const GVector3 wide{1.5, -2.0, 3e-300};
     EXPECT_EQ(Distance(StoreOne<GVector3>(WideType<GVector3>(), 24, wide), wide), 0.0);
@@ -100,11 +100,8 @@ TEST(BuilderWidths, Vectors)
     ASSERT_EQ(packed.VectorGet(d), 1);
     EXPECT_LT(Distance(d, GVector3{0.6, 0, 0.8}), HostChoice::NormalCodecBound());
     EXPECT_EQ(StoreOne<std::uint32_t>(Type::Normal(), 4, GVector3{0.0, 0.0, 0.0}), 0u);
-}
 
-// Colours have one stored form: the width and the alpha are ignored.
-TEST(BuilderWidths, Colours)
-{
+    // Colours have one stored form: the width and the alpha are ignored.
     ColorValue expected;
     expected.SetRGB(51.0f / 255.0f, 153.0f / 255.0f, 1.0f);
     const RgbaColor color{51.0 / 255.0, 153.0 / 255.0, 1.0, 0.25};

@@ -1,6 +1,7 @@
 // The client helpers: splitting for workers, sizes and queries of providers of unknown origin,
-// the point record. Clouds are written through PointRecord and read back through cursors.
+// the point record.
 #include "OrvDataProxyImplTzk.h"
+#include "tests/support/TestClouds.h"
 #include "tests/support/Thrown.h"
 
 #include <gmock/gmock.h>
@@ -18,21 +19,13 @@ using namespace orv::Data::Cloud;
 using orv::TestSupport::Thrown;
 using C = EPointDataComponent;
 
-// `count` points along x; key (UnsignedInteger, 0) holds the point's number.
+// `count` points; key (UnsignedInteger, 0) holds the point's scan id, 1000 + its number.
 std::shared_ptr<IPointDataProvider> Line(int count)
 {
-    PointCloudDataBuilderFactory factory;
-    factory.MapOptionalComponent(C::UnsignedInteger, CloudScanIDExtraData::TypeId());
-    const WantAll all;
-    const auto builder = factory.CreatePointDataBuilder(all);
-    PointRecord point;
-    for (int i = 0; i < count; ++i)
-    {
-        point.position = {double(i), 0.0, 0.0};
-        point.SetUnsignedInteger(0, std::uint64_t(i));
-        builder->AddPointData(point);
-    }
-    return builder->GetResult();
+    auto line = std::make_shared<PointCloudDataProvider>(
+        orv::TestSupport::BuildCloud(orv::TestSupport::GridPoints(std::size_t(count))));
+    line->MapOptionalComponent(C::UnsignedInteger, CloudScanIDExtraData::TypeId());
+    return line;
 }
 
 TEST(SplitIntoPieces, CoverTheRangeOnce)

@@ -1,15 +1,9 @@
 #pragma once
 
-// Fixtures shared by the tests and the fuzz targets, one namespace for all of them:
-// - small host clouds built through the host's point record (the extra data of stored point i
-//   is a function of i, so a point is recognised wherever it ends up), a walk that drives a
-//   host cursor as a cursor client does, a plain policy for test-only extra-data types wider
-//   than the host's own, and a bit-for-bit image of a cloud;
-// - the contract side: a consumer that declines, throws and counts, a provider with the test
-//   clouds' four types mapped, an order-independent checksum of what a cursor reads, and the
-//   cloud behind a builder or a provider.
-// The contract's own helpers (WantAll, MinimumPieceHint, SplitIntoPieces, PointRecord) come
-// from contract/PointDataHelpers.h.
+// Fixtures shared by the tests and the fuzz targets: host clouds whose stored point i carries
+// extra data that is a function of i (so a point is recognised wherever it ends up), and on the
+// contract side consumers, builders and checksums. The contract's own helpers come from
+// contract/PointDataHelpers.h.
 
 #include "contract/PointDataHelpers.h"
 #include "host/core/Factory.h"
@@ -46,8 +40,6 @@ using orv::Math::Algebra::GVector3;
 using orv::Math::Algebra::Matrix3x4;
 using C = orv::DataProxy::EPointDataComponent;
 using Key = orv::DataProxy::PointDataComponents::ComponentKey;
-
-// ---- host clouds ------------------------------------------------------------------------
 
 // Host type ids; test clouds carry the first four.
 struct Type
@@ -314,8 +306,6 @@ int WideType()
             id, typeid(T), eastl::allocate_shared<RawPolicy<T>>(eastl::allocator()));
     return id;
 }
-
-// ---- the contract side ------------------------------------------------------------------
 
 // Wants every key except `declined`; throws when asked about `failOn`; counts the questions.
 // Safe to share between threads while nobody changes it.
