@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
-#include <thread>
 
 using namespace orv::TestSupport;
 using orv::Data::Cloud::PointCloudDataProvider;
@@ -47,16 +46,12 @@ TEST(ParallelRead, SplitPiecesOnThreadsReadWhatOneThreadReads)
     const auto pieces = SplitIntoPieces(provider.GetIterable(consumer), 32, 100);
     ASSERT_GE(pieces.size(), 8u);
     std::vector<std::uint64_t> partial(pieces.size()), blockPartial(pieces.size());
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < pieces.size(); ++i)
-        threads.emplace_back(
-            [&, i]
-            {
-                blockPartial[i] = blockSum(*pieces[i]);
-                partial[i] = sum(*pieces[i]);
-            });
-    for (auto& thread : threads)
-        thread.join();
+    OnThreads(int(pieces.size()),
+              [&](int i)
+              {
+                  blockPartial[i] = blockSum(*pieces[i]);
+                  partial[i] = sum(*pieces[i]);
+              });
     const std::uint64_t whole = sum(*provider.GetIterable(consumer));
     EXPECT_EQ(std::accumulate(partial.begin(), partial.end(), std::uint64_t{0}), whole);
     EXPECT_EQ(std::accumulate(blockPartial.begin(), blockPartial.end(), std::uint64_t{0}), whole);

@@ -30,16 +30,6 @@ std::uint64_t StressSize(std::uint64_t plain, std::uint64_t sanitized)
 #endif
 }
 
-template <class F>
-void OnThreads(int count, F&& work)
-{
-    std::vector<std::thread> threads;
-    for (int t = 0; t < count; ++t)
-        threads.emplace_back([&work, t] { work(t); });
-    for (std::thread& thread : threads)
-        thread.join();
-}
-
 } // namespace
 
 // Pieces are split and read by whichever thread takes them from a shared queue, so splits,

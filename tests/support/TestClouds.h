@@ -22,6 +22,7 @@
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -367,6 +368,17 @@ bool WithComponent(C component, F&& f)
     default:
         return false;
     }
+}
+
+// Runs work(0) .. work(count - 1) on threads of their own and waits for them.
+template <class F>
+void OnThreads(int count, F&& work)
+{
+    std::vector<std::thread> threads;
+    for (int t = 0; t < count; ++t)
+        threads.emplace_back([&work, t] { work(t); });
+    for (std::thread& thread : threads)
+        thread.join();
 }
 
 // The cloud a provider of this library holds (a builder's result, for one).
