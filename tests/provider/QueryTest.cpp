@@ -139,8 +139,8 @@ TEST(SpatialQuery, BruteForce)
     ExpectPartition(planes, behind, "planes");
 }
 
-// The flag is set exactly for length -1.
-TEST(QueryHandOver, CylinderFlag)
+// The cylinder's flag is set exactly for length -1.
+TEST(QueryHandOver, Flags)
 {
     for (double length : {-1.0, -2.0, 0.0, 3.5})
     {
@@ -152,6 +152,11 @@ TEST(QueryHandOver, CylinderFlag)
         EXPECT_EQ(c.GetLength(), length);
         EXPECT_TRUE(c.GetRadius() == 2.5 && c.GetParameterA() == 0.0 && c.GetParameterB() == 0.0);
     }
+    Captured<sel::SelPrcSph> captured; // the sphere's flag is never set
+    Provider().GetPoints(dp::InsideSphereQuery{{1, 2, 3}, 4}, true);
+    ASSERT_EQ(captured.seen.size(), 1u);
+    EXPECT_FALSE(captured.seen[0].GetFlag());
+    EXPECT_TRUE(captured.seen[0].GetRadius() == 4.0 && captured.seen[0].GetCenter().z == 3.0);
 }
 
 // Planes are handed over as point times distance and the negated normal.
@@ -173,13 +178,4 @@ TEST(QueryHandOver, Planes)
     EXPECT_TRUE(same(&planes[0].normal, {-0.0, -0.0, -1.0}));
     EXPECT_TRUE(same(&planes[1].point, {-1.2, 1.6, -0.0})); // 0 * -2
     EXPECT_TRUE(same(&planes[1].normal, {-0.6, 0.8, -0.0}));
-}
-
-TEST(QueryHandOver, SphereFlag)
-{
-    Captured<sel::SelPrcSph> captured;
-    Provider().GetPoints(dp::InsideSphereQuery{{1, 2, 3}, 4}, true);
-    ASSERT_EQ(captured.seen.size(), 1u);
-    EXPECT_FALSE(captured.seen[0].GetFlag());
-    EXPECT_TRUE(captured.seen[0].GetRadius() == 4.0 && captured.seen[0].GetCenter().z == 3.0);
 }
