@@ -353,18 +353,13 @@ TEST(BuilderFactory, MergeBuildersRefusesForeignBuilders)
 // by element.
 TEST(BlockAppend, StoresExactlyWhatAddPointDataStores)
 {
-    PointCloudDataBuilderFactory factory;
-    factory.MapOptionalComponent(C::Vector3, Type::Normal(), 4);
-    factory.MapOptionalComponent(C::UnsignedInteger, Type::Class(), 1);
-    factory.MapOptionalComponent(C::UnsignedInteger, Type::SplitColor(), 2);
+    PointCloudDataBuilderFactory factory = OneKeyPerComponent(); // U0 at 1 byte, S0 at 2
     factory.MapOptionalComponent(C::UnsignedInteger, Type::Scan(), 4);
-    factory.MapOptionalComponent(C::SignedInteger, CloudClassificationInstanceExtraData::TypeId(),
+    factory.MapOptionalComponent(C::UnsignedInteger, CloudClassificationInstanceExtraData::TypeId(),
                                  2);
     factory.MapOptionalComponent(C::SignedInteger, CloudSegmentationExtraData::TypeId(), 4);
-    factory.MapOptionalComponent(C::Real, Type::IntensityNew(), 4);
     factory.MapOptionalComponent(C::Real, CloudMaxProbabilityExtraData::TypeId(), 4);   // declined
     factory.MapOptionalComponent(C::Real, CloudImprovementStatsExtraData::TypeId(), 4); // no column
-    factory.MapOptionalComponent(C::Color, Type::Intensity(), 4);
 
     // Blocks carry every key but (Real, 2), and the key (Real, 3) the builder does not map.
     orv::DataProxy::PointDataBlockLayout layout{true, false, {{C::Vector3, 0}}};

@@ -63,7 +63,8 @@ TEST(Provider, SizeAndBounds)
     const PointCloudDataProvider empty{PointCloud()};
     WantAll consumer;
     EXPECT_EQ(empty.Size(), 0u);
-    EXPECT_TRUE(empty.GetIterable(consumer)->IsEmpty());
+    const auto none = empty.GetIterable(consumer);
+    EXPECT_TRUE(none->IsEmpty() && !none->IsDivisible(MinimumPieceHint(1)));
 }
 
 // Divisible above twice the minimum piece, without overflow; Split keeps the lower half. That
@@ -85,8 +86,6 @@ TEST(Iterable, DivisibleAndSplit)
           std::numeric_limits<std::uint64_t>::max()})
         EXPECT_FALSE(provider.GetIterable(consumer)->IsDivisible(MinimumPieceHint(minimum)))
             << minimum;
-    const PointCloudDataProvider empty{PointCloud()};
-    EXPECT_FALSE(empty.GetIterable(consumer)->IsDivisible(MinimumPieceHint(1)));
 
     // Split keeps the lower half (of 7 points, 3) and checks nothing: one point leaves this
     // side empty.

@@ -101,11 +101,6 @@ double Sq(double v)
     return v * v;
 }
 
-bool In(double v, double lo, double hi)
-{
-    return v >= lo && v <= hi;
-}
-
 } // namespace
 
 // Each query selects what a brute force selects, in world coordinates.
@@ -123,7 +118,7 @@ TEST(SpatialQuery, BruteForce)
     { return Sq(r[0] - 5001) + Sq(r[1] + 2001) + Sq(r[2] - 99) <= 7.5 * 7.5; };
     ExpectPartition(dp::InsideSphereQuery{{5001, -2001, 99}, 7.5}, sphere, "sphere");
     const auto cylinder = [](const Record& r)
-    { return In(r[2], 92, 104) && Sq(r[0] - 4998) + Sq(r[1] + 2000) <= 16; };
+    { return r[2] >= 92 && r[2] <= 104 && Sq(r[0] - 4998) + Sq(r[1] + 2000) <= 16; };
     ExpectPartition(dp::InsideCylinderQuery{{4998, -2000, 92}, {0, 0, 2}, 4, 12}, cylinder,
                     "cylinder");
     // Length -1.0 asks for the axis without ends (which ends is the host's to say).

@@ -213,8 +213,7 @@ struct Job
     }
     void MergeIntoC(const IPointDataBuilder& source)
     {
-        std::vector<std::uint64_t> image = ImageOf(builderC);
-        beforeMerge = std::move(image);
+        beforeMerge = ImageOf(builderC);
         dynamic_cast<PointCloudDataBuilder&>(*builderC).Merge(
             dynamic_cast<const PointCloudDataBuilder&>(source));
         beforeMerge.reset();

@@ -1,12 +1,9 @@
 #pragma once
 
-// The host's free choices as the tests meet them.
-//
-// The suite runs twice: on the reference host and on the alternate one (ORV_HOST_VARIANT=
-// alternate), which makes the other legal choice wherever the host's interface leaves one open.
-// A test of the adapter holds on both; where what it observes is a host's choice (which side of
-// a clipping plane is kept, where a box lies), it asks here instead of assuming
-// the reference host's answer. Tests of the host's own choices check each host's.
+// The host's free choices as the tests meet them. The suite runs on the reference host and on the
+// alternate one (ORV_HOST_VARIANT=alternate), which makes the other legal choice wherever the
+// host's interface leaves one open; where a test observes such a choice, it asks here instead of
+// assuming the reference host's answer.
 
 #include "host/base/HostVariant.h"
 #include "host/geometry/Algebra.h"
