@@ -290,17 +290,16 @@ TEST(LasFiles, RoundTripThroughTheHostKeepsTheDefaultFields)
 
     const Points a = Read(reader), b = Read(LasReader(out));
     ASSERT_EQ(b.points.size(), 100u);
-    const orv::Data::Cloud::PointCloud stored = host.GetPointCloud();
     // Colours come back only where the host reads its colour values for Color keys.
-    const bool colours = orv::TestSupport::HostChoice::HostReadsColours(
-        orv::Data::Cloud::CloudIntensityExtraData::TypeId());
+    const bool colours =
+        HostChoice::HostReadsColours(orv::Data::Cloud::CloudIntensityExtraData::TypeId());
     for (std::size_t i = 0; i < 100; ++i)
     {
         const Point &p = a.points[i], &q = b.points[i];
         // Half the output's millimetre, and the host's floats, whose precision depends on
         // where the host put the new cloud's frame.
         const double bound =
-            5e-4 + orv::TestSupport::HostChoice::FloatStorageBound(stored.Convert(), p.p);
+            5e-4 + HostChoice::FloatStorageBound(host.GetPointCloud().Convert(), p.p);
         EXPECT_NEAR(p.p.x, q.p.x, bound);
         EXPECT_NEAR(p.p.y, q.p.y, bound);
         EXPECT_NEAR(p.p.z, q.p.z, bound);

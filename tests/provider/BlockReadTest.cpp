@@ -236,10 +236,10 @@ TEST(BlockRead, FullBlocksButTheLastAndNoneForNoPoints)
     PointCloudDataProvider one(BuildCloud(GridPoints(1)));
     WantAll wants;
     const auto lower = one.GetIterable(wants);
-    const auto upper = lower->Split(); // [0, 0) here, [0, 1) there
-    EXPECT_TRUE(BlockRows(*lower, wants).empty());
-    EXPECT_TRUE(BlockRows(CursorOnly(lower), wants).empty());
-    EXPECT_EQ(BlockRows(*upper, wants).size(), 1u + 3u); // index, position
+    const std::shared_ptr<IPointDataIterable> upper = lower->Split(); // [0, 0) here, [0, 1) there
+    EXPECT_TRUE(ExpectSameAsCursor(lower, wants, {}, "lower").empty());
+    EXPECT_EQ(ExpectSameAsCursor(upper, wants, {true, true, {}}, "upper"),
+              std::vector<std::size_t>{1});
 }
 
 // The kernel set this processor runs and the portable one give the same bits, tails included.
