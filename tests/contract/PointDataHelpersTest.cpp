@@ -1,6 +1,7 @@
 // The client helpers: splitting for workers, sizes and queries of providers of unknown origin,
-// the point record. Clouds are written through PointRecord and read back through cursors.
+// the point record.
 #include "OrvDataProxyImplTzk.h"
+#include "tests/support/TestClouds.h"
 #include "tests/support/Thrown.h"
 
 #include <gmock/gmock.h>
@@ -18,21 +19,13 @@ using namespace orv::Data::Cloud;
 using orv::TestSupport::Thrown;
 using C = EPointDataComponent;
 
-// `count` points along x; key (UnsignedInteger, 0) holds the point's number.
+// `count` points; key (UnsignedInteger, 0) holds the point's scan id, 1000 + its number.
 std::shared_ptr<IPointDataProvider> Line(int count)
 {
-    PointCloudDataBuilderFactory factory;
-    factory.MapOptionalComponent(C::UnsignedInteger, CloudScanIDExtraData::TypeId());
-    const WantAll all;
-    const auto builder = factory.CreatePointDataBuilder(all);
-    PointRecord point;
-    for (int i = 0; i < count; ++i)
-    {
-        point.position = {double(i), 0.0, 0.0};
-        point.SetUnsignedInteger(0, std::uint64_t(i));
-        builder->AddPointData(point);
-    }
-    return builder->GetResult();
+    auto line = std::make_shared<PointCloudDataProvider>(
+        orv::TestSupport::BuildCloud(orv::TestSupport::GridPoints(std::size_t(count))));
+    line->MapOptionalComponent(C::UnsignedInteger, CloudScanIDExtraData::TypeId());
+    return line;
 }
 
 TEST(SplitIntoPieces, CoverTheRangeOnce)
@@ -92,34 +85,26 @@ TEST(ProviderHelpers, WithoutCasts)
     EXPECT_THROW(AsBoundingBoxProvider(plain), std::invalid_argument);
 }
 
+// Assign takes the keys asked for and makes every other one absent.
 TEST(PointRecord, AssignAndAbsentValues)
 {
-    PointCloudDataBuilderFactory factory;
-    const ComponentKey real =
-        factory.MapOptionalComponent(C::Real, CloudIntensityNewExtraData::TypeId());
-    const ComponentKey label =
-        factory.MapOptionalComponent(C::UnsignedInteger, CloudClassificationExtraData::TypeId());
-    EXPECT_EQ(MappedKeys(factory.mapping), (std::vector<ComponentKey>{label, real}));
+    PointCloudDataProvider provider(orv::TestSupport::BuildCloud(orv::TestSupport::GridPoints(2)));
+    const ComponentKey real{
+        C::Real, *provider.MapOptionalComponent(C::Real, CloudIntensityNewExtraData::TypeId())};
+    const ComponentKey label{
+        C::UnsignedInteger,
+        *provider.MapOptionalComponent(C::UnsignedInteger, CloudClassificationExtraData::TypeId())};
+    EXPECT_EQ(MappedKeys(provider.GetMapping()), (std::vector<ComponentKey>{label, real}));
     const WantAll all;
-    const auto builder = factory.CreatePointDataBuilder(all);
-    PointRecord point;
-    point.SetReal(real.index, 2.5);
-    point.SetUnsignedInteger(label.index, 6);
-    builder->AddPointData(point);
-    point.Clear(); // the second point has no values at all
-    point.position = {1.0, 0.0, 0.0};
-    builder->AddPointData(point);
-
-    auto cursor = builder->GetResult()->GetIterable(all)->CreateCursor();
-    PointRecord copy;
-    copy.Assign(*cursor, {label}); // the Real key is not asked for: absent in the copy
-    EXPECT_EQ(copy.GetUnsignedInteger(label.index), 6u);
-    EXPECT_FALSE(copy.GetReal(real.index).has_value());
+    auto cursor = provider.GetIterable(all)->CreateCursor();
     cursor->MoveNext();
-    copy.Assign(*cursor, MappedKeys(factory.mapping));
-    EXPECT_EQ(copy.position.x, 1.0);
-    EXPECT_EQ(copy.GetReal(real.index), 0.0); // present, 0: not carried over, not absent
-    EXPECT_EQ(copy.GetUnsignedInteger(label.index), 0u);
+    PointRecord copy;
+    copy.Assign(*cursor, MappedKeys(provider.GetMapping()));
+    EXPECT_TRUE(copy.position.x == 1.0 && copy.pointIndex == 1);
+    EXPECT_EQ(copy.GetReal(real.index), 1.5);
+    copy.Assign(*cursor, {label});
+    EXPECT_EQ(copy.GetUnsignedInteger(label.index), 1u);
+    EXPECT_FALSE(copy.GetReal(real.index).has_value());
 
     const WantKeys wanted({label}, /*wantPosition=*/false);
     EXPECT_TRUE(wanted.IsComponentRequested(C::UnsignedInteger, label.index));

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 // Copies of one cloud made, read, written and selected from on several threads at once.
 
 namespace
@@ -34,36 +32,32 @@ TEST(GeometryConcurrency, Copies)
     const PointCloud original = BuildCloud(GridPoints(5000), {512});
     const uint64_t expected = ScanSum(original.Convert()), inside = InsideBox(original.Convert());
     std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back(
-            [&, t]
-            {
-                for (int round = 0; round < 5; ++round)
-                {
-                    PointCloud mine = original; // copied here while others copy too
-                    if (t % 2 == 1)
-                    {
-                        // Writers touch a shared subset and the shared last subset.
-                        mine.Convert().SetPointVisible(uint64_t(100 * t + round), false);
-                        GPointDouble p{1, 1, 1};
-                        uint32_t scan = 7;
-                        GCloudPointData record(&p);
-                        record.AddExtraData(Type::Scan(), &scan);
-                        mine.AddPoint(record, true);
-                        const uint64_t want = expected - (1000 + 100 * t + round) + 7;
-                        failures += ScanSum(mine.Convert()) == want ? 0 : 1;
-                    }
-                    else
-                    {
-                        failures += ScanSum(mine.Convert()) == expected ? 0 : 1;
-                        failures += InsideBox(mine.Convert()) == inside ? 0 : 1;
-                    }
-                    failures += ScanSum(original.Convert()) == expected ? 0 : 1;
-                }
-            });
-    for (std::thread& t : threads)
-        t.join();
+    OnThreads(4,
+              [&](int t)
+              {
+                  for (int round = 0; round < 5; ++round)
+                  {
+                      PointCloud mine = original; // copied here while others copy too
+                      if (t % 2 == 1)
+                      {
+                          // Writers touch a shared subset and the shared last subset.
+                          mine.Convert().SetPointVisible(uint64_t(100 * t + round), false);
+                          GPointDouble p{1, 1, 1};
+                          uint32_t scan = 7;
+                          GCloudPointData record(&p);
+                          record.AddExtraData(Type::Scan(), &scan);
+                          mine.AddPoint(record, true);
+                          const uint64_t want = expected - (1000 + 100 * t + round) + 7;
+                          failures += ScanSum(mine.Convert()) == want ? 0 : 1;
+                      }
+                      else
+                      {
+                          failures += ScanSum(mine.Convert()) == expected ? 0 : 1;
+                          failures += InsideBox(mine.Convert()) == inside ? 0 : 1;
+                      }
+                      failures += ScanSum(original.Convert()) == expected ? 0 : 1;
+                  }
+              });
     EXPECT_EQ(failures.load(), 0);
     EXPECT_GT(inside, 0u);
     EXPECT_EQ(original.GetPointCount(), 5000u);

@@ -21,8 +21,6 @@ using orv::TestSupport::HostChoice::NormalCodecBound;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-// A rotation of 90 degrees about z followed by a translation.
-const Matrix3x4 kTurn{{0, -1, 0, 1, 0, 0, 0, 0, 1, 10, 20, 30}};
 
 // What a packed vector decodes to; (9, 9, 9) when it holds "no vector".
 GVector3 Decoded(const CompressedVector32Bits& c)
@@ -82,7 +80,7 @@ TEST(GeometryCompressedVector, BoundAndEdges)
                         GVector3{0, M_SQRT1_2, M_SQRT1_2}),
                   NormalCodecBound());
     CompressedVector32Bits c(GVector3{1, 0, 0});
-    c *= Linear(kTurn); // x -> y
+    c *= Linear(Matrix3x4{{0, -1, 0, 1, 0, 0, 0, 0, 1, 10, 20, 30}}); // x -> y
     EXPECT_LT(Angle(Decoded(c), GVector3{0, 1, 0}), NormalCodecBound());
     c *= Matrix3x3{{0, 0, 0, 0, 0, 0, 0, 0, 0}}; // singular: flattened to nothing
     EXPECT_EQ(c.GetRaw(), 0u);

@@ -15,6 +15,7 @@ using namespace orv::TestSupport;
 using orv::Data::Cloud::PointCloudDataProvider;
 using orv::DataProxy::ForEachBlock;
 using orv::DataProxy::IPointDataIterable;
+using orv::DataProxy::MappedKeys;
 using orv::DataProxy::PointDataBlock;
 using orv::DataProxy::PointDataBlockLayout;
 using orv::DataProxy::RgbaColor;
@@ -89,26 +90,29 @@ Rows CursorRows(const IPointDataIterable& iterable, const PointDataBlockLayout& 
     return rows;
 }
 
-// The block path and the fallback read what the cursor reads.
-void ExpectSameAsCursor(const std::shared_ptr<IPointDataIterable>& iterable,
-                        const orv::DataProxy::IPointDataConsumer& wants,
-                        const std::vector<Key>& expectedKeys, const std::string& what)
+// The block path and the fallback read what the cursor reads, in blocks of the same sizes and,
+// when there are points, of the layout expected. Gives the sizes.
+std::vector<std::size_t> ExpectSameAsCursor(const std::shared_ptr<IPointDataIterable>& iterable,
+                                            const orv::DataProxy::IPointDataConsumer& wants,
+                                            const PointDataBlockLayout& expected,
+                                            const std::string& what)
 {
     PointDataBlockLayout layout;
-    const Rows blocks = BlockRows(*iterable, wants, &layout);
+    std::vector<std::size_t> sizes, fallbackSizes;
+    const Rows blocks = BlockRows(*iterable, wants, &layout, &sizes);
     const Rows cursor = CursorRows(*iterable, layout);
-    ASSERT_EQ(blocks.size(), cursor.size()) << what;
-    const auto mismatch = std::mismatch(blocks.begin(), blocks.end(), cursor.begin());
-    EXPECT_TRUE(mismatch.first == blocks.end())
-        << what << ": first difference at word " << (mismatch.first - blocks.begin());
-    if (!blocks.empty())
-    {
-        EXPECT_TRUE(layout.positions && layout.pointIndices) << what;
-        EXPECT_TRUE(std::equal(layout.keys.begin(), layout.keys.end(), expectedKeys.begin(),
-                               expectedKeys.end()))
-            << what;
-    }
-    EXPECT_EQ(BlockRows(CursorOnly(iterable), wants), blocks) << what << " (fallback)";
+    const auto mismatch = std::mismatch(blocks.begin(), blocks.end(), cursor.begin(), cursor.end());
+    EXPECT_TRUE(mismatch.first == blocks.end() && mismatch.second == cursor.end())
+        << what << ": first difference at word " << (mismatch.first - blocks.begin()) << " of "
+        << blocks.size() << " and " << cursor.size();
+    EXPECT_TRUE(blocks.empty() ||
+                (layout.positions == expected.positions &&
+                 layout.pointIndices == expected.pointIndices && layout.keys == expected.keys))
+        << what;
+    EXPECT_EQ(BlockRows(CursorOnly(iterable), wants, nullptr, &fallbackSizes), blocks)
+        << what << " (fallback)";
+    EXPECT_EQ(fallbackSizes, sizes) << what;
+    return sizes;
 }
 
 // The types a random cloud stores, each with the component it is read as: the twelve host types
@@ -190,28 +194,21 @@ TEST(BlockRead, MatchCursorBitForBitWholeAndSplit)
         // The largest subsets span two element buffers of the host's tables (8192 elements).
         const std::size_t n = capacities[k] == GCloud::DefaultSubsetCapacity() ? 9000 : 2600;
         PointCloudDataProvider provider(RandomCloud(random, n, capacities[k], mode));
-        std::vector<Key> keys;
-        auto map = [&](C component, int type) {
-            keys.push_back({component, *provider.MapOptionalComponent(component, type)});
-        };
         for (const auto& [type, component] : StoredTypes())
-            map(component, type);
-        map(C::UnsignedInteger, WideType<std::uint64_t>()); // a policy, but no table in the cloud
-        map(C::SignedInteger, CloudScanIDExtraData::TypeId()); // no policy for this pair
-        map(C::Color, CloudIntensityExtraData::TypeId());
+            provider.MapOptionalComponent(component, type);
+        // A policy but no table in the cloud; no policy for this pair; the colour.
+        provider.MapOptionalComponent(C::UnsignedInteger, WideType<std::uint64_t>());
+        provider.MapOptionalComponent(C::SignedInteger, CloudScanIDExtraData::TypeId());
+        provider.MapOptionalComponent(C::Color, CloudIntensityExtraData::TypeId());
         provider.MapOptionalComponent(C::PointIndex, CloudScanIDExtraData::TypeId());
         const Key declined{C::UnsignedInteger, 1};
-        keys.erase(std::find(keys.begin(), keys.end(), declined));
-        std::sort(keys.begin(), keys.end(),
-                  [](const Key& a, const Key& b) {
-                      return std::make_pair(a.component, a.index) <
-                             std::make_pair(b.component, b.index);
-                  });
+        PointDataBlockLayout expected{true, true, MappedKeys(provider.GetMapping())};
+        expected.keys.erase(std::find(expected.keys.begin(), expected.keys.end(), declined));
         const TestConsumer wants({declined});
         const std::string what = "capacity " + std::to_string(capacities[k]);
-        ExpectSameAsCursor(provider.GetIterable(wants), wants, keys, what);
+        ExpectSameAsCursor(provider.GetIterable(wants), wants, expected, what);
         for (const auto& piece : SplitIntoPieces(provider.GetIterable(wants), 64, 150))
-            ExpectSameAsCursor(piece, wants, keys, what + ", piece");
+            ExpectSameAsCursor(piece, wants, expected, what + ", piece");
     }
 }
 
@@ -228,26 +225,21 @@ TEST(BlockRead, FullBlocksButTheLastAndNoneForNoPoints)
         const bool keysOnly = n == kFull + 1;
         const TestConsumer wants(keysOnly ? std::vector<Key>{{C::Position, 0}, {C::PointIndex, 0}}
                                           : std::vector<Key>{});
-        std::vector<std::size_t> sizes, fallbackSizes;
         std::vector<std::size_t> expected(n / kFull, kFull);
         if (n % kFull != 0)
             expected.push_back(n % kFull);
-        const auto iterable = provider.GetIterable(wants);
-        PointDataBlockLayout layout;
-        const Rows rows = BlockRows(*iterable, wants, &layout, &sizes);
-        EXPECT_EQ(sizes, expected) << n;
-        EXPECT_EQ(BlockRows(CursorOnly(iterable), wants, nullptr, &fallbackSizes), rows) << n;
-        EXPECT_EQ(fallbackSizes, expected) << n;
-        EXPECT_EQ(CursorRows(*iterable, layout), rows) << n;
-        EXPECT_EQ(rows.size(), n * (keysOnly ? 2 : 6)) << n; // [index, position,] key
+        EXPECT_EQ(ExpectSameAsCursor(provider.GetIterable(wants), wants,
+                                     {!keysOnly, !keysOnly, {{C::UnsignedInteger, 0}}},
+                                     std::to_string(n)),
+                  expected);
     }
     PointCloudDataProvider one(BuildCloud(GridPoints(1)));
     WantAll wants;
     const auto lower = one.GetIterable(wants);
-    const auto upper = lower->Split(); // [0, 0) here, [0, 1) there
-    EXPECT_TRUE(BlockRows(*lower, wants).empty());
-    EXPECT_TRUE(BlockRows(CursorOnly(lower), wants).empty());
-    EXPECT_EQ(BlockRows(*upper, wants).size(), 1u + 3u); // index, position
+    const std::shared_ptr<IPointDataIterable> upper = lower->Split(); // [0, 0) here, [0, 1) there
+    EXPECT_TRUE(ExpectSameAsCursor(lower, wants, {}, "lower").empty());
+    EXPECT_EQ(ExpectSameAsCursor(upper, wants, {true, true, {}}, "upper"),
+              std::vector<std::size_t>{1});
 }
 
 // The kernel set this processor runs and the portable one give the same bits, tails included.

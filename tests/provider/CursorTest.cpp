@@ -105,8 +105,7 @@ TEST(Cursor, PositionUnavailable)
     const auto builder = factory.CreatePointDataBuilder(consumer);
     EXPECT_THROW(builder->AddPointData(*walked), std::out_of_range);
     builder->AddPointData(*provider.GetIterable(consumer)->CreateCursor());
-    EXPECT_EQ(dynamic_cast<const orv::DataProxy::ISizedCollection&>(*builder->GetResult()).Size(),
-              1u);
+    EXPECT_EQ(SizeOf(*builder), 1u);
 
     // A cursor sees the mapping as it stands when the cursor is created.
     auto iterable = provider.GetIterable(consumer);

@@ -1,5 +1,6 @@
 // Several threads each create and walk cursors, and read blocks, of their own split piece of one
 // provider.
+#include "contract/PointDataBlockAppend.h"
 #include "contract/PointDataBlocks.h"
 #include "provider/PointCloudDataProvider.h"
 #include "tests/support/TestClouds.h"
@@ -7,58 +8,38 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
-#include <thread>
 
 using namespace orv::TestSupport;
 using orv::Data::Cloud::PointCloudDataProvider;
 
 TEST(ParallelRead, SplitPiecesOnThreadsReadWhatOneThreadReads)
 {
-    PointCloudDataProvider provider(
-        BuildCloud(GridPoints(3000), CloudSetup(64, std::nullopt, Every(5, 3000, 7))));
-    const unsigned char scan = *provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
-    WantAll consumer;
-    auto sum = [&](const orv::DataProxy::IPointDataIterable& piece)
-    {
-        std::uint64_t total = 0;
-        for (auto cursor = piece.CreateCursor(); cursor->IsValid(); cursor->MoveNext())
-        {
-            const auto p = cursor->GetPosition();
-            total += cursor->GetPointIndex() * 31 + *cursor->GetUnsignedInteger(scan) +
-                     static_cast<std::uint64_t>(p.x * 4 + p.y * 8 + p.z * 16);
-        }
-        return total;
-    };
+    const PointCloudDataProvider provider =
+        MappedProvider(BuildCloud(GridPoints(3000), {64, {}, Every(5, 3000, 7)}));
+    const WantAll consumer;
     // The same a block at a time (the first blocks of the process check their kernels).
     auto blockSum = [&](const orv::DataProxy::IPointDataIterable& piece)
     {
         std::uint64_t total = 0;
         orv::DataProxy::ForEachBlock(piece, consumer,
-                                     [&](const orv::DataProxy::PointDataBlock& b)
+                                     [&](const orv::DataProxy::PointDataBlock& block)
                                      {
-                                         const auto scans = b.Column<C::UnsignedInteger>(scan);
-                                         for (std::size_t i = 0; i < b.Size(); ++i)
-                                             total +=
-                                                 b.PointIndices()[i] * 31 + scans.values[i] +
-                                                 static_cast<std::uint64_t>(
-                                                     b.X()[i] * 4 + b.Y()[i] * 8 + b.Z()[i] * 16);
+                                         orv::DataProxy::PointDataBlockAccessor point(block);
+                                         for (; point.at < block.Size(); ++point.at)
+                                             total += PointHash(point);
                                      });
         return total;
     };
     const auto pieces = SplitIntoPieces(provider.GetIterable(consumer), 32, 100);
     ASSERT_GE(pieces.size(), 8u);
     std::vector<std::uint64_t> partial(pieces.size()), blockPartial(pieces.size());
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < pieces.size(); ++i)
-        threads.emplace_back(
-            [&, i]
-            {
-                blockPartial[i] = blockSum(*pieces[i]);
-                partial[i] = sum(*pieces[i]);
-            });
-    for (auto& thread : threads)
-        thread.join();
-    const std::uint64_t whole = sum(*provider.GetIterable(consumer));
+    OnThreads(int(pieces.size()),
+              [&](int i)
+              {
+                  blockPartial[i] = blockSum(*pieces[i]);
+                  partial[i] = ReadAll(*pieces[i]).checksum;
+              });
+    const std::uint64_t whole = ReadAll(*provider.GetIterable(consumer)).checksum;
     EXPECT_EQ(std::accumulate(partial.begin(), partial.end(), std::uint64_t{0}), whole);
     EXPECT_EQ(std::accumulate(blockPartial.begin(), blockPartial.end(), std::uint64_t{0}), whole);
 }

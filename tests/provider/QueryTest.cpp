@@ -1,5 +1,7 @@
-// Queries against a brute-force selection of their own definition. Hostile records (NaN, zero
+// Queries against a brute-force selection of their own definition, and what each query hands to
+// the host's selection, seen through the host's selection observer. Hostile records (NaN, zero
 // axes, negative radii, no planes) are the fuzz target query_records', replayed in every build.
+#include "host/geometry/Selection.h"
 #include "provider/PointCloudDataProvider.h"
 #include "tests/support/HostChoices.h"
 #include "tests/support/TestClouds.h"
@@ -15,6 +17,7 @@ using namespace orv::TestSupport;
 using namespace orv::TestSupport::HostChoice;
 using orv::Data::Cloud::PointCloudDataProvider;
 namespace dp = orv::DataProxy;
+namespace sel = orv::Graphics;
 
 namespace
 {
@@ -75,14 +78,27 @@ void ExpectPartition(const Q& query, const std::function<bool(const Record&)>& i
     EXPECT_EQ(Records(*Provider().GetPoints(query, true)), out) << what;
 }
 
+// Records a copy of every procedure of type P the host receives while it lives.
+template <class P>
+class Captured
+{
+public:
+    Captured()
+    {
+        sel::Testing::SetSelectionObserver(
+            [this](const void* procedure, const std::type_info& type)
+            {
+                ASSERT_EQ(type, typeid(P));
+                seen.push_back(*static_cast<const P*>(procedure));
+            });
+    }
+    ~Captured() { sel::Testing::SetSelectionObserver({}); }
+    std::vector<P> seen;
+};
+
 double Sq(double v)
 {
     return v * v;
-}
-
-bool In(double v, double lo, double hi)
-{
-    return v >= lo && v <= hi;
 }
 
 } // namespace
@@ -102,7 +118,7 @@ TEST(SpatialQuery, BruteForce)
     { return Sq(r[0] - 5001) + Sq(r[1] + 2001) + Sq(r[2] - 99) <= 7.5 * 7.5; };
     ExpectPartition(dp::InsideSphereQuery{{5001, -2001, 99}, 7.5}, sphere, "sphere");
     const auto cylinder = [](const Record& r)
-    { return In(r[2], 92, 104) && Sq(r[0] - 4998) + Sq(r[1] + 2000) <= 16; };
+    { return r[2] >= 92 && r[2] <= 104 && Sq(r[0] - 4998) + Sq(r[1] + 2000) <= 16; };
     ExpectPartition(dp::InsideCylinderQuery{{4998, -2000, 92}, {0, 0, 2}, 4, 12}, cylinder,
                     "cylinder");
     // Length -1.0 asks for the axis without ends (which ends is the host's to say).
@@ -116,4 +132,45 @@ TEST(SpatialQuery, BruteForce)
     const auto behind = [](const Record& r)
     { return PlaneKeeps(r[0], 5003) && PlaneKeeps(-0.6 * r[1] + 0.8 * r[2], 1280); };
     ExpectPartition(planes, behind, "planes");
+}
+
+// The cylinder's flag is set exactly for length -1.
+TEST(QueryHandOver, Flags)
+{
+    for (double length : {-1.0, -2.0, 0.0, 3.5})
+    {
+        Captured<sel::SelPrcCyl> captured;
+        Provider().GetPoints(dp::InsideCylinderQuery{{1, 2, 3}, {0, 0.5, 1}, 2.5, length}, false);
+        ASSERT_EQ(captured.seen.size(), 1u);
+        const sel::SelPrcCyl& c = captured.seen[0];
+        EXPECT_EQ(c.IsUnbounded(), length == -1.0) << length;
+        EXPECT_EQ(c.GetLength(), length);
+        EXPECT_TRUE(c.GetRadius() == 2.5 && c.GetParameterA() == 0.0 && c.GetParameterB() == 0.0);
+    }
+    Captured<sel::SelPrcSph> captured; // the sphere's flag is never set
+    Provider().GetPoints(dp::InsideSphereQuery{{1, 2, 3}, 4}, true);
+    ASSERT_EQ(captured.seen.size(), 1u);
+    EXPECT_FALSE(captured.seen[0].GetFlag());
+    EXPECT_TRUE(captured.seen[0].GetRadius() == 4.0 && captured.seen[0].GetCenter().z == 3.0);
+}
+
+// Planes are handed over as point times distance and the negated normal.
+TEST(QueryHandOver, Planes)
+{
+    Captured<sel::SelPrcPntClipPlane> captured;
+    dp::ClippingPlanesQuery query;
+    query.planes.push_back({{0, 0, 1}, 5});
+    query.planes.push_back({{0.6, -0.8, 0}, -2});
+    Provider().GetPoints(query, true);
+    Provider().GetPoints(dp::ClippingPlanesQuery{}, false);
+    ASSERT_EQ(captured.seen.size(), 2u) << "an empty plane list still builds the selection";
+    EXPECT_EQ(captured.seen[1].GetComponent().GetPlaneCount(), 0u);
+    const auto& planes = captured.seen[0].GetComponent().GetPlanes();
+    ASSERT_EQ(planes.size(), 2u);
+    // Every sign flipped, so zero components become -0: compared byte for byte.
+    const auto same = [](const void* a, GPointDouble b) { return std::memcmp(a, &b, 24) == 0; };
+    EXPECT_TRUE(same(&planes[0].point, {0.0, 0.0, 5.0}));
+    EXPECT_TRUE(same(&planes[0].normal, {-0.0, -0.0, -1.0}));
+    EXPECT_TRUE(same(&planes[1].point, {-1.2, 1.6, -0.0})); // 0 * -2
+    EXPECT_TRUE(same(&planes[1].normal, {-0.6, 0.8, -0.0}));
 }

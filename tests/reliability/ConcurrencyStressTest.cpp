@@ -30,16 +30,6 @@ std::uint64_t StressSize(std::uint64_t plain, std::uint64_t sanitized)
 #endif
 }
 
-template <class F>
-void OnThreads(int count, F&& work)
-{
-    std::vector<std::thread> threads;
-    for (int t = 0; t < count; ++t)
-        threads.emplace_back([&work, t] { work(t); });
-    for (std::thread& thread : threads)
-        thread.join();
-}
-
 } // namespace
 
 // Pieces are split and read by whichever thread takes them from a shared queue, so splits,
@@ -52,7 +42,7 @@ TEST(ConcurrencyStress, SplitAndReadOnThreads)
     std::set<std::uint64_t> hide = Every(0, n, 97), subset = Every(capacity, 2 * capacity);
     hide.insert(subset.begin(), subset.end());
     const PointCloudDataProvider provider =
-        MappedProvider(BuildCloud(GridPoints(n), CloudSetup(capacity, std::nullopt, hide)));
+        MappedProvider(BuildCloud(GridPoints(n), {capacity, {}, hide}));
     const WantAll consumer;
     const Totals expected = ReadAll(*provider.GetIterable(consumer));
     ASSERT_EQ(expected.points, n - hide.size());
@@ -171,7 +161,7 @@ TEST(ConcurrencyStress, ProvidersCopiedAndQueriedOnThreads)
 {
     using namespace orv::DataProxy;
     const PointCloudDataProvider shared =
-        MappedProvider(BuildCloud(GridPoints(StressSize(400000, 100000)), CloudSetup(4096)));
+        MappedProvider(BuildCloud(GridPoints(StressSize(400000, 100000)), {4096}));
     const WantAll consumer;
     const auto box = shared.GetBoundingBox();
     // About the middle of the grid (x 0..9, z 0..1.5, y along the cloud).

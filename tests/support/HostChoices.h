@@ -1,12 +1,9 @@
 #pragma once
 
-// The host's free choices as the tests meet them.
-//
-// The suite runs twice: on the reference host and on the alternate one (ORV_HOST_VARIANT=
-// alternate), which makes the other legal choice wherever the host's interface leaves one open.
-// A test of the adapter holds on both; where what it observes is a host's choice (which side of
-// a clipping plane is kept, where a box lies), it asks here instead of assuming
-// the reference host's answer. Tests of the host's own choices check each host's.
+// The host's free choices as the tests meet them. The suite runs on the reference host and on the
+// alternate one (ORV_HOST_VARIANT=alternate), which makes the other legal choice wherever the
+// host's interface leaves one open; where a test observes such a choice, it asks here instead of
+// assuming the reference host's answer.
 
 #include "host/base/HostVariant.h"
 #include "host/geometry/Algebra.h"
@@ -22,25 +19,13 @@
 namespace orv::TestSupport::HostChoice
 {
 
-// The byte every element a point lacks (and every unwritten New(false) element) holds.
-inline std::uint8_t LackingByte()
-{
-    return orv::IsAlternateHost() ? orv::kAlternateFillByte : 0;
-}
-
 // An element of type T that a point lacks, as the host stores it.
 template <class T>
 T Lacking()
 {
     T value;
-    std::memset(&value, LackingByte(), sizeof value);
+    std::memset(&value, orv::IsAlternateHost() ? orv::kAlternateFillByte : 0, sizeof value);
     return value;
-}
-
-// The colour mode of a new cloud.
-inline int NewCloudMode()
-{
-    return orv::Data::Cloud::GCloud().GetType();
 }
 
 // Whether Color keys over the extra-data type can be read: the library registers no colour

@@ -1,15 +1,9 @@
 #pragma once
 
-// Fixtures shared by the tests and the fuzz targets, one namespace for all of them:
-// - small host clouds built through the host's point record (the extra data of stored point i
-//   is a function of i, so a point is recognised wherever it ends up), a walk that drives a
-//   host cursor as a cursor client does, a plain policy for test-only extra-data types wider
-//   than the host's own, and a bit-for-bit image of a cloud;
-// - the contract side: a consumer that declines, throws and counts, a provider with the test
-//   clouds' four types mapped, an order-independent checksum of what a cursor reads, and the
-//   cloud behind a builder or a provider.
-// The contract's own helpers (WantAll, MinimumPieceHint, SplitIntoPieces, PointRecord) come
-// from contract/PointDataHelpers.h.
+// Fixtures shared by the tests and the fuzz targets: host clouds whose stored point i carries
+// extra data that is a function of i (so a point is recognised wherever it ends up), and on the
+// contract side consumers, builders and checksums. The contract's own helpers come from
+// contract/PointDataHelpers.h.
 
 #include "contract/PointDataHelpers.h"
 #include "host/core/Factory.h"
@@ -28,6 +22,7 @@
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -46,8 +41,6 @@ using orv::Math::Algebra::GVector3;
 using orv::Math::Algebra::Matrix3x4;
 using C = orv::DataProxy::EPointDataComponent;
 using Key = orv::DataProxy::PointDataComponents::ComponentKey;
-
-// ---- host clouds ------------------------------------------------------------------------
 
 // Host type ids; test clouds carry the first four.
 struct Type
@@ -76,16 +69,10 @@ struct PointValues
 
 struct CloudSetup
 {
-    CloudSetup(std::uint32_t capacity = GCloud::DefaultSubsetCapacity(),
-               std::optional<Matrix3x4> matrix = std::nullopt, std::set<std::uint64_t> hide = {},
-               bool extraData = true)
-        : subsetCapacity(capacity), frame(matrix), hidden(std::move(hide)), withExtraData(extraData)
-    {
-    }
-    std::uint32_t subsetCapacity;
-    std::optional<Matrix3x4> frame; // unset: the host moves the frame to the first point
-    std::set<std::uint64_t> hidden; // stored point indices
-    bool withExtraData;
+    std::uint32_t subsetCapacity = GCloud::DefaultSubsetCapacity();
+    std::optional<Matrix3x4> frame{}; // unset: the host moves the frame to the first point
+    std::set<std::uint64_t> hidden{}; // stored point indices
+    bool withExtraData = true;
 };
 
 // The stored point indices first, first + step, ... below end: points to hide.
@@ -321,8 +308,6 @@ int WideType()
     return id;
 }
 
-// ---- the contract side ------------------------------------------------------------------
-
 // Wants every key except `declined`; throws when asked about `failOn`; counts the questions.
 // Safe to share between threads while nobody changes it.
 class TestConsumer final : public orv::DataProxy::IPointDataConsumer
@@ -383,6 +368,17 @@ bool WithComponent(C component, F&& f)
     default:
         return false;
     }
+}
+
+// Runs work(0) .. work(count - 1) on threads of their own and waits for them.
+template <class F>
+void OnThreads(int count, F&& work)
+{
+    std::vector<std::thread> threads;
+    for (int t = 0; t < count; ++t)
+        threads.emplace_back([&work, t] { work(t); });
+    for (std::thread& thread : threads)
+        thread.join();
 }
 
 // The cloud a provider of this library holds (a builder's result, for one).
