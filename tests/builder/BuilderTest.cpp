@@ -96,13 +96,14 @@ PointRecord Row(const PointDataBlock& block, std::size_t i)
     PointRecord record;
     record.position = {block.X()[i], block.Y()[i], block.Z()[i]};
     for (const Key& key : block.Layout().keys)
-        WithComponent(key.component,
-                      [&](auto c)
-                      {
-                          const auto column = block.Column<decltype(c)::value>(key.index);
-                          if (column.present[i])
-                              Put(record, key.index, column.values[i]);
-                      });
+        orv::DataProxy::VisitExtraDataComponent(key.component,
+                                                [&](auto c)
+                                                {
+                                                    const auto column =
+                                                        block.Column<decltype(c)::value>(key.index);
+                                                    if (column.present[i])
+                                                        Put(record, key.index, column.values[i]);
+                                                });
     return record;
 }
 
@@ -391,7 +392,7 @@ TEST(BlockAppend, StoresExactlyWhatAddPointDataStores)
             finite += std::isfinite(block.Z()[i]) ? 1 : 0;
         }
         for (PointDataBlock::Storage& column : block.MutableColumns())
-            WithComponent(
+            orv::DataProxy::VisitExtraDataComponent(
                 column.key.component,
                 [&](auto c)
                 {

@@ -60,15 +60,16 @@ Rows BlockRows(const IPointDataIterable& iterable, const orv::DataProxy::IPointD
                          if (block.HasPositions())
                              Put(rows, GPointDouble{block.X()[i], block.Y()[i], block.Z()[i]});
                          for (const Key& key : block.Layout().keys)
-                             WithComponent(key.component,
-                                           [&](auto c)
-                                           {
-                                               const auto column =
-                                                   block.Column<decltype(c)::value>(key.index);
-                                               ASSERT_TRUE(column);
-                                               rows.push_back(column.present[i]);
-                                               Put(rows, column.values[i]);
-                                           });
+                             orv::DataProxy::VisitExtraDataComponent(
+                                 key.component,
+                                 [&](auto c)
+                                 {
+                                     const auto column =
+                                         block.Column<decltype(c)::value>(key.index);
+                                     ASSERT_TRUE(column);
+                                     rows.push_back(column.present[i]);
+                                     Put(rows, column.values[i]);
+                                 });
                      }
                  });
     return rows;

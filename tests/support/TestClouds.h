@@ -348,28 +348,6 @@ inline C Put(PointRecord& point, unsigned char i, const RgbaColor& v)
     return point.SetColor(i, v), C::Color;
 }
 
-// Calls f with std::integral_constant<C, component> for the five components whose values blocks
-// carry; false for the others.
-template <class F>
-bool WithComponent(C component, F&& f)
-{
-    switch (component)
-    {
-    case C::Vector3:
-        return f(std::integral_constant<C, C::Vector3>{}), true;
-    case C::UnsignedInteger:
-        return f(std::integral_constant<C, C::UnsignedInteger>{}), true;
-    case C::SignedInteger:
-        return f(std::integral_constant<C, C::SignedInteger>{}), true;
-    case C::Real:
-        return f(std::integral_constant<C, C::Real>{}), true;
-    case C::Color:
-        return f(std::integral_constant<C, C::Color>{}), true;
-    default:
-        return false;
-    }
-}
-
 // Runs work(0) .. work(count - 1) on threads of their own and waits for them.
 template <class F>
 void OnThreads(int count, F&& work)
