@@ -126,8 +126,8 @@ inline std::uint64_t PointCount(const IPointDataProvider& provider)
 }
 
 // The number of points of an iterable (or of a piece of one): its ISizedCollection::Size when
-// it has one, otherwise counted by walking a cursor, which costs a pass over the range (this
-// library's iterables are counted that way) and asks the iterable's consumer about its keys
+// it has one (this library's iterables and their pieces do), otherwise counted by walking a
+// cursor, which costs a pass over the range and asks the iterable's consumer about its keys
 // once more.
 inline std::uint64_t PointCount(const IPointDataIterable& iterable)
 {

@@ -28,7 +28,8 @@ namespace orv::Data::Cloud
 // Beside the contract it offers block reads (IPointDataBlockSource): a block reader is made
 // from the same arguments as a cursor and delivers the same points.
 class PointCloudDataIterable final : public orv::DataProxy::IPointDataIterable,
-                                     public orv::DataProxy::IPointDataBlockSource
+                                     public orv::DataProxy::IPointDataBlockSource,
+                                     public orv::DataProxy::ISizedCollection
 {
 public:
     PointCloudDataIterable(const PointCloud& cloud, const ComponentMapping* mapping,
@@ -40,6 +41,9 @@ public:
     std::unique_ptr<orv::DataProxy::IPointDataIterable> Split() override;
 
     std::unique_ptr<orv::DataProxy::IPointDataBlockReader> CreateBlockReader() const override;
+
+    // The points a cursor of this iterable walks: its range of ordinals.
+    std::uint64_t Size() const override { return end - begin; }
 
     std::uint64_t Begin() const { return begin; }
     std::uint64_t End() const { return end; }

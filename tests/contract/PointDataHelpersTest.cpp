@@ -43,8 +43,10 @@ TEST(SplitIntoPieces, CoverTheRangeOnce)
             {
                 const std::uint64_t n = PointCount(*piece);
                 EXPECT_TRUE(pieces.size() == 1 || n >= 5) << n;
+                const std::size_t before = seen.size();
                 for (auto c = piece->CreateCursor(); c->IsValid(); c->MoveNext())
                     seen.insert(*c->GetUnsignedInteger(0));
+                EXPECT_EQ(n, seen.size() - before);
             }
             ASSERT_EQ(seen.size(), std::size_t(size));
             EXPECT_EQ(std::set<std::uint64_t>(seen.begin(), seen.end()).size(), seen.size());

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <numeric>
 #include <random>
 
 using namespace orv::TestSupport;
@@ -113,6 +114,9 @@ std::vector<std::size_t> ExpectSameAsCursor(const std::shared_ptr<IPointDataIter
     EXPECT_EQ(BlockRows(CursorOnly(iterable), wants, nullptr, &fallbackSizes), blocks)
         << what << " (fallback)";
     EXPECT_EQ(fallbackSizes, sizes) << what;
+    // The iterable's own size (hidden points and split ranges included) is what a walk finds.
+    EXPECT_EQ(PointCount(*iterable), std::accumulate(sizes.begin(), sizes.end(), std::size_t{0}))
+        << what;
     return sizes;
 }
 
