@@ -4,6 +4,7 @@
 #include "extradata/LibraryPolicies.h"
 #include "host/geometry/ExtraDataRegistry.h"
 #include "host/geometry/Values.h"
+#include "provider/PointCloudDataIterable.h"
 
 #include <algorithm>
 #include <cmath>
@@ -191,13 +192,13 @@ void Step(Iterator& it, std::size_t c)
 
 } // namespace
 
-PointCloudDataBlockReader::PointCloudDataBlockReader(
-    const orv::DataProxy::IPointDataConsumer& consumer, const PointCloud& source,
-    const ComponentMapping& mapping, std::uint64_t begin, std::uint64_t endOrdinal)
-    : end(endOrdinal), cloud(source), kernels(BlockKernels::Best())
+PointCloudDataBlockReader::PointCloudDataBlockReader(const PointCloudDataIterable& iterable)
+    : end(iterable.End()), cloud(iterable.Cloud()), kernels(BlockKernels::Best())
 {
+    const orv::DataProxy::IPointDataConsumer& consumer = iterable.Consumer();
+    const ComponentMapping& mapping = iterable.Mapping();
     const GCloud& host = std::as_const(cloud).Convert();
-    hostCursor.emplace(host, begin);
+    hostCursor.emplace(host, iterable.Begin());
     valueMin = host.GetValMin();
     valueMax = host.GetValMax();
     if (consumer.IsComponentRequested(EPointDataComponent::Position, 0))

@@ -14,9 +14,11 @@
 namespace orv::Data::Cloud
 {
 
-// Fills blocks with the points of ordinals [begin, end) of a host cloud: what a
-// PointCloudDataCursor made from the same arguments delivers, a run of consecutive elements at
-// a time instead of a point at a time.
+class PointCloudDataIterable;
+
+// Fills blocks with the points of an iterable's range of ordinals [begin, end): what a
+// PointCloudDataCursor of the same iterable delivers, a run of consecutive elements at a time
+// instead of a point at a time.
 //
 // Construction resolves everything the cursor resolves, in the same way: the consumer is asked
 // about (Position, 0), then (for the point indices) about (PointIndex, 0), then about every
@@ -37,9 +39,7 @@ namespace orv::Data::Cloud
 class PointCloudDataBlockReader final : public orv::DataProxy::IPointDataBlockReader
 {
 public:
-    PointCloudDataBlockReader(const orv::DataProxy::IPointDataConsumer& consumer,
-                              const PointCloud& cloud, const ComponentMapping& mapping,
-                              std::uint64_t begin, std::uint64_t end);
+    explicit PointCloudDataBlockReader(const PointCloudDataIterable& iterable);
     PointCloudDataBlockReader(const PointCloudDataBlockReader&) = delete;
     PointCloudDataBlockReader& operator=(const PointCloudDataBlockReader&) = delete;
 

@@ -21,7 +21,7 @@ std::shared_ptr<orv::DataProxy::IPointDataCursor> PointCloudDataIterable::Create
 std::unique_ptr<orv::DataProxy::IPointDataBlockReader>
 PointCloudDataIterable::CreateBlockReader() const
 {
-    return std::make_unique<PointCloudDataBlockReader>(*consumer, cloud, *mapping, begin, end);
+    return std::make_unique<PointCloudDataBlockReader>(*this);
 }
 
 bool PointCloudDataIterable::IsEmpty() const

@@ -45,8 +45,13 @@ public:
     // The points a cursor of this iterable walks: its range of ordinals.
     std::uint64_t Size() const override { return end - begin; }
 
+    // What a cursor or a block reader of the iterable is made from: its range of ordinals, its
+    // own copy of the cloud, the provider's mapping and the consumer.
     std::uint64_t Begin() const { return begin; }
     std::uint64_t End() const { return end; }
+    const PointCloud& Cloud() const { return cloud; }
+    const ComponentMapping& Mapping() const { return *mapping; }
+    const orv::DataProxy::IPointDataConsumer& Consumer() const { return *consumer; }
 
 private:
     std::uint64_t begin;
