@@ -315,21 +315,13 @@ std::size_t StageColumn(const orv::DataProxy::PointDataBlock& block, const Stage
     return n;
 }
 
-// Copies one staged value into its slot: a fixed-size copy for each width a key can have (a
-// 24-byte vector when it is none of the narrower ones).
-inline void CopyImage(unsigned char* slot, const unsigned char* image, std::uint64_t width)
+// Copies one staged value into its slot: a fixed-size copy (a call to memcpy costs more than
+// the copy) for each of the narrow widths a key can have, a whole 24-byte vector otherwise.
+template <std::size_t... Narrow>
+void CopyFixed(unsigned char* slot, const unsigned char* image, std::uint64_t width)
 {
-    const auto copy = [&](auto bytes)
-    {
-        std::memcpy(slot, image, bytes);
-        return true;
-    };
-    using W = std::uint64_t;
-    (void)((width == 1 && copy(std::integral_constant<W, 1>{})) ||
-           (width == 2 && copy(std::integral_constant<W, 2>{})) ||
-           (width == 4 && copy(std::integral_constant<W, 4>{})) ||
-           (width == 8 && copy(std::integral_constant<W, 8>{})) ||
-           copy(std::integral_constant<W, 24>{}));
+    if (!((width == Narrow && (std::memcpy(slot, image, Narrow), true)) || ...))
+        std::memcpy(slot, image, 24);
 }
 
 } // namespace
@@ -420,7 +412,7 @@ void PointCloudDataBuilder::AppendBlock(const orv::DataProxy::PointDataBlock& bl
         {
             if (key.hasWidth)
             {
-                CopyImage(key.slot, values + i * key.width, key.width);
+                CopyFixed<1, 2, 4, 8>(key.slot, values + i * key.width, key.width);
                 values += key.width * kCapacity;
             }
         }

@@ -29,41 +29,37 @@ constexpr std::uint8_t kLasWkt = 0x10; // global encoding: the coordinate system
 constexpr std::size_t kRecordsPerWrite = 1 << 16;
 constexpr std::uint64_t kProgressEvery = 1 << 18;
 
-// One point of a block as the encoder reads it: each field's column is found once per block,
-// so a value costs an index, not a search.
+// One point of a block as the encoder reads it: each field's column is found once per block
+// (Bind), so a value costs an index, not a search.
 class BlockPoint
 {
 public:
-    BlockPoint(const PointDataBlock& block, const LasFieldMap& fields) : m_block(block)
+    explicit BlockPoint(const LasFieldMap& fields) : m_fields(fields), m_columns(fields.size()) {}
+
+    // Stands on the first point of `block`, with each field's column resolved.
+    void Bind(const PointDataBlock& block)
     {
-        for (const LasFieldKey& entry : fields)
+        m_block = &block;
+        at = 0;
+        for (std::size_t k = 0; k < m_fields.size(); ++k)
         {
-            Column column{entry.key.component, nullptr, nullptr};
-            const unsigned char i = entry.key.index;
-            switch (entry.key.component)
-            {
-            case EPointDataComponent::UnsignedInteger:
-                Take(column, block.Column<EPointDataComponent::UnsignedInteger>(i));
-                break;
-            case EPointDataComponent::SignedInteger:
-                Take(column, block.Column<EPointDataComponent::SignedInteger>(i));
-                break;
-            case EPointDataComponent::Real:
-                Take(column, block.Column<EPointDataComponent::Real>(i));
-                break;
-            case EPointDataComponent::Color:
-                Take(column, block.Column<EPointDataComponent::Color>(i));
-                break;
-            default:
-                break;
-            }
-            m_columns.push_back(column);
+            const PointDataComponents::ComponentKey key = m_fields[k].key;
+            Column& column = m_columns[k];
+            column = Column{key.component, nullptr, nullptr};
+            VisitExtraDataComponent(key.component,
+                                    [&](auto c)
+                                    {
+                                        const auto from =
+                                            block.Column<decltype(c)::value>(key.index);
+                                        column.values = from.values;
+                                        column.present = from.present;
+                                    });
         }
     }
 
     std::size_t at = 0;
 
-    GPointDouble Position() const { return {m_block.X()[at], m_block.Y()[at], m_block.Z()[at]}; }
+    GPointDouble Position() const { return {m_block->X()[at], m_block->Y()[at], m_block->Z()[at]}; }
     // Field k's value as a number, whatever its component (Real, or an integer one); false
     // when the point has none.
     bool Number(std::size_t k, double& number) const
@@ -102,15 +98,9 @@ private:
         const void* values;
         const std::uint8_t* present;
     };
-    template <class T>
-    static void Take(Column& column, const orv::DataProxy::PointDataColumn<T>& from)
-    {
-        column.values = from.values;
-        column.present = from.present;
-    }
-
-    const PointDataBlock& m_block;
-    std::vector<Column> m_columns;
+    const LasFieldMap& m_fields;
+    std::vector<Column> m_columns; // one per field, in the map's order
+    const PointDataBlock* m_block = nullptr;
 };
 
 // Rounded to the nearest integer and saturated to [lo, hi]; NaN gives 0.
@@ -435,11 +425,11 @@ LasWriteSummary WriteLas(const std::string& path,
     std::uint64_t written = 0;
     // The points are read a block at a time: columns filled from the host's tables in runs
     // (from a cursor for another plugin's provider), instead of virtual calls per value.
+    BlockPoint point(fields);
     ForEachBlock(*iterable, consumer,
                  [&](const PointDataBlock& block)
                  {
-                     BlockPoint point(block, fields);
-                     for (point.at = 0; point.at < block.Size(); ++point.at)
+                     for (point.Bind(block); point.at < block.Size(); ++point.at)
                      {
                          encoder.Encode(point, records.data() + pending * layout.length);
                          if (++pending == kRecordsPerWrite)

@@ -26,7 +26,7 @@ namespace orv::Data::Cloud
 // its cursors are used by one thread at a time.
 //
 // Beside the contract it offers block reads (IPointDataBlockSource): a block reader is made
-// from the same arguments as a cursor and delivers the same points.
+// from what a cursor is made from and delivers the same points; and its size (ISizedCollection).
 class PointCloudDataIterable final : public orv::DataProxy::IPointDataIterable,
                                      public orv::DataProxy::IPointDataBlockSource,
                                      public orv::DataProxy::ISizedCollection

@@ -471,14 +471,8 @@ inline void CopyElement(uint8_t* out, const void* value, uint32_t width)
     }
     switch (width)
     {
-    case 1:
-        std::memcpy(out, value, 1);
-        break;
     case 2:
         std::memcpy(out, value, 2);
-        break;
-    case 4:
-        std::memcpy(out, value, 4);
         break;
     case 8:
         std::memcpy(out, value, 8);
