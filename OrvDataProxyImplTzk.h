@@ -4,7 +4,8 @@
 //
 //   the contract       components and keys, the mapping, the interfaces, the value records,
 //                      and the client helpers (consumers, split hint, SplitIntoPieces,
-//                      PointCount, AsQueryable, Select, PointRecord, MappedKeys)
+//                      PointCount, AsQueryable, Select, PointRecord, MappedKeys, and
+//                      ReadPointArrays: positions and values as arrays)
 //   the adapter        PointCloudDataProvider, PointCloudDataBuilderFactory,
 //                      PointCloudDataBuilder and MergeBuilders
 //   the host           its cloud model (PointCloud, GCloud, GCloudPointData, ColorValue,
@@ -21,6 +22,7 @@
 #include "contract/ComponentMapping.h"
 #include "contract/Export.h"
 #include "contract/Interfaces.h"
+#include "contract/PointDataArrays.h"
 #include "contract/PointDataBlockAppend.h"
 #include "contract/PointDataBlocks.h"
 #include "contract/PointDataComponents.h"

@@ -236,12 +236,11 @@ void BM_BuilderAppendBlock(benchmark::State& state)
                                              {ComponentKey{EPointDataComponent::Vector3, 0},
                                               ComponentKey{EPointDataComponent::UnsignedInteger, 0},
                                               ComponentKey{EPointDataComponent::Real, 0}}});
-    auto& columns = block.MutableColumns();
-    for (auto& column : columns)
+    for (auto& column : block.MutableColumns())
         std::fill_n(column.present, orv::DataProxy::kPointDataBlockCapacity, std::uint8_t{1});
-    auto* normals = static_cast<GVector3*>(columns[0].values);
-    auto* classes = static_cast<std::uint64_t*>(columns[1].values);
-    auto* intensities = static_cast<double*>(columns[2].values);
+    GVector3* normals = block.MutableColumn<EPointDataComponent::Vector3>(0).values;
+    std::uint64_t* classes = block.MutableColumn<EPointDataComponent::UnsignedInteger>(0).values;
+    double* intensities = block.MutableColumn<EPointDataComponent::Real>(0).values;
     for (auto _ : state)
     {
         const auto builder = factory.CreatePointDataBuilder(consumer);

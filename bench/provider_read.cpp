@@ -1,6 +1,7 @@
 // Reading a host cloud through the contract's cursor, and a block at a time, against raw loops
 // over the reference host's own tables, in the same run; cases and figures: bench/README.md.
 #include "bench/support/BenchClouds.h"
+#include "contract/PointDataArrays.h"
 #include "contract/PointDataBlocks.h"
 #include "contract/PointDataHelpers.h"
 #include "host/core/TableCluster.h"
@@ -170,6 +171,42 @@ void BM_Block(benchmark::State& state)
     orv::Bench::PerPoint(state);
 }
 
+// Positions relative to an origin into arrays allocated once: the copy written by hand with
+// ForEachBlock (BM_RawBlockCopyPositions), and the helper that does it (BM_ArraysPositions).
+template <bool helper>
+void BM_Arrays(benchmark::State& state)
+{
+    const orv::DataProxy::IPointDataConsumer& consumer = Wants(false);
+    const auto iterable = orv::Bench::SharedProvider().GetIterable(consumer);
+    const orv::DataProxy::GPointDouble origin{652000.0, 5180000.0, 300.0};
+    orv::DataProxy::PointArrays arrays(orv::Bench::kPoints, origin, {});
+    std::vector<double> x(orv::Bench::kPoints), y(orv::Bench::kPoints), z(orv::Bench::kPoints);
+    for (auto _ : state)
+    {
+        if constexpr (helper)
+        {
+            benchmark::DoNotOptimize(arrays.Fill(*iterable, consumer, 0));
+            continue;
+        }
+        std::size_t at = 0;
+        orv::DataProxy::ForEachBlock(*iterable, consumer,
+                                     [&](const orv::DataProxy::PointDataBlock& block)
+                                     {
+                                         const std::size_t n = block.Size();
+                                         for (std::size_t i = 0; i < n; ++i)
+                                         {
+                                             x[at + i] = block.X()[i] - origin.x;
+                                             y[at + i] = block.Y()[i] - origin.y;
+                                             z[at + i] = block.Z()[i] - origin.z;
+                                         }
+                                         at += n;
+                                     });
+        benchmark::DoNotOptimize(x.data());
+        benchmark::ClobberMemory();
+    }
+    orv::Bench::PerPoint(state);
+}
+
 // Wall-clock and CPU seconds (all threads) of walks.
 struct Timing
 {
@@ -262,6 +299,8 @@ BENCHMARK_TEMPLATE(BM_Cursor, true)->Name("BM_CursorPositionsAndThreeExtras")->U
 BENCHMARK_TEMPLATE(BM_Block, false, false)->Name("BM_BlockPositions")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Block, true, false)->Name("BM_BlockPositionsAndThreeExtras")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Block, false, true)->Name("BM_BlockFallbackPositions")->Unit(kMs);
+BENCHMARK_TEMPLATE(BM_Arrays, false)->Name("BM_RawBlockCopyPositions")->Unit(kMs);
+BENCHMARK_TEMPLATE(BM_Arrays, true)->Name("BM_ArraysPositions")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Split, false)->Name("BM_CursorThreadSpeedup")->Unit(kMs)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_Split, true)->Name("BM_BlockThreadSpeedup")->Unit(kMs)->UseRealTime();
 

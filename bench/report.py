@@ -48,6 +48,8 @@ TARGETS = [
      "cursor: one thread's wall time / two threads' on split halves"),
     ("provider_read", "BM_CursorThreadSpeedup/real_time", "raw_speedup", "counter", None,
      "raw loop's speed-up, timed alternately with the cursor in that case"),
+    ("provider_read", "BM_ArraysPositions", "BM_RawBlockCopyPositions", "ratio", 1.2,
+     "positions as arrays (PointArrays::Fill) vs the same copy by hand with ForEachBlock"),
     ("provider_read", "BM_BlockPositions", "BM_RawPositions", "ratio", 0.5,
      "blocks, positions vs raw loop over the host tables"),
     ("provider_read", "BM_BlockPositionsAndThreeExtras", "BM_RawPositionsAndThreeExtras",

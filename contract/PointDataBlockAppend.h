@@ -18,6 +18,18 @@
 // Builders that can take whole blocks offer the optional interface IPointDataBlockSink beside
 // the contract's IPointDataBuilder (found with dynamic_cast); any other builder gets one
 // AddPointData per point through a PointDataBlockAccessor.
+//
+// A block of one's own points is made from a layout and filled through its writing side:
+//
+//   PointDataBlock block(PointDataBlockLayout{true, false, {{EPointDataComponent::Real, 0}}});
+//   const auto intensity = block.MutableColumn<EPointDataComponent::Real>(0);
+//   for (std::size_t i = 0; i < n; ++i)   // n <= kPointDataBlockCapacity
+//   {
+//       block.MutableX()[i] = x[i];       // and Y, Z
+//       intensity.Set(i, values[i]);      // or intensity.SetAbsent(i)
+//   }
+//   block.SetSize(n);
+//   AppendBlock(builder, block);
 namespace orv::DataProxy
 {
 

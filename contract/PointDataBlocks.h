@@ -125,6 +125,28 @@ struct PointDataColumn
     explicit operator bool() const { return values != nullptr; }
 };
 
+// The writing side of one key's column, for those who fill blocks to append them: Set gives
+// point i a value, SetAbsent none (the value zeroed, as a read leaves it). Both sides of the
+// pair change together, so a block never says a value is present that was not written.
+template <class T>
+struct PointDataMutableColumn
+{
+    T* values = nullptr;
+    std::uint8_t* present = nullptr;
+
+    explicit operator bool() const { return values != nullptr; }
+    void Set(std::size_t i, const T& value) const
+    {
+        values[i] = value;
+        present[i] = 1;
+    }
+    void SetAbsent(std::size_t i) const
+    {
+        std::memset(static_cast<void*>(values + i), 0, sizeof(T));
+        present[i] = 0;
+    }
+};
+
 // Up to kPointDataBlockCapacity consecutive points of an iterable, as columns. Arrays are
 // 64-byte aligned and hold Size() valid entries. Not copyable; a block is filled again for
 // each call of the callback, so keep copies of what must outlive the call.
@@ -201,7 +223,20 @@ public:
         return {};
     }
 
-    // The writing side, for block readers: the columns in layout order, and the point count.
+    // The column of key (C, index) to write, typed; empty (false) when the layout has no such
+    // key. A new block's columns are all zero and absent.
+    template <EPointDataComponent C>
+    PointDataMutableColumn<typename PointDataBlockValue<C>::Type> MutableColumn(unsigned char index)
+    {
+        using T = typename PointDataBlockValue<C>::Type;
+        const PointDataColumn<T> column =
+            static_cast<const PointDataBlock&>(*this).Column<C>(index);
+        return {const_cast<T*>(column.values), const_cast<std::uint8_t*>(column.present)};
+    }
+
+    // The writing side, for block readers: the columns untyped, MutableColumns()[k] being the
+    // column of Layout().keys[k] (the order the layout lists them in: the layouts readers make
+    // list them by component, then index), and the point count.
     struct Storage
     {
         PointDataComponents::ComponentKey key;

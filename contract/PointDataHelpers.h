@@ -89,24 +89,32 @@ private:
 // Cuts `whole` into at most `pieceCount` pieces of at least `minimumPieceSize` points (fewer
 // pieces when the range is too small; one piece, `whole` itself, when it cannot be split at
 // all). Every round halves each piece that IsDivisible allows, so the pieces stay within a
-// factor of about two of each other. Together they cover the range exactly once, in no
-// particular order; `whole` is the first piece (it keeps the lowest points). Call it on one
-// thread, then give each piece to its own worker, which makes its own cursors. The pieces
-// borrow what `whole` borrows (the provider, the consumer).
+// factor of about two of each other. Together they cover the range exactly once, in the order
+// of their points (Split keeps the lower half and returns the upper one, which is placed right
+// after it): `whole` is the first piece, and pieces filling arrays in turn keep the range's
+// order. Call it on one thread, then give each piece to its own worker, which makes its own
+// cursors. The pieces borrow what `whole` borrows (the provider, the consumer).
 inline std::vector<std::shared_ptr<IPointDataIterable>>
 SplitIntoPieces(std::shared_ptr<IPointDataIterable> whole, std::size_t pieceCount,
                 std::uint64_t minimumPieceSize = 4096)
 {
     std::vector<std::shared_ptr<IPointDataIterable>> pieces{std::move(whole)};
     const MinimumPieceHint hint(std::max<std::uint64_t>(minimumPieceSize, 1), pieceCount);
-    while (pieces.size() < pieceCount)
+    for (std::size_t before = 0; pieces.size() < pieceCount && pieces.size() != before;)
     {
-        const std::size_t before = pieces.size();
-        for (std::size_t i = 0; i < before && pieces.size() < pieceCount; ++i)
-            if (pieces[i]->IsDivisible(hint))
-                pieces.push_back(pieces[i]->Split());
-        if (pieces.size() == before)
-            break;
+        before = pieces.size();
+        std::vector<std::shared_ptr<IPointDataIterable>> halved;
+        std::size_t count = before;
+        for (std::shared_ptr<IPointDataIterable>& piece : pieces)
+        {
+            halved.push_back(piece);
+            if (count < pieceCount && piece->IsDivisible(hint))
+            {
+                halved.push_back(piece->Split());
+                ++count;
+            }
+        }
+        pieces = std::move(halved);
     }
     return pieces;
 }

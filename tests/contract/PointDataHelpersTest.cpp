@@ -1,5 +1,5 @@
 // The client helpers: splitting for workers, sizes and queries of providers of unknown origin,
-// the point record.
+// the point record, points as arrays; and the typed writing side of blocks.
 #include "OrvDataProxyImplTzk.h"
 #include "tests/support/TestClouds.h"
 #include "tests/support/Thrown.h"
@@ -112,6 +112,104 @@ TEST(PointRecord, AssignAndAbsentValues)
     EXPECT_TRUE(wanted.IsComponentRequested(C::UnsignedInteger, label.index));
     EXPECT_FALSE(wanted.IsComponentRequested(C::Real, real.index));
     EXPECT_FALSE(wanted.IsComponentRequested(C::Position, 0));
+}
+
+// Arrays in the order of the points, read whole or in pieces on threads: positions relative to
+// the origin (the first point unless one is given), the keys' values and absences and the point
+// indices, as a cursor delivers them.
+TEST(PointArrays, MatchACursorWholeAndSplit)
+{
+    orv::TestSupport::CloudSetup setup;
+    setup.subsetCapacity = 1000;
+    setup.frame = orv::TestSupport::RotationZ(0.3, 652000.0, 652000.0, 652000.0);
+    setup.hidden = orv::TestSupport::Every(5, 20000, 9);
+    const PointCloudDataProvider provider = orv::TestSupport::MappedProvider(
+        orv::TestSupport::BuildCloud(orv::TestSupport::GridPoints(20000, 652000.0), setup));
+    const std::vector<ComponentKey> mapped = MappedKeys(provider.GetMapping());
+    std::vector<ComponentKey> keys = mapped;
+    keys.push_back({C::Real, 7}); // not mapped: absent throughout
+    const WantKeys consumer(keys);
+    std::vector<PointRecord> expected;
+    for (auto c = provider.GetIterable(consumer)->CreateCursor(); c->IsValid(); c->MoveNext())
+        expected.emplace_back().Assign(*c, mapped);
+
+    for (const unsigned threads : {1u, 3u})
+        for (const bool given : {false, true})
+        {
+            const GPointDouble origin =
+                given ? GPointDouble{652000.5, 651999.0, 652001.0} : expected[0].position;
+            const PointArrays arrays = ReadPointArrays(
+                provider, {keys, given ? std::optional(origin) : std::nullopt, threads, true});
+            ASSERT_EQ(arrays.Size(), expected.size());
+            EXPECT_TRUE(arrays.Origin().x == origin.x && arrays.Origin().y == origin.y &&
+                        arrays.Origin().z == origin.z);
+            const auto real = arrays.Column<C::Real>(0);
+            const auto scan = arrays.Column<C::UnsignedInteger>(1);
+            const auto normal = arrays.Column<C::Vector3>(0);
+            const auto none = arrays.Column<C::Real>(7);
+            ASSERT_TRUE(real && scan && normal && none);
+            EXPECT_FALSE(arrays.Column<C::Color>(0));
+            for (std::size_t i = 0; i < expected.size(); ++i)
+            {
+                const PointRecord& p = expected[i];
+                ASSERT_TRUE(arrays.X()[i] == p.position.x - origin.x &&
+                            arrays.Y()[i] == p.position.y - origin.y &&
+                            arrays.Z()[i] == p.position.z - origin.z &&
+                            arrays.PointIndices()[i] == p.pointIndex)
+                    << threads << " threads, point " << i;
+                ASSERT_TRUE(real.present[i] && real.values[i] == p.GetReal(0) && scan.present[i] &&
+                            scan.values[i] == p.GetUnsignedInteger(1) &&
+                            normal.values[i].y == p.GetVector3(0)->y && !none.present[i])
+                    << threads << " threads, point " << i;
+            }
+        }
+
+    PointArrays tooFew(10, {}, {});
+    EXPECT_THROW(tooFew.Fill(*provider.GetIterable(consumer), consumer, 0), std::out_of_range);
+    const WantKeys noPosition({}, /*wantPosition=*/false);
+    EXPECT_THROW(tooFew.Fill(*provider.GetIterable(noPosition), noPosition, 0),
+                 std::invalid_argument);
+}
+
+// The writing side of a block: typed columns over the untyped ones, in the layout's order, whose
+// values and absences AppendBlock stores.
+TEST(PointDataBlock, MutableColumnsTypedInLayoutOrder)
+{
+    PointDataBlock block(PointDataBlockLayout{
+        true, false, {{C::Real, 0}, {C::UnsignedInteger, 1}, {C::UnsignedInteger, 0}}});
+    const auto intensity = block.MutableColumn<C::Real>(0);
+    const auto scan = block.MutableColumn<C::UnsignedInteger>(1);
+    const auto label = block.MutableColumn<C::UnsignedInteger>(0);
+    EXPECT_EQ(static_cast<void*>(intensity.values), block.MutableColumns()[0].values);
+    EXPECT_EQ(static_cast<void*>(scan.values), block.MutableColumns()[1].values);
+    EXPECT_EQ(static_cast<void*>(label.values), block.MutableColumns()[2].values);
+    EXPECT_FALSE(block.MutableColumn<C::Real>(1));
+    for (std::size_t i = 0; i < 3; ++i)
+    {
+        block.MutableX()[i] = double(i);
+        block.MutableY()[i] = block.MutableZ()[i] = 0.0;
+        intensity.Set(i, 0.25 * double(i));
+        label.Set(i, 2);
+        scan.Set(i, 1000 + i);
+    }
+    scan.SetAbsent(1);
+    EXPECT_TRUE(scan.values[1] == 0 && scan.present[1] == 0 && block.Column<C::UnsignedInteger>(1));
+    block.SetSize(3);
+
+    PointCloudDataBuilderFactory factory;
+    factory.MapOptionalComponent(C::UnsignedInteger, CloudClassificationExtraData::TypeId());
+    factory.MapOptionalComponent(C::UnsignedInteger, CloudScanIDExtraData::TypeId());
+    factory.MapOptionalComponent(C::Real, CloudIntensityNewExtraData::TypeId());
+    const WantAll all;
+    const auto builder = factory.CreatePointDataBuilder(all);
+    AppendBlock(*builder, block);
+    std::vector<std::vector<double>> read;
+    for (auto c = builder->GetResult()->GetIterable(all)->CreateCursor(); c->IsValid();
+         c->MoveNext())
+        read.push_back({c->GetPosition().x, *c->GetReal(0), double(*c->GetUnsignedInteger(0)),
+                        double(*c->GetUnsignedInteger(1))});
+    EXPECT_EQ(read, (std::vector<std::vector<double>>{
+                        {0, 0, 2, 1000}, {1, 0.25, 2, 0}, {2, 0.5, 2, 1002}}));
 }
 
 } // namespace
