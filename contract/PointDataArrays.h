@@ -85,6 +85,32 @@ public:
         return {};
     }
 
+    // An accessor standing on point i, to hand to a builder (AddPointData, SetBlockPoint): its
+    // world position, its point index (i when the arrays keep none) and its values. Valid while
+    // the arrays live.
+    class Point final : public ComponentValueAccessor<Point>
+    {
+    public:
+        Point(const PointArrays& pointsIn, std::size_t at) : points(pointsIn), i(at) {}
+        GPointDouble GetPosition() const override { return points.World(i); }
+        std::uint64_t GetPointIndex() const override
+        {
+            return points.indices.empty() ? i : points.indices[i];
+        }
+
+    private:
+        friend class ComponentValueAccessor<Point>;
+        template <EPointDataComponent C>
+        std::optional<typename PointDataBlockValue<C>::Type> Value(unsigned char index) const
+        {
+            return points.Column<C>(index).At(i);
+        }
+
+        const PointArrays& points;
+        std::size_t i;
+    };
+    Point At(std::size_t i) const { return Point(*this, i); }
+
     // Fills points [offset, offset + the piece's points) from `piece`, a block at a time, and
     // returns how many it wrote. `consumer` is the one the piece was made for; it must request
     // (Position, 0), and (PointIndex, 0) when the arrays keep point indices. A key the blocks do

@@ -70,12 +70,7 @@ private:
     template <EPointDataComponent C>
     std::optional<typename PointDataBlockValue<C>::Type> Value(unsigned char index) const
     {
-        const auto column = block.Column<C>(index);
-        if (!column || column.present[at] == 0)
-        {
-            return std::nullopt;
-        }
-        return column.values[at];
+        return block.Column<C>(index).At(at);
     }
 
     const PointDataBlock& block;

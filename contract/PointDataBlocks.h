@@ -123,6 +123,13 @@ struct PointDataColumn
     const std::uint8_t* present = nullptr;
 
     explicit operator bool() const { return values != nullptr; }
+    // Point i's value as a getter gives it: none when absent or when there is no column.
+    std::optional<T> At(std::size_t i) const
+    {
+        if (values == nullptr || present[i] == 0)
+            return std::nullopt;
+        return values[i];
+    }
 };
 
 // The writing side of one key's column, for those who fill blocks to append them: Set gives
