@@ -89,6 +89,8 @@ TARGETS = [
      "GetPoints sphere / host selection called directly, alternated in one case"),
     ("las_io", "BM_LasReadThroughBuilder", "BM_RawLasDecodeAppend", "ratio", 1.3,
      "LAS read into a host cloud through a builder vs raw decode + host AddPoint"),
+    ("neighbourhoods", "BM_NeighboursAndNormals", "BM_RawPositionsAsArrays", "report", None,
+     "k-d tree, 12 nearest neighbours and a PCA normal per point vs copying the positions"),
     ("las_io", "BM_LasReadRealScan", "Mpoints_per_s", "counter", None,
      "LAS read of autzen_trim.las from its file, million points per second"),
     ("las_io", "BM_LasWrite", "BM_RawLasEncode", "ratio", 2.0,
