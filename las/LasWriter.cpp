@@ -15,6 +15,8 @@
 #include <system_error>
 #include <vector>
 
+#include <unistd.h>
+
 namespace orv::DataProxy::Las
 {
 
@@ -320,6 +322,13 @@ std::array<std::uint8_t, kHeaderSize14> MakeHeader(const LasWriteSummary& s,
     return h;
 }
 
+// The names of the temporary files being written, for RemoveUnfinishedFiles: fixed slots, so
+// that a signal handler reads them without allocating or locking.
+constexpr std::size_t kUnfinishedSlots = 16;
+constexpr std::size_t kUnfinishedNameBytes = 4096;
+std::atomic<bool> g_unfinishedUsed[kUnfinishedSlots];
+char g_unfinishedNames[kUnfinishedSlots][kUnfinishedNameBytes];
+
 // The file under its temporary name; removed unless Commit renamed it.
 class TemporaryFile
 {
@@ -335,6 +344,16 @@ public:
         m_file = std::fopen(m_name.c_str(), "wb");
         if (m_file == nullptr)
             Fail("cannot create the temporary file " + m_name);
+        for (std::size_t i = 0; i < kUnfinishedSlots && m_name.size() < kUnfinishedNameBytes; ++i)
+        {
+            bool expected = false;
+            if (g_unfinishedUsed[i].load() ||
+                !g_unfinishedUsed[i].compare_exchange_strong(expected, true))
+                continue;
+            std::memcpy(g_unfinishedNames[i], m_name.c_str(), m_name.size() + 1);
+            m_slot = i;
+            break;
+        }
     }
     ~TemporaryFile()
     {
@@ -342,6 +361,11 @@ public:
             std::fclose(m_file);
         if (!m_committed)
             std::remove(m_name.c_str());
+        if (m_slot < kUnfinishedSlots)
+        {
+            g_unfinishedNames[m_slot][0] = '\0';
+            g_unfinishedUsed[m_slot].store(false);
+        }
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -381,9 +405,17 @@ private:
     std::string m_name;
     std::FILE* m_file = nullptr;
     bool m_committed = false;
+    std::size_t m_slot = kUnfinishedSlots; // none
 };
 
 } // namespace
+
+void RemoveUnfinishedFiles() noexcept
+{
+    for (std::size_t i = 0; i < kUnfinishedSlots; ++i)
+        if (g_unfinishedUsed[i].load() && g_unfinishedNames[i][0] != '\0')
+            ::unlink(g_unfinishedNames[i]);
+}
 
 LasWriteSummary WriteLas(const std::string& path,
                          const orv::DataProxy::IPointDataProvider& provider,

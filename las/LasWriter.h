@@ -53,6 +53,12 @@ struct LasWriteSummary
 // Throws LasError naming `path` and the fault, also for a key of `fields` the provider does
 // not have and for an unusable scale or offset; std::invalid_argument for an unusable
 // `fields`; the provider's exceptions pass through.
+// Removes the temporary files of the writes under way, and nothing else. Safe in a signal
+// handler (it only unlinks names kept in fixed slots): a program interrupted while writing
+// calls it before it ends, so that no OUT.partial-* file is left behind (orv_clip does so on
+// SIGINT, SIGTERM and SIGHUP).
+ORV_LAS_API void RemoveUnfinishedFiles() noexcept;
+
 ORV_LAS_API LasWriteSummary WriteLas(const std::string& path,
                                      const orv::DataProxy::IPointDataProvider& provider,
                                      const LasFieldMap& fields,

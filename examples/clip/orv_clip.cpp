@@ -18,13 +18,17 @@
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <variant>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace
 {
@@ -88,6 +92,58 @@ std::vector<double> Numbers(int& i, int argc, char** argv, int count)
     return values;
 }
 
+// A selection that selects by no sensible rule is refused rather than written as an empty
+// file: a centre or a plane offset must be finite, a radius not negative, an axis or a normal
+// not zero. Box corners may be infinite: an endless extent is a legitimate box.
+void CheckSelection(const Selection& selection)
+{
+    const auto finite = [](const auto& p)
+    { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); };
+    const auto direction = [&](const auto& v)
+    { return finite(v) && (v.x != 0.0 || v.y != 0.0 || v.z != 0.0); };
+    if (const auto* sphere = std::get_if<InsideSphereQuery>(&selection))
+    {
+        if (!finite(sphere->center))
+            Usage("--sphere: the centre X Y Z must be finite");
+        if (!(sphere->radius >= 0.0))
+            Usage("--sphere: the radius R must not be negative");
+    }
+    else if (const auto* cylinder = std::get_if<InsideCylinderQuery>(&selection))
+    {
+        if (!finite(cylinder->axisPoint))
+            Usage("--cylinder: the axis point X Y Z must be finite");
+        if (!direction(cylinder->axisDirection))
+            Usage("--cylinder: the axis DX DY DZ must be finite and not zero");
+        if (!(cylinder->radius >= 0.0))
+            Usage("--cylinder: the radius R must not be negative");
+        if (!(cylinder->length >= 0.0 || cylinder->length == -1.0))
+            Usage("--cylinder: LENGTH must not be negative (or -1: endless)");
+    }
+    else if (const auto* planes = std::get_if<ClippingPlanesQuery>(&selection))
+        for (const ClippingPlane& plane : planes->planes)
+        {
+            if (!direction(plane.normal))
+                Usage("--plane: the normal NX NY NZ must be finite and not zero");
+            if (!std::isfinite(plane.distance))
+                Usage("--plane: D must be finite");
+        }
+}
+
+// The output must not name the input, under whatever path: the same device and inode, or the
+// same canonical path (for an output that does not exist yet, through a link's target).
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa
+    {
+    }, sb{};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    std::error_code error;
+    const auto ca = std::filesystem::weakly_canonical(a, error);
+    const auto cb = std::filesystem::weakly_canonical(b, error);
+    return !error && ca == cb;
+}
+
 ClipOptions Parse(int argc, char** argv)
 {
     ClipOptions options;
@@ -147,8 +203,13 @@ ClipOptions Parse(int argc, char** argv)
         Usage("give one input and one output file");
     if (std::holds_alternative<std::monostate>(options.selection))
         Usage("no selection: give --box, --sphere, --cylinder or --plane");
+    CheckSelection(options.selection);
     options.in = files[0];
     options.out = files[1];
+    if (SameFile(options.in, options.out))
+        Usage("OUT names the input file " + options.in + ": it would be overwritten");
+    if (!options.picture.empty() && SameFile(options.in, options.picture))
+        Usage("--picture names the input file " + options.in + ": it would be overwritten");
     return options;
 }
 
@@ -235,11 +296,22 @@ void WritePicture(const ClipOptions& options, const Loaded& loaded,
                 options.picture.c_str(), static_cast<unsigned long long>(written));
 }
 
+// An interrupted clip leaves no temporary file: the handler removes it, then ends the
+// program as the signal would have.
+extern "C" void OnSignal(int signal)
+{
+    RemoveUnfinishedFiles();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const ClipOptions options = Parse(argc, argv);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, OnSignal);
     try
     {
         using Clock = std::chrono::steady_clock;
