@@ -6,7 +6,10 @@
 //            [--picture FILE.png [--picture-by class|height|colour|intensity]]
 //
 // Loads IN through a builder into a host cloud, selects with the adapter's spatial query,
-// writes the selection to OUT (LAS 1.4) and reports counts, times and the bounds written.
+// writes the selection to OUT and reports counts, times and the bounds written. Every field
+// of every point written is its source record's (the writer copies it, found by the record
+// number the host cloud carries), with the input's point format, scale, offset and
+// variable-length records, the coordinate system first. OUT may not name IN.
 // Exit status: 0 done, 1 a file could not be read or written, 2 a usage error.
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "contract/PointDataHelpers.h"
@@ -229,17 +232,23 @@ void ShowProgress(const char* what, std::uint64_t done, std::uint64_t total)
 
 struct Loaded
 {
+    std::unique_ptr<LasReader> reader; // the writer copies the records from it
     LasHeader header;
     LasFieldMap fields;
     std::shared_ptr<IPointDataProvider> cloud;
 };
 
-// The file's intensity, classification, colour and point source id go into the host cloud.
+// The file's intensity, classification, colour, point source id and record numbers go into
+// the host cloud; every other field comes back through the copy of the source record.
 Loaded Load(const std::string& path)
 {
-    const LasReader reader(path);
+    auto owned = std::make_unique<LasReader>(path);
+    const LasReader& reader = *owned;
     orv::Data::Cloud::PointCloudDataBuilderFactory factory;
-    Loaded loaded{reader.Header(), MapDefaultLasFields(factory, reader.Header().HasRgb()), {}};
+    Loaded loaded{std::move(owned),
+                  reader.Header(),
+                  MapDefaultLasFields(factory, reader.Header().HasRgb(), /*recordNumbers=*/true),
+                  {}};
     loaded.fields.push_back(
         {ELasField::PointSourceId,
          factory.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
@@ -337,12 +346,14 @@ int main(int argc, char** argv)
 
         const auto writeStart = Clock::now();
         LasWriteOptions write;
+        write.source = loaded.reader.get();
         if (kept >= kProgressFrom)
             write.progress = [kept](std::uint64_t done) { ShowProgress("writing", done, kept); };
         const LasWriteSummary summary = WriteLas(options.out, *selected, loaded.fields, write);
-        std::printf("wrote    %llu points to %s (LAS 1.4, point format %u) in %.1f ms\n",
+        std::printf("wrote    %llu points to %s (LAS 1.%u, point format %u) in %.1f ms\n",
                     static_cast<unsigned long long>(summary.pointCount), options.out.c_str(),
-                    unsigned{summary.pointFormat}, SecondsSince(writeStart) * 1e3);
+                    unsigned{summary.versionMinor}, unsigned{summary.pointFormat},
+                    SecondsSince(writeStart) * 1e3);
         std::printf("bounds   x %.3f .. %.3f   y %.3f .. %.3f   z %.3f .. %.3f\n", summary.min[0],
                     summary.max[0], summary.min[1], summary.max[1], summary.min[2], summary.max[2]);
         if (!options.picture.empty())

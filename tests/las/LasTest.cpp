@@ -286,7 +286,10 @@ TEST(LasFiles, RoundTripThroughTheHostKeepsTheDefaultFields)
     ASSERT_EQ(host.Size(), 100u);
     const LasWriteSummary summary = WriteLas(out, host, fields);
     EXPECT_EQ(summary.pointFormat, 7);
-    EXPECT_EQ(summary.offset[0], host.GetBoundingBox().firstCorner.x);
+    // The offset on a coarse grid of the scale below the corner: float noise in the corner
+    // does not move it, so the same points give the same records.
+    const double grid = std::ldexp(0.001, 20);
+    EXPECT_EQ(summary.offset[0], std::floor(host.GetBoundingBox().firstCorner.x / grid) * grid);
 
     const Points a = Read(reader), b = Read(LasReader(out));
     ASSERT_EQ(b.points.size(), 100u);
