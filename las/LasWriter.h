@@ -30,7 +30,7 @@ struct LasExtraBytesKey
 {
     std::string name;
     orv::DataProxy::PointDataComponents::ComponentKey key;
-    std::string description; // up to 32 bytes, may be empty
+    std::string description = {}; // up to 32 bytes, may be empty
 };
 
 struct LasWriteOptions

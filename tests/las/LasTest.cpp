@@ -185,6 +185,18 @@ TEST(LasFiles, EveryVersionAndFormatReadsWritesAndReadsBack)
             EXPECT_EQ(h.min[0], in.points[0].p.x);
             EXPECT_EQ(h.max[2], in.points[6].p.z);
             EXPECT_EQ(scratch.Files(), 1u) << "no temporary file is left behind";
+
+            // A key with no LAS field, written as named extra bytes and read back by them.
+            options.extraBytes = {{"gps copy", {EPointDataComponent::Real, 7}}};
+            WriteLas(path, in, AllFields(), options);
+            const LasReader extra(path);
+            ASSERT_EQ(extra.Header().extraBytes.size(), 1u);
+            EXPECT_EQ(extra.Header().extraBytes[0].name, "gps copy");
+            Points copies;
+            extra.ReadInto(copies, {{ELasField::ExtraBytes, {EPointDataComponent::Real, 0}, 0}});
+            for (std::size_t i = 0; i < 7; ++i)
+                EXPECT_TRUE(copies.points[i].v[0] == in.points[i].v[7] ||
+                            (!in.points[i].v[7] && std::isnan(*copies.points[i].v[0])));
         }
 }
 
