@@ -33,6 +33,7 @@ constexpr std::uint16_t kLasWkt = 0x10; // global encoding: the coordinate syste
 constexpr std::size_t kRecordsPerWrite = 1 << 16;
 constexpr std::uint64_t kProgressEvery = 1 << 18;
 constexpr std::size_t kExtraBytesDescriptorSize = 192;
+constexpr double kFloatStep = 1.0 / 8388608.0; // 2^-23: a float's step relative to its value
 
 // One column of a block as the encoder reads it, found once per block.
 struct Column
@@ -360,9 +361,8 @@ private:
         {
             exact[axis] = I32(src + 4 * axis) * sh.scale[axis] + sh.offset[axis];
             const double tolerance =
-                m_plan.tolerance
-                    ? (*m_plan.tolerance)[axis]
-                    : std::max(m_plan.scale[axis], std::ldexp(std::abs(exact[axis]), -23));
+                m_plan.tolerance ? (*m_plan.tolerance)[axis]
+                                 : std::max(m_plan.scale[axis], std::abs(exact[axis]) * kFloatStep);
             if (!(std::abs(xyz[axis] - exact[axis]) <= tolerance))
                 return false;
         }
