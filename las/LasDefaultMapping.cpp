@@ -5,7 +5,8 @@
 namespace orv::DataProxy::Las
 {
 
-LasFieldMap MapDefaultLasFields(orv::Data::Cloud::PointCloudDataBuilderFactory& factory, bool color)
+LasFieldMap MapDefaultLasFields(orv::Data::Cloud::PointCloudDataBuilderFactory& factory, bool color,
+                                bool recordNumbers)
 {
     using namespace orv::Data::Cloud;
     using C = orv::DataProxy::EPointDataComponent;
@@ -19,6 +20,10 @@ LasFieldMap MapDefaultLasFields(orv::Data::Cloud::PointCloudDataBuilderFactory& 
     if (color)
         fields.push_back({ELasField::Rgb, factory.MapOptionalComponent(
                                               C::Color, CloudIntensityExtraData::TypeId(), 4)});
+    if (recordNumbers)
+        fields.push_back({ELasField::RecordNumber,
+                          factory.MapOptionalComponent(
+                              C::UnsignedInteger, CloudGridPositionIndexExtraData::TypeId(), 4)});
     return fields;
 }
 

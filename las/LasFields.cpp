@@ -26,6 +26,12 @@ bool CanCarry(ELasField field, orv::DataProxy::EPointDataComponent component) no
     case ELasField::UserData:
     case ELasField::PointSourceId:
     case ELasField::Nir:
+    case ELasField::ClassificationFlags:
+    case ELasField::ScannerChannel:
+    case ELasField::ScanDirection:
+    case ELasField::EdgeOfFlightLine:
+    case ELasField::RecordNumber:
+    case ELasField::ExtraBytes:
         return component == C::UnsignedInteger || component == C::SignedInteger ||
                component == C::Real;
     }
@@ -56,6 +62,18 @@ const char* FieldName(ELasField field) noexcept
         return "RGB";
     case ELasField::Nir:
         return "NIR";
+    case ELasField::ClassificationFlags:
+        return "classification flags";
+    case ELasField::ScannerChannel:
+        return "scanner channel";
+    case ELasField::ScanDirection:
+        return "scan direction";
+    case ELasField::EdgeOfFlightLine:
+        return "edge of flight line";
+    case ELasField::RecordNumber:
+        return "record number";
+    case ELasField::ExtraBytes:
+        return "extra bytes";
     }
     return "unknown field";
 }
@@ -78,7 +96,7 @@ void CheckFieldMap(const LasFieldMap& fields, bool uniqueKeys)
                 throw std::invalid_argument("key (" + std::to_string(component) + ", " +
                                             std::to_string(unsigned{a->key.index}) +
                                             ") would carry two LAS fields");
-            if (!uniqueKeys && b->field == a->field)
+            if (!uniqueKeys && b->field == a->field && a->field != ELasField::ExtraBytes)
                 throw std::invalid_argument(std::string("LAS field \"") + FieldName(a->field) +
                                             "\" is mapped twice");
         }

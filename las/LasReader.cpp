@@ -32,8 +32,10 @@ struct LasSource
     const std::uint8_t* Fetch(std::uint64_t at, std::size_t count,
                               std::vector<std::uint8_t>& buffer)
     {
-        if (memory != nullptr || count == 0)
+        if (memory != nullptr)
             return memory + at;
+        if (count == 0)
+            return buffer.data();
         buffer.resize(count);
         file.clear();
         file.seekg(static_cast<std::streamoff>(at));
@@ -48,172 +50,12 @@ struct LasSource
 namespace
 {
 
-// A fixed-width text field, cut at its first NUL and stripped of trailing blanks.
-std::string Text(const std::uint8_t* p, std::size_t width)
-{
-    std::string text(reinterpret_cast<const char*>(p), width);
-    text.resize(std::min(text.find('\0'), text.size()));
-    while (!text.empty() && text.back() == ' ')
-        text.pop_back();
-    return text;
-}
-
-std::size_t MinimumHeaderSize(unsigned minor)
-{
-    return minor >= 4 ? kHeaderSize14 : minor == 3 ? kHeaderSize13 : kHeaderSize10;
-}
-
-// The variable-length records between the header and the point data: each must fit there.
-// A compressor announces itself by one of them.
-void CheckVlrs(LasSource& source, const LasHeader& h)
-{
-    std::vector<std::uint8_t> buffer;
-    std::uint64_t at = h.headerSize;
-    for (std::uint32_t i = 0; i < h.vlrCount; ++i)
-    {
-        if (at + kVlrHeaderSize > h.offsetToPointData)
-            (Failure(source.name) << "variable-length record " << i + 1 << " of " << h.vlrCount
-                                  << " does not fit before the point data at offset "
-                                  << h.offsetToPointData)
-                .Throw();
-        const std::uint8_t* vlr = source.Fetch(at, kVlrHeaderSize, buffer);
-        if (Text(vlr + 2, 16) == "laszip encoded" && U16(vlr + 18) == 22204)
-            (Failure(source.name) << "the point data is compressed (LAZ); only uncompressed LAS "
-                                     "is read: decompress the file first")
-                .Throw();
-        at += kVlrHeaderSize + U16(vlr + 20);
-    }
-    if (at > h.offsetToPointData)
-        (Failure(source.name) << "the variable-length records end at byte " << at
-                              << ", after the start of the point data at " << h.offsetToPointData)
-            .Throw();
-}
-
 LasHeader ParseHeader(LasSource& source)
 {
-    const std::string& name = source.name;
-    const std::uint64_t size = source.size;
     std::vector<std::uint8_t> buffer;
-    const std::uint8_t* data = source.Fetch(
-        0, static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeaderSize14)), buffer);
-    if (size < 4 || std::memcmp(data, "LASF", 4) != 0)
-        (Failure(name) << "not a LAS file (no \"LASF\" signature at the start)").Throw();
-    if (size <= kVersionMinorAt)
-        (Failure(name) << "truncated header: the file has only " << size << " bytes").Throw();
-
-    LasHeader h;
-    h.versionMajor = data[kVersionMajorAt];
-    h.versionMinor = data[kVersionMinorAt];
-    if (h.versionMajor != 1 || h.versionMinor > 4)
-        (Failure(name) << "unsupported LAS version " << unsigned{h.versionMajor} << '.'
-                       << unsigned{h.versionMinor} << " (1.0 to 1.4 are read)")
-            .Throw();
-    const std::size_t needed = MinimumHeaderSize(h.versionMinor);
-    if (size < needed)
-        (Failure(name) << "truncated header: the file has " << size << " bytes, a LAS 1."
-                       << unsigned{h.versionMinor} << " header needs " << needed)
-            .Throw();
-
-    h.headerSize = U16(data + kHeaderSizeAt);
-    h.offsetToPointData = U32(data + kOffsetToPointDataAt);
-    h.vlrCount = U32(data + kVlrCountAt);
-    const std::uint8_t formatByte = data[kPointFormatAt];
-    h.pointFormat = formatByte & 0x3F;
-    h.recordLength = U16(data + kRecordLengthAt);
-    h.systemIdentifier = Text(data + kSystemIdentifierAt, 32);
-    h.generatingSoftware = Text(data + kGeneratingSoftwareAt, 32);
-    for (std::size_t axis = 0; axis < 3; ++axis)
-    {
-        h.scale[axis] = F64(data + kScaleAt + 8 * axis);
-        h.offset[axis] = F64(data + kOffsetAt + 8 * axis);
-        h.max[axis] = F64(data + kBoundsAt + 16 * axis);
-        h.min[axis] = F64(data + kBoundsAt + 16 * axis + 8);
-    }
-
-    if (h.headerSize < needed)
-        (Failure(name) << "header size field is " << h.headerSize << " bytes, a LAS 1."
-                       << unsigned{h.versionMinor} << " header needs at least " << needed)
-            .Throw();
-    if (h.headerSize > size)
-        (Failure(name) << "truncated header: the header size field says " << h.headerSize
-                       << " bytes, the file has " << size)
-            .Throw();
-    if (h.offsetToPointData < h.headerSize)
-        (Failure(name) << "offset to point data " << h.offsetToPointData
-                       << " lies inside the header of " << h.headerSize << " bytes")
-            .Throw();
-    if (h.offsetToPointData > size)
-        (Failure(name) << "offset to point data " << h.offsetToPointData
-                       << " lies beyond the end of the file (" << size << " bytes)")
-            .Throw();
-    // Compressors mark their files by setting the top bits of the format byte; their point
-    // count exceeds the bytes present, so this is said before the count is checked.
-    if ((formatByte & 0xC0) != 0)
-        (Failure(name) << "the point data is compressed (LAZ, format byte " << unsigned{formatByte}
-                       << "); only uncompressed LAS is read: "
-                       << "decompress the file first")
-            .Throw();
-    CheckVlrs(source, h);
-
-    if (h.pointFormat >= kFormatCount)
-        (Failure(name) << "unsupported point format " << unsigned{h.pointFormat}
-                       << " (0 to 10 are read)")
-            .Throw();
-    if (h.pointFormat >= 6 && h.versionMinor < 4)
-        (Failure(name) << "point format " << unsigned{h.pointFormat}
-                       << " needs LAS 1.4, the file is 1." << unsigned{h.versionMinor})
-            .Throw();
-    const RecordLayout& layout = kRecordLayouts[h.pointFormat];
-    if (h.recordLength < layout.length)
-        (Failure(name) << "point record length " << h.recordLength << " is smaller than the "
-                       << layout.length << " bytes point format " << unsigned{h.pointFormat}
-                       << " needs")
-            .Throw();
-
-    h.pointCount = U32(data + kLegacyPointCountAt);
-    for (std::size_t r = 0; r < 5; ++r)
-        h.pointsByReturn[r] = U32(data + kLegacyByReturnAt + 4 * r);
-    if (h.versionMinor >= 4)
-    {
-        const std::uint64_t count64 = U64(data + kPointCount64At);
-        if (h.pointCount == 0)
-            h.pointCount = count64;
-        else if (count64 != 0 && count64 != h.pointCount)
-            (Failure(name) << "legacy point count " << h.pointCount
-                           << " disagrees with the 64-bit point count " << count64)
-                .Throw();
-        std::array<std::uint64_t, 15> byReturn{};
-        for (std::size_t r = 0; r < 15; ++r)
-            byReturn[r] = U64(data + kByReturn64At + 8 * r);
-        if (byReturn != std::array<std::uint64_t, 15>{})
-            h.pointsByReturn = byReturn;
-    }
-    // Division, not multiplication: a hostile count must not overflow the check.
-    const std::uint64_t available = size - h.offsetToPointData;
-    if (h.pointCount > available / h.recordLength)
-        (Failure(name) << "point count " << h.pointCount << " (records of " << h.recordLength
-                       << " bytes) is more than the " << available
-                       << " bytes after the offset to point data " << h.offsetToPointData
-                       << " hold (truncated file?)")
-            .Throw();
-
-    static const char axes[] = "XYZ";
-    for (std::size_t axis = 0; axis < 3; ++axis)
-    {
-        if (!std::isfinite(h.scale[axis]) || h.scale[axis] == 0.0)
-            (Failure(name) << axes[axis] << " scale factor " << h.scale[axis]
-                           << " is not a finite, non-zero number")
-                .Throw();
-        if (!std::isfinite(h.offset[axis]))
-            (Failure(name) << axes[axis] << " offset " << h.offset[axis] << " is not finite")
-                .Throw();
-        // Every 32-bit coordinate must give a finite position.
-        if (!std::isfinite(2147483648.0 * std::abs(h.scale[axis]) + std::abs(h.offset[axis])))
-            (Failure(name) << axes[axis] << " scale factor " << h.scale[axis] << " and offset "
-                           << h.offset[axis] << " give infinite coordinates")
-                .Throw();
-    }
-    return h;
+    return LasHeader::Parse(source.name, source.size,
+                            [&](std::uint64_t at, std::size_t count)
+                            { return source.Fetch(at, count, buffer); });
 }
 
 // The accessor handed to the builder: it stands on one record and decodes a field only when
@@ -224,15 +66,20 @@ public:
     const std::uint8_t* record = nullptr;
     std::uint64_t index = 0;
 
-    RecordAccessor(const LasHeader& header, const LasFieldMap& fields, double colorScale)
-        : m_layout(kRecordLayouts[header.pointFormat]), m_scale(header.scale),
-          m_offset(header.offset), m_colorScale(colorScale)
+    RecordAccessor(const LasHeader& header, const LasFieldMap& fields, double colorScale,
+                   unsigned colorShift)
+        : m_layout(kRecordLayouts[header.pointFormat]), m_header(header), m_scale(header.scale),
+          m_offset(header.offset), m_colorScale(colorScale), m_colorShift(colorShift)
     {
         for (auto& byIndex : m_fieldOf)
             byIndex.fill(kNone);
+        m_slots.reserve(fields.size());
         for (const LasFieldKey& entry : fields)
+        {
             m_fieldOf[Slot(entry.key.component)][entry.key.index] =
-                static_cast<std::uint8_t>(entry.field);
+                static_cast<std::uint8_t>(m_slots.size());
+            m_slots.push_back({entry.field, SlotOf(entry.field, m_layout), entry.extraBytes});
+        }
     }
 
     GPointDouble GetPosition() const override
@@ -244,79 +91,148 @@ public:
     std::optional<GVector3> GetVector3(unsigned char) const override { return std::nullopt; }
     std::optional<std::uint64_t> GetUnsignedInteger(unsigned char i) const override
     {
-        return Integer(Field(EPointDataComponent::UnsignedInteger, i));
+        const Entry* entry = Find(EPointDataComponent::UnsignedInteger, i);
+        if (entry == nullptr)
+            return std::nullopt;
+        const auto value = Number(*entry);
+        return value ? std::optional<std::uint64_t>(static_cast<std::uint64_t>(*value))
+                     : std::nullopt;
     }
     std::optional<std::int64_t> GetSignedInteger(unsigned char i) const override
     {
-        const auto value = Integer(Field(EPointDataComponent::SignedInteger, i));
-        return value ? std::optional<std::int64_t>(*value) : std::nullopt;
+        const Entry* entry = Find(EPointDataComponent::SignedInteger, i);
+        if (entry == nullptr)
+            return std::nullopt;
+        const auto value = Number(*entry);
+        return value ? std::optional<std::int64_t>(static_cast<std::int64_t>(*value))
+                     : std::nullopt;
     }
     std::optional<double> GetReal(unsigned char i) const override
     {
-        const std::uint8_t field = Field(EPointDataComponent::Real, i);
-        if (field == static_cast<std::uint8_t>(ELasField::ScanAngle))
-            return m_layout.extended ? I16(record + 18) * kScanAngleStep
-                                     : static_cast<double>(static_cast<std::int8_t>(record[16]));
-        if (field == static_cast<std::uint8_t>(ELasField::GpsTime))
-            return m_layout.gpsAt != 0 ? std::optional<double>(F64(record + m_layout.gpsAt))
-                                       : std::nullopt;
-        const auto value = Integer(field);
-        return value ? std::optional<double>(static_cast<double>(*value)) : std::nullopt;
+        const Entry* entry = Find(EPointDataComponent::Real, i);
+        if (entry == nullptr)
+            return std::nullopt;
+        switch (entry->field)
+        {
+        case ELasField::ScanAngle:
+            return ScanAngleDegrees(record, m_layout.extended);
+        case ELasField::GpsTime:
+            return entry->slot.width != 0 ? std::optional<double>(F64(record + entry->slot.at))
+                                          : std::nullopt;
+        default:
+            return Number(*entry);
+        }
     }
     std::optional<orv::DataProxy::RgbaColor> GetColor(unsigned char i) const override
     {
-        if (Field(EPointDataComponent::Color, i) != static_cast<std::uint8_t>(ELasField::Rgb) ||
-            m_layout.rgbAt == 0)
+        const Entry* entry = Find(EPointDataComponent::Color, i);
+        if (entry == nullptr || entry->field != ELasField::Rgb || entry->slot.width == 0)
             return std::nullopt;
-        const std::uint8_t* rgb = record + m_layout.rgbAt;
-        return orv::DataProxy::RgbaColor{U16(rgb) / m_colorScale, U16(rgb + 2) / m_colorScale,
-                                         U16(rgb + 4) / m_colorScale, 1.0};
+        const std::uint8_t* rgb = record + entry->slot.at;
+        const auto channel = [&](std::size_t c)
+        { return (U16(rgb + 2 * c) >> m_colorShift) / m_colorScale; };
+        return orv::DataProxy::RgbaColor{channel(0), channel(1), channel(2), 1.0};
     }
 
 private:
     static constexpr std::uint8_t kNone = 0xFF;
+    struct Entry
+    {
+        ELasField field;
+        FieldSlot slot;
+        std::uint8_t extraBytes;
+    };
 
     static std::size_t Slot(EPointDataComponent component)
     {
         return static_cast<std::size_t>(component) -
                static_cast<std::size_t>(EPointDataComponent::Vector3);
     }
-    std::uint8_t Field(EPointDataComponent component, unsigned char i) const
+    const Entry* Find(EPointDataComponent component, unsigned char i) const
     {
-        return m_fieldOf[Slot(component)][i];
+        const std::uint8_t at = m_fieldOf[Slot(component)][i];
+        return at == kNone ? nullptr : &m_slots[at];
     }
 
-    std::optional<std::uint64_t> Integer(std::uint8_t field) const
+    // An integer field, the record number or an extra-bytes dimension, as a number.
+    std::optional<double> Number(const Entry& entry) const
     {
-        const std::uint8_t* r = record;
-        const bool x = m_layout.extended;
-        switch (static_cast<ELasField>(field))
+        switch (entry.field)
         {
-        case ELasField::Intensity:
-            return U16(r + 12);
-        case ELasField::ReturnNumber:
-            return x ? r[14] & 0x0F : r[14] & 0x07;
-        case ELasField::NumberOfReturns:
-            return x ? r[14] >> 4 : (r[14] >> 3) & 0x07;
-        case ELasField::Classification:
-            return x ? r[16] : r[15] & 0x1F;
-        case ELasField::UserData:
-            return r[17];
-        case ELasField::PointSourceId:
-            return U16(r + (x ? 20 : 18));
-        case ELasField::Nir:
-            return m_layout.nirAt != 0 ? std::optional<std::uint64_t>(U16(r + m_layout.nirAt))
-                                       : std::nullopt;
+        case ELasField::RecordNumber:
+            return static_cast<double>(index);
+        case ELasField::ExtraBytes:
+            return ExtraBytesValue(entry.extraBytes);
+        case ELasField::ScanAngle:
+            return ScanAngleDegrees(record, m_layout.extended);
+        case ELasField::GpsTime:
+        case ELasField::Rgb:
+            return std::nullopt; // carried by Real or Color only
         default:
-            return std::nullopt; // no field, or one not carried by an integer
+            if (entry.slot.width == 0)
+                return std::nullopt;
+            return static_cast<double>(ReadSlot(record, entry.slot));
         }
     }
 
+    std::optional<double> ExtraBytesValue(std::uint8_t which) const
+    {
+        if (which >= m_header.extraBytes.size())
+            return std::nullopt;
+        const LasExtraBytesDimension& dim = m_header.extraBytes[which];
+        const std::uint8_t* p = record + dim.at;
+        double raw = 0.0;
+        switch (dim.dataType)
+        {
+        case 1:
+            raw = p[0];
+            break;
+        case 2:
+            raw = static_cast<std::int8_t>(p[0]);
+            break;
+        case 3:
+            raw = U16(p);
+            break;
+        case 4:
+            raw = I16(p);
+            break;
+        case 5:
+            raw = U32(p);
+            break;
+        case 6:
+            raw = I32(p);
+            break;
+        case 7:
+            raw = static_cast<double>(U64(p));
+            break;
+        case 8:
+            raw = static_cast<double>(static_cast<std::int64_t>(U64(p)));
+            break;
+        case 9:
+        {
+            const std::uint32_t bits = U32(p);
+            float f;
+            std::memcpy(&f, &bits, sizeof f);
+            raw = f;
+            break;
+        }
+        case 10:
+            raw = F64(p);
+            break;
+        default:
+            return std::nullopt; // opaque bytes
+        }
+        return raw * dim.scale + dim.offset;
+    }
+
     const RecordLayout& m_layout;
+    const LasHeader& m_header;
     std::array<double, 3> m_scale;
     std::array<double, 3> m_offset;
     double m_colorScale;
-    // Components Vector3 .. Color, then the key's index.
+    unsigned m_colorShift;
+    std::vector<Entry> m_slots;
+    // Components Vector3 .. Color, then the key's index: the entry in m_slots.
     std::array<std::array<std::uint8_t, 256>, 5> m_fieldOf;
 };
 
@@ -338,7 +254,7 @@ void ForEachChunk(LasSource& source, const LasHeader& h, std::size_t chunkBytes,
     }
 }
 
-bool EightBitColours(LasSource& source, const LasHeader& h, std::size_t chunkBytes)
+bool AllEightBit(LasSource& source, const LasHeader& h, std::size_t chunkBytes)
 {
     const std::size_t rgbAt = kRecordLayouts[h.pointFormat].rgbAt;
     bool eightBit = true;
@@ -356,11 +272,6 @@ bool EightBitColours(LasSource& source, const LasHeader& h, std::size_t chunkByt
 }
 
 } // namespace
-
-bool LasHeader::HasRgb() const
-{
-    return pointFormat < kFormatCount && kRecordLayouts[pointFormat].rgbAt != 0;
-}
 
 LasReader::LasReader(const std::string& path) : m_source(std::make_unique<LasSource>())
 {
@@ -398,21 +309,60 @@ const LasHeader& LasReader::Header() const
     return m_header;
 }
 
+const std::string& LasReader::Name() const
+{
+    return m_source->name;
+}
+
+bool LasReader::EightBitColours() const
+{
+    if (m_eightBit < 0)
+        m_eightBit = m_header.HasRgb() && AllEightBit(*m_source, m_header, std::size_t{4} << 20);
+    return m_eightBit == 1;
+}
+
+void LasReader::ReadBytes(std::uint64_t at, std::uint64_t count,
+                          const std::function<void(const std::uint8_t*, std::size_t)>& sink) const
+{
+    std::vector<std::uint8_t> buffer;
+    constexpr std::uint64_t kPiece = std::uint64_t{1} << 22;
+    for (std::uint64_t done = 0; done < count;)
+    {
+        const auto piece = static_cast<std::size_t>(std::min(kPiece, count - done));
+        sink(m_source->Fetch(at + done, piece, buffer), piece);
+        done += piece;
+    }
+}
+
+bool LasReader::IsFile(const std::string& path) const
+{
+    if (m_source->memory != nullptr)
+        return false;
+    std::error_code error;
+    return std::filesystem::equivalent(m_source->name, path, error);
+}
+
 std::uint64_t LasReader::ReadInto(orv::DataProxy::IPointDataBuilder& builder,
                                   const LasFieldMap& fields, const LasReadOptions& options) const
 {
     CheckFieldMap(fields, /*uniqueKeys=*/true);
     const LasHeader& h = m_header;
-    const bool colour = h.HasRgb() && std::any_of(fields.begin(), fields.end(),
-                                                  [](const LasFieldKey& entry)
-                                                  { return entry.field == ELasField::Rgb; });
+    const bool colour = h.HasRgb() && fields.KeyOf(ELasField::Rgb).has_value();
     double colorScale = 65535.0;
-    if (colour && (options.colorDepth == LasColorDepth::Bits8 ||
-                   (options.colorDepth == LasColorDepth::Detect &&
-                    EightBitColours(*m_source, h, options.chunkBytes))))
+    unsigned colorShift = 0;
+    if (colour && options.colorDepth == LasColorDepth::Bits8)
         colorScale = 255.0;
+    else if (colour && options.colorDepth == LasColorDepth::Detect)
+    {
+        colorScale = 255.0;
+        colorShift = EightBitColours() ? 0 : 8;
+    }
+    if (fields.KeyOf(ELasField::RecordNumber) && h.pointCount > (std::uint64_t{1} << 32))
+        (Failure(m_source->name) << "has " << h.pointCount
+                                 << " points: their record numbers do not fit 4 bytes")
+            .Throw();
 
-    RecordAccessor point(h, fields, colorScale);
+    RecordAccessor point(h, fields, colorScale, colorShift);
     // The records go to the builder a block at a time: a builder that takes blocks stages each
     // column in one pass; any other gets AddPointData per point, the same values either way.
     PointDataBlockLayout layout;

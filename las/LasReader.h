@@ -3,6 +3,7 @@
 #include "contract/Interfaces.h"
 #include "las/LasExport.h"
 #include "las/LasFields.h"
+#include "las/LasHeader.h"
 
 #include <array>
 #include <cstddef>
@@ -14,39 +15,19 @@
 namespace orv::DataProxy::Las
 {
 
-// The public header block as the reader understood it.
-struct ORV_LAS_API LasHeader
-{
-    std::uint8_t versionMajor = 0;
-    std::uint8_t versionMinor = 0;
-    std::uint16_t headerSize = 0;
-    std::uint32_t offsetToPointData = 0;
-    std::uint32_t vlrCount = 0;
-    std::uint8_t pointFormat = 0;
-    std::uint16_t recordLength = 0;
-    // The legacy 32-bit count, or the 64-bit count of a 1.4 file whose legacy count is 0.
-    std::uint64_t pointCount = 0;
-    // Points by return number 1 to 15 as recorded (five legacy entries before 1.4; in a 1.4
-    // file the 64-bit ones unless all of them are 0). Informative only: never checked.
-    std::array<std::uint64_t, 15> pointsByReturn{};
-    std::array<double, 3> scale{};
-    std::array<double, 3> offset{};
-    // Bounds as recorded by the writer; nothing guarantees they match the points.
-    std::array<double, 3> min{};
-    std::array<double, 3> max{};
-    std::string systemIdentifier;
-    std::string generatingSoftware;
-
-    bool HasRgb() const;
-};
-
+// How the 16-bit colour channels of the file become the contract's [0, 1].
 enum class LasColorDepth : std::uint8_t
 {
-    // 16-bit colours unless no channel of any point exceeds 255: many writers put 8-bit
-    // colours in the 16-bit fields. Costs a pass over the colours before the points are
-    // delivered, which stops at the first value above 255.
+    // For a store of 8 bits per channel, such as the host's colour clouds: a file whose
+    // channels are all at most 255 (many writers put 8-bit colours in the 16-bit fields) is
+    // read as it is, channel / 255; any other file gives its channels' high byte,
+    // (channel >> 8) / 255, which the host keeps exactly (channel / 65535 rounded to 8 bits
+    // would turn c * 256 into c - 1 for c >= 129). The writer puts the host's 8 bits back
+    // times 257, and restores the file's own 16 bits through the record copy. Costs a pass
+    // over the colours before the points are delivered, which stops at the first value above
+    // 255 (done once per reader).
     Detect,
-    Bits16, // channel / 65535, as the format defines
+    Bits16, // channel / 65535, as the format defines: for consumers that keep 16 bits
     Bits8,  // channel / 255
 };
 
@@ -84,11 +65,26 @@ public:
 
     const LasHeader& Header() const;
 
+    // The name the messages start with: the path, or the name given with the memory.
+    const std::string& Name() const;
+    // Whether every colour channel of the file is at most 255 (false without colours).
+    bool EightBitColours() const;
+    // Copies `count` bytes at `at` of the file (inside it, as the header's records say) to
+    // `sink`, in pieces: for the writer, which copies records and extended records.
+    void ReadBytes(std::uint64_t at, std::uint64_t count,
+                   const std::function<void(const std::uint8_t*, std::size_t)>& sink) const;
+    // Whether `path` names this reader's file (same device and inode): the writer refuses to
+    // write over the file it copies from.
+    bool IsFile(const std::string& path) const;
+
     // Hands every point, in file order, to the builder, a block of up to 256 at a time through
     // AppendBlock (the same as AddPointData per point for any builder): the position (scaled
     // and offset, world coordinates), the record's ordinal as point index, and the value of
     // `fields` under their keys; a key of no field, or a field the point format lacks, has no
-    // value. Returns the number of points delivered. May be
+    // value. ELasField::RecordNumber gives the record's ordinal, for files of at most 2^32
+    // points (LasError for larger ones, whose ordinals a 4-byte host value cannot hold).
+    // Fields not in `fields` are not decoded at all: leave out what you do not use (an RGB
+    // never used made a read 70 % slower). Returns the number of points delivered. May be
     // called again: it reads from the start. Throws LasError when the file cannot be read,
     // std::invalid_argument for an unusable `fields`; the builder's exceptions pass through.
     std::uint64_t ReadInto(orv::DataProxy::IPointDataBuilder& builder, const LasFieldMap& fields,
@@ -103,6 +99,7 @@ public:
 private:
     std::unique_ptr<LasSource> m_source;
     LasHeader m_header;
+    mutable int m_eightBit = -1; // EightBitColours, once known
 };
 
 } // namespace orv::DataProxy::Las

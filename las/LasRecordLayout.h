@@ -61,6 +61,97 @@ constexpr RecordLayout kRecordLayouts[kFormatCount] = {
 
 // Extended formats: the scan angle counts steps of 0.006 degrees.
 constexpr double kScanAngleStep = 0.006;
+constexpr std::size_t kWavePacketSize = 29;
+
+// Where one field sits in a record: `width` bytes at `at` (little-endian), of which the bits
+// `mask` << `shift` when `mask` is not 0. `width` 0: the format lacks the field.
+struct FieldSlot
+{
+    std::uint8_t at = 0;
+    std::uint8_t width = 0;
+    std::uint8_t mask = 0;
+    std::uint8_t shift = 0;
+};
+
+// The one table of the fields' places, used by the reader's accessor and the writer's encoder.
+inline FieldSlot SlotOf(ELasField field, const RecordLayout& layout)
+{
+    const bool x = layout.extended;
+    switch (field)
+    {
+    case ELasField::Intensity:
+        return {12, 2, 0, 0};
+    case ELasField::ReturnNumber:
+        return x ? FieldSlot{14, 1, 0x0F, 0} : FieldSlot{14, 1, 0x07, 0};
+    case ELasField::NumberOfReturns:
+        return x ? FieldSlot{14, 1, 0x0F, 4} : FieldSlot{14, 1, 0x07, 3};
+    case ELasField::ScanDirection:
+        return x ? FieldSlot{15, 1, 0x01, 6} : FieldSlot{14, 1, 0x01, 6};
+    case ELasField::EdgeOfFlightLine:
+        return x ? FieldSlot{15, 1, 0x01, 7} : FieldSlot{14, 1, 0x01, 7};
+    case ELasField::Classification:
+        return x ? FieldSlot{16, 1, 0, 0} : FieldSlot{15, 1, 0x1F, 0};
+    case ELasField::ClassificationFlags:
+        return x ? FieldSlot{15, 1, 0x0F, 0} : FieldSlot{15, 1, 0x07, 5};
+    case ELasField::ScannerChannel:
+        return x ? FieldSlot{15, 1, 0x03, 4} : FieldSlot{};
+    case ELasField::ScanAngle: // signed: a rank in whole degrees, or steps of 0.006
+        return x ? FieldSlot{18, 2, 0, 0} : FieldSlot{16, 1, 0, 0};
+    case ELasField::UserData:
+        return {17, 1, 0, 0};
+    case ELasField::PointSourceId:
+        return {std::uint8_t(x ? 20 : 18), 2, 0, 0};
+    case ELasField::GpsTime:
+        return layout.gpsAt ? FieldSlot{layout.gpsAt, 8, 0, 0} : FieldSlot{};
+    case ELasField::Rgb:
+        return layout.rgbAt ? FieldSlot{layout.rgbAt, 6, 0, 0} : FieldSlot{};
+    case ELasField::Nir:
+        return layout.nirAt ? FieldSlot{layout.nirAt, 2, 0, 0} : FieldSlot{};
+    case ELasField::RecordNumber:
+    case ELasField::ExtraBytes:
+        break;
+    }
+    return {};
+}
+
+// The fields every record carries beside the position, in the order a copy between formats
+// goes through them (Rgb, GpsTime and Nir are copied apart).
+constexpr ELasField kRecordFields[] = {
+    ELasField::Intensity,           ELasField::ReturnNumber,     ELasField::NumberOfReturns,
+    ELasField::ScanDirection,       ELasField::EdgeOfFlightLine, ELasField::Classification,
+    ELasField::ClassificationFlags, ELasField::ScannerChannel,   ELasField::UserData,
+    ELasField::PointSourceId};
+
+// The slot's value (ScanAngle: its raw bits, sign not extended).
+inline std::uint64_t ReadSlot(const std::uint8_t* r, FieldSlot s)
+{
+    std::uint64_t v = 0;
+    for (unsigned b = s.width; b-- > 0;)
+        v = (v << 8) | r[s.at + b];
+    return s.mask != 0 ? (v >> s.shift) & s.mask : v;
+}
+
+// Writes `v` (cut to the slot's width) into the slot, the other bits of its bytes untouched.
+inline void WriteSlot(std::uint8_t* r, FieldSlot s, std::uint64_t v)
+{
+    if (s.mask != 0)
+    {
+        const auto keep = static_cast<std::uint8_t>(~(s.mask << s.shift));
+        r[s.at] = static_cast<std::uint8_t>((r[s.at] & keep) | ((v & s.mask) << s.shift));
+        return;
+    }
+    for (unsigned b = 0; b < s.width; ++b, v >>= 8)
+        r[s.at + b] = static_cast<std::uint8_t>(v);
+}
+
+// The scan angle in degrees.
+inline double ScanAngleDegrees(const std::uint8_t* r, bool extended)
+{
+    if (extended)
+        return static_cast<std::int16_t>(static_cast<std::uint16_t>(r[18] | (r[19] << 8))) *
+               kScanAngleStep;
+    return static_cast<double>(static_cast<std::int8_t>(r[16]));
+}
 
 inline std::uint16_t U16(const std::uint8_t* p)
 {

@@ -6,7 +6,10 @@
 //            [--picture FILE.png [--picture-by class|height|colour|intensity]]
 //
 // Loads IN through a builder into a host cloud, selects with the adapter's spatial query,
-// writes the selection to OUT (LAS 1.4) and reports counts, times and the bounds written.
+// writes the selection to OUT and reports counts, times and the bounds written. Every field
+// of every point written is its source record's (the writer copies it, found by the record
+// number the host cloud carries), with the input's point format, scale, offset and
+// variable-length records, the coordinate system first. OUT may not name IN.
 // Exit status: 0 done, 1 a file could not be read or written, 2 a usage error.
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "contract/PointDataHelpers.h"
@@ -18,13 +21,17 @@
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <variant>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace
 {
@@ -88,6 +95,58 @@ std::vector<double> Numbers(int& i, int argc, char** argv, int count)
     return values;
 }
 
+// A selection that selects by no sensible rule is refused rather than written as an empty
+// file: a centre or a plane offset must be finite, a radius not negative, an axis or a normal
+// not zero. Box corners may be infinite: an endless extent is a legitimate box.
+void CheckSelection(const Selection& selection)
+{
+    const auto finite = [](const auto& p)
+    { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); };
+    const auto direction = [&](const auto& v)
+    { return finite(v) && (v.x != 0.0 || v.y != 0.0 || v.z != 0.0); };
+    if (const auto* sphere = std::get_if<InsideSphereQuery>(&selection))
+    {
+        if (!finite(sphere->center))
+            Usage("--sphere: the centre X Y Z must be finite");
+        if (!(sphere->radius >= 0.0))
+            Usage("--sphere: the radius R must not be negative");
+    }
+    else if (const auto* cylinder = std::get_if<InsideCylinderQuery>(&selection))
+    {
+        if (!finite(cylinder->axisPoint))
+            Usage("--cylinder: the axis point X Y Z must be finite");
+        if (!direction(cylinder->axisDirection))
+            Usage("--cylinder: the axis DX DY DZ must be finite and not zero");
+        if (!(cylinder->radius >= 0.0))
+            Usage("--cylinder: the radius R must not be negative");
+        if (!(cylinder->length >= 0.0 || cylinder->length == -1.0))
+            Usage("--cylinder: LENGTH must not be negative (or -1: endless)");
+    }
+    else if (const auto* planes = std::get_if<ClippingPlanesQuery>(&selection))
+        for (const ClippingPlane& plane : planes->planes)
+        {
+            if (!direction(plane.normal))
+                Usage("--plane: the normal NX NY NZ must be finite and not zero");
+            if (!std::isfinite(plane.distance))
+                Usage("--plane: D must be finite");
+        }
+}
+
+// The output must not name the input, under whatever path: the same device and inode, or the
+// same canonical path (for an output that does not exist yet, through a link's target).
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa
+    {
+    }, sb{};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    std::error_code error;
+    const auto ca = std::filesystem::weakly_canonical(a, error);
+    const auto cb = std::filesystem::weakly_canonical(b, error);
+    return !error && ca == cb;
+}
+
 ClipOptions Parse(int argc, char** argv)
 {
     ClipOptions options;
@@ -147,8 +206,13 @@ ClipOptions Parse(int argc, char** argv)
         Usage("give one input and one output file");
     if (std::holds_alternative<std::monostate>(options.selection))
         Usage("no selection: give --box, --sphere, --cylinder or --plane");
+    CheckSelection(options.selection);
     options.in = files[0];
     options.out = files[1];
+    if (SameFile(options.in, options.out))
+        Usage("OUT names the input file " + options.in + ": it would be overwritten");
+    if (!options.picture.empty() && SameFile(options.in, options.picture))
+        Usage("--picture names the input file " + options.in + ": it would be overwritten");
     return options;
 }
 
@@ -168,17 +232,23 @@ void ShowProgress(const char* what, std::uint64_t done, std::uint64_t total)
 
 struct Loaded
 {
+    std::unique_ptr<LasReader> reader; // the writer copies the records from it
     LasHeader header;
     LasFieldMap fields;
     std::shared_ptr<IPointDataProvider> cloud;
 };
 
-// The file's intensity, classification, colour and point source id go into the host cloud.
+// The file's intensity, classification, colour, point source id and record numbers go into
+// the host cloud; every other field comes back through the copy of the source record.
 Loaded Load(const std::string& path)
 {
-    const LasReader reader(path);
+    auto owned = std::make_unique<LasReader>(path);
+    const LasReader& reader = *owned;
     orv::Data::Cloud::PointCloudDataBuilderFactory factory;
-    Loaded loaded{reader.Header(), MapDefaultLasFields(factory, reader.Header().HasRgb()), {}};
+    Loaded loaded{std::move(owned),
+                  reader.Header(),
+                  MapDefaultLasFields(factory, reader.Header().HasRgb(), /*recordNumbers=*/true),
+                  {}};
     loaded.fields.push_back(
         {ELasField::PointSourceId,
          factory.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
@@ -235,11 +305,22 @@ void WritePicture(const ClipOptions& options, const Loaded& loaded,
                 options.picture.c_str(), static_cast<unsigned long long>(written));
 }
 
+// An interrupted clip leaves no temporary file: the handler removes it, then ends the
+// program as the signal would have.
+extern "C" void OnSignal(int signal)
+{
+    RemoveUnfinishedFiles();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const ClipOptions options = Parse(argc, argv);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, OnSignal);
     try
     {
         using Clock = std::chrono::steady_clock;
@@ -265,12 +346,14 @@ int main(int argc, char** argv)
 
         const auto writeStart = Clock::now();
         LasWriteOptions write;
+        write.source = loaded.reader.get();
         if (kept >= kProgressFrom)
             write.progress = [kept](std::uint64_t done) { ShowProgress("writing", done, kept); };
         const LasWriteSummary summary = WriteLas(options.out, *selected, loaded.fields, write);
-        std::printf("wrote    %llu points to %s (LAS 1.4, point format %u) in %.1f ms\n",
+        std::printf("wrote    %llu points to %s (LAS 1.%u, point format %u) in %.1f ms\n",
                     static_cast<unsigned long long>(summary.pointCount), options.out.c_str(),
-                    unsigned{summary.pointFormat}, SecondsSince(writeStart) * 1e3);
+                    unsigned{summary.versionMinor}, unsigned{summary.pointFormat},
+                    SecondsSince(writeStart) * 1e3);
         std::printf("bounds   x %.3f .. %.3f   y %.3f .. %.3f   z %.3f .. %.3f\n", summary.min[0],
                     summary.max[0], summary.min[1], summary.max[1], summary.min[2], summary.max[2]);
         if (!options.picture.empty())
