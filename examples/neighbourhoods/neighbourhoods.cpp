@@ -4,12 +4,13 @@
 // the mean distance to them, and the inliers written with a builder from blocks, the new normals
 // on the host's normal type. Checks itself (neighbourhoods_check.cpp); built and run by the tests.
 //
-//   orv_neighbourhoods [--threads T] [--las FILE.las]
+//   orv_neighbourhoods [--threads T] [--las FILE.las] [--out RESULT.las]
 #include "examples/neighbourhoods/Neighbourhoods.h"
 #include "examples/demo/DemoSteps.h"
 #include "examples/demo/LasScan.h"
 #include "examples/neighbourhoods/neighbourhoods_check.h"
 #include "examples/scan/SyntheticScan.h"
+#include "las/LasWriter.h"
 
 #include <algorithm>
 #include <chrono>
@@ -58,12 +59,14 @@ WriteInliers(const PointArrays& points, const std::vector<GVector3>& normals,
 int Run(int argc, char** argv)
 {
     unsigned threads = 2;
-    std::string las;
+    std::string las, out;
     for (int i = 1; i + 1 < argc; i += 2)
         if (std::string(argv[i]) == "--threads")
             threads = std::max(1u, static_cast<unsigned>(std::stoul(argv[i + 1])));
         else if (std::string(argv[i]) == "--las")
             las = argv[i + 1];
+        else if (std::string(argv[i]) == "--out")
+            out = argv[i + 1];
 
     // The input with the extra data its cloud carries; the output written like it, with a
     // normal on the host's normal type (Vector3, packed in 4 bytes): the scan's own key if any.
@@ -86,12 +89,31 @@ int Run(int argc, char** argv)
     const auto result = WriteInliers(points, hoods.normals, outlier, keys, normal, like);
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
 
+    // To LAS: the scan's fields from their keys, the normal as three named extra-bytes doubles.
+    const std::size_t inliers = std::count(outlier.begin(), outlier.end(), false);
+    std::uint64_t written = inliers;
+    if (!out.empty())
+    {
+        using namespace orv::DataProxy::Las;
+        LasFieldMap fields;
+        const auto field = [&](ELasField f, EPointDataComponent c, std::optional<unsigned char> i)
+        {
+            if (i)
+                fields.push_back({f, {c, *i}});
+        };
+        field(ELasField::Intensity, EPointDataComponent::Real, scan.intensity);
+        field(ELasField::Classification, EPointDataComponent::UnsignedInteger, scan.classification);
+        field(ELasField::PointSourceId, EPointDataComponent::UnsignedInteger, scan.scanId);
+        LasWriteOptions options;
+        options.extraBytes = {{"normal", normal, "unit normal from 12 neighbours"}};
+        written = WriteLas(out, *result, fields, options).pointCount;
+    }
+
     // The checks, written apart: the tree against brute force on every 500th point, normals on a
     // level plane before packing, and the result's size and normal key.
-    const std::size_t inliers = std::count(outlier.begin(), outlier.end(), false);
     const bool same = orv::Demo::SameNeighbours(points, tree, kNeighbours, 500);
     const double tilt = orv::Demo::LevelPlaneTilt(kNeighbours, threads);
-    const bool ok = same && tilt <= 1e-6 && PointCount(*result) == inliers &&
+    const bool ok = same && tilt <= 1e-6 && PointCount(*result) == inliers && written == inliers &&
                     result->HasComponent(EPointDataComponent::Vector3, normal.index);
     std::printf("%zu points, %zu outliers left out, normals from %u neighbours: %.3f s on %u "
                 "threads\nneighbours %s brute force on every 500th point; level plane: normals "
