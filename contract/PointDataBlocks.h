@@ -104,9 +104,9 @@ private:
     }
 };
 
-// Which columns the blocks of one read carry: positions when (Position, 0) was requested,
-// point indices when (PointIndex, 0) was, and one column per extra-data key, ordered by
-// component, then index.
+// Which columns a block carries: positions, point indices and one column per extra-data key,
+// ordered by component, then index. Blocks that ForEachBlock gives always carry point indices,
+// positions when (Position, 0) was requested; a writer of blocks chooses for itself.
 struct PointDataBlockLayout
 {
     bool positions = false;
@@ -182,7 +182,9 @@ public:
     const double* X() const { return x; }
     const double* Y() const { return y; }
     const double* Z() const { return z; }
-    // Each point's index, as GetPointIndex gives it; null unless (PointIndex, 0) was requested.
+    // Each point's index, as GetPointIndex gives it. Never null in a block that ForEachBlock
+    // gives, whatever the consumer answers; null only in a block made from a layout without
+    // point indices.
     const std::uint64_t* PointIndices() const { return indices; }
 
     // The column of key (C, index); empty (false) when the block carries none for the key:
@@ -254,9 +256,9 @@ public:
 };
 
 // The optional interface of iterables that fill blocks themselves. A reader behaves as a cursor
-// created at the same moment: it asks the iterable's consumer what a cursor asks, and about
-// (PointIndex, 0), sees the mapping as it stands then, and may be used on another thread than
-// the iterable's.
+// created at the same moment: it asks the iterable's consumer what a cursor asks, sees the
+// mapping as it stands then, and may be used on another thread than the iterable's. Its blocks
+// carry point indices.
 class ORV_DATAPROXY_INTERFACE IPointDataBlockSource
 {
 public:
@@ -298,7 +300,7 @@ inline PointDataBlockLayout CursorLayout(const IPointDataCursor& cursor,
 {
     PointDataBlockLayout layout;
     layout.positions = consumer.IsComponentRequested(EPointDataComponent::Position, 0);
-    layout.pointIndices = consumer.IsComponentRequested(EPointDataComponent::PointIndex, 0);
+    layout.pointIndices = true;
     for (auto c = static_cast<std::uint8_t>(EPointDataComponent::Vector3);
          c <= static_cast<std::uint8_t>(EPointDataComponent::Color); ++c)
     {
@@ -339,7 +341,7 @@ void ReadKey(const Accessor& cursor, PointDataBlock::Storage& column, std::size_
 // One block filled point by point from the cursor, which stands on a valid point; leaves it on
 // the point after the block's last and says whether that one is valid. One loop per choice of
 // columns, so that the loop does no more than the block needs.
-template <bool kPositions, bool kIndices, bool kKeys>
+template <bool kPositions, bool kKeys>
 std::size_t FillFromCursor(IPointDataCursor& cursor, PointDataBlock& block, bool& valid)
 {
     double* const x = block.MutableX();
@@ -358,10 +360,7 @@ std::size_t FillFromCursor(IPointDataCursor& cursor, PointDataBlock& block, bool
             y[n] = p.y;
             z[n] = p.z;
         }
-        if constexpr (kIndices)
-        {
-            indices[n] = cursor.GetPointIndex();
-        }
+        indices[n] = cursor.GetPointIndex();
         if constexpr (kKeys)
         {
             for (std::size_t k = 0; k < keys; ++k)
@@ -389,14 +388,10 @@ void ForEachCursorBlock(const IPointDataIterable& iterable, const IPointDataCons
     }
     PointDataBlock block(CursorLayout(cursor, consumer));
     using Fill = std::size_t (*)(IPointDataCursor&, PointDataBlock&, bool&);
-    constexpr Fill kFills[8] = {
-        FillFromCursor<false, false, false>, FillFromCursor<false, false, true>,
-        FillFromCursor<false, true, false>,  FillFromCursor<false, true, true>,
-        FillFromCursor<true, false, false>,  FillFromCursor<true, false, true>,
-        FillFromCursor<true, true, false>,   FillFromCursor<true, true, true>};
+    constexpr Fill kFills[4] = {FillFromCursor<false, false>, FillFromCursor<false, true>,
+                                FillFromCursor<true, false>, FillFromCursor<true, true>};
     const Fill fill =
-        kFills[(block.HasPositions() ? 4 : 0) + (block.PointIndices() != nullptr ? 2 : 0) +
-               (block.MutableColumns().empty() ? 0 : 1)];
+        kFills[(block.HasPositions() ? 2 : 0) + (block.MutableColumns().empty() ? 0 : 1)];
     for (bool valid = true; valid;)
     {
         block.SetSize(fill(cursor, block, valid));

@@ -206,7 +206,7 @@ PointCloudDataBlockReader::PointCloudDataBlockReader(const PointCloudDataIterabl
         positionReader.emplace(*hostCursor);
         layout.positions = true;
     }
-    layout.pointIndices = consumer.IsComponentRequested(EPointDataComponent::PointIndex, 0);
+    layout.pointIndices = true;
     for (const auto& [key, extraDataType] : mapping.extraDataTypeByKey)
     {
         if (consumer.IsComponentRequested(key.component, key.index) &&
@@ -340,10 +340,7 @@ std::size_t PointCloudDataBlockReader::Fill(PointDataBlock& block)
             break; // the host cursor is at its end: no point is left, whatever `end` says
         }
         const std::size_t n = static_cast<std::size_t>(std::min(room, count - local));
-        if (layout.pointIndices)
-        {
-            kernels.sequence(subsetBase + local, n, block.MutablePointIndices() + filled);
-        }
+        kernels.sequence(subsetBase + local, n, block.MutablePointIndices() + filled);
         ReadRun(block, filled, n);
         filled += n;
         ordinal += n;
@@ -366,10 +363,7 @@ std::size_t PointCloudDataBlockReader::ReadFiltered(PointDataBlock& block, std::
     while (n < room && !subsetChanged)
     {
         locals[n] = hostCursor->GetLocalIndex();
-        if (indices != nullptr)
-        {
-            indices[at + n] = hostCursor->GetPointIndex();
-        }
+        indices[at + n] = hostCursor->GetPointIndex();
         ++n;
         subsetChanged = hostCursor->Step().subsetChanged;
     }

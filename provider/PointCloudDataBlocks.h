@@ -21,8 +21,7 @@ class PointCloudDataIterable;
 // instead of a point at a time.
 //
 // Construction resolves everything the cursor resolves, in the same way: the consumer is asked
-// about (Position, 0), then (for the point indices) about (PointIndex, 0), then about every
-// mapped key, and each wanted key of components
+// about (Position, 0), then about every mapped key, and each wanted key of components
 // Vector3 .. Color gets the host's policy for its type id and value type. Where that policy is
 // one of this library's own, whole runs are decoded inline by the block kernels (checked once
 // against the host's own decoders, see the .cpp); any other policy is called per element.
