@@ -170,6 +170,38 @@ void BM_Block(benchmark::State& state)
     orv::Bench::PerPoint(state);
 }
 
+// The cursor fallback over 64 pieces of 1,000 points, positions and the three extras, for a
+// consumer that wants every key or exactly the three: the cost of working out each piece's
+// columns, beside the reads.
+template <bool all>
+void BM_FallbackPieces(benchmark::State& state)
+{
+    static const auto provider = []
+    {
+        auto p = std::make_unique<PointCloudDataProvider>(orv::Bench::MakeCloud(64'000));
+        p->MapOptionalComponent(EPointDataComponent::Real, CloudIntensityNewExtraData::TypeId());
+        p->MapOptionalComponent(EPointDataComponent::UnsignedInteger,
+                                CloudClassificationExtraData::TypeId());
+        p->MapOptionalComponent(EPointDataComponent::Vector3, CloudNormalExtraData::TypeId());
+        return p;
+    }();
+    static const orv::DataProxy::WantAll everything;
+    static const orv::DataProxy::WantKeys three({{EPointDataComponent::Real, 0},
+                                                 {EPointDataComponent::UnsignedInteger, 0},
+                                                 {EPointDataComponent::Vector3, 0}});
+    const orv::DataProxy::IPointDataConsumer& consumer =
+        all ? static_cast<const orv::DataProxy::IPointDataConsumer&>(everything) : three;
+    std::vector<orv::TestSupport::CursorOnly> pieces;
+    for (auto& piece : orv::DataProxy::SplitIntoPieces(provider->GetIterable(consumer), 64, 500))
+        pieces.emplace_back(piece);
+    if (pieces.size() != 64)
+        state.SkipWithError("not 64 pieces");
+    for (auto _ : state)
+        for (const auto& piece : pieces)
+            Consume(BlockLoop(piece, consumer, true));
+    orv::Bench::PerPoint(state, 64'000);
+}
+
 // Wall-clock and CPU seconds (all threads) of walks.
 struct Timing
 {
@@ -262,6 +294,8 @@ BENCHMARK_TEMPLATE(BM_Cursor, true)->Name("BM_CursorPositionsAndThreeExtras")->U
 BENCHMARK_TEMPLATE(BM_Block, false, false)->Name("BM_BlockPositions")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Block, true, false)->Name("BM_BlockPositionsAndThreeExtras")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Block, false, true)->Name("BM_BlockFallbackPositions")->Unit(kMs);
+BENCHMARK_TEMPLATE(BM_FallbackPieces, false)->Name("BM_FallbackPiecesWantKeys");
+BENCHMARK_TEMPLATE(BM_FallbackPieces, true)->Name("BM_FallbackPiecesWantAll");
 BENCHMARK_TEMPLATE(BM_Split, false)->Name("BM_CursorThreadSpeedup")->Unit(kMs)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_Split, true)->Name("BM_BlockThreadSpeedup")->Unit(kMs)->UseRealTime();
 

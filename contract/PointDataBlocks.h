@@ -156,6 +156,7 @@ public:
         std::memset(storage.get(), 0, bytes);
         if (layout.positions)
         {
+            // One array, x then y then z: the cursor fallback relies on it.
             x = reinterpret_cast<double*>(storage.get() + positionAt);
             y = x + kCapacity;
             z = y + kCapacity;
@@ -258,12 +259,26 @@ public:
 // The optional interface of iterables that fill blocks themselves. A reader behaves as a cursor
 // created at the same moment: it asks the iterable's consumer what a cursor asks, sees the
 // mapping as it stands then, and may be used on another thread than the iterable's. Its blocks
-// carry point indices.
+// carry point indices, and of what a cursor serves, the position and the keys `consumer`
+// requests (asked once each; not at all when it is the iterable's own consumer).
 class ORV_DATAPROXY_INTERFACE IPointDataBlockSource
 {
 public:
     virtual ~IPointDataBlockSource() = default;
-    virtual std::unique_ptr<IPointDataBlockReader> CreateBlockReader() const = 0;
+    virtual std::unique_ptr<IPointDataBlockReader>
+    CreateBlockReader(const IPointDataConsumer& consumer) const = 0;
+};
+
+// The optional interface of cursors that say what they serve (found with dynamic_cast), so that
+// a block read of them needs no trial read per key: whether GetPosition answers, and the
+// extra-data keys whose getters answer (a value or its absence) instead of throwing, ordered by
+// component, then index. Both fixed for the cursor's life.
+class ORV_DATAPROXY_INTERFACE IPointDataServedKeys
+{
+public:
+    virtual ~IPointDataServedKeys() = default;
+    virtual bool ServesPosition() const = 0;
+    virtual std::vector<PointDataComponents::ComponentKey> GetServedKeys() const = 0;
 };
 
 namespace BlockDetail
@@ -285,6 +300,11 @@ inline bool Serves(const IPointDataCursor& cursor, PointDataComponents::Componen
 {
     try
     {
+        if (key == PointDataComponents::ComponentKey{EPointDataComponent::Position, 0})
+        {
+            (void)cursor.GetPosition();
+            return true;
+        }
         return WithValue(cursor, key, [](const auto&) {});
     }
     catch (const std::out_of_range&)
@@ -293,14 +313,29 @@ inline bool Serves(const IPointDataCursor& cursor, PointDataComponents::Componen
     }
 }
 
-// The layout of a cursor's blocks: every extra-data key the consumer requests and the cursor,
-// standing on its first point, serves.
+// The layout of a cursor's blocks: point indices, and of what the cursor, standing on its first
+// point, serves, the position and the extra-data keys the consumer requests. A cursor that
+// lists what it serves is asked once; any other is tried once per key the consumer requests.
 inline PointDataBlockLayout CursorLayout(const IPointDataCursor& cursor,
                                          const IPointDataConsumer& consumer)
 {
     PointDataBlockLayout layout;
-    layout.positions = consumer.IsComponentRequested(EPointDataComponent::Position, 0);
     layout.pointIndices = true;
+    const auto* listed = dynamic_cast<const IPointDataServedKeys*>(&cursor);
+    layout.positions = consumer.IsComponentRequested(EPointDataComponent::Position, 0) &&
+                       (listed != nullptr ? listed->ServesPosition()
+                                          : Serves(cursor, {EPointDataComponent::Position, 0}));
+    if (listed != nullptr)
+    {
+        for (const PointDataComponents::ComponentKey& key : listed->GetServedKeys())
+        {
+            if (consumer.IsComponentRequested(key.component, key.index))
+            {
+                layout.keys.push_back(key);
+            }
+        }
+        return layout;
+    }
     for (auto c = static_cast<std::uint8_t>(EPointDataComponent::Vector3);
          c <= static_cast<std::uint8_t>(EPointDataComponent::Color); ++c)
     {
@@ -344,34 +379,35 @@ void ReadKey(const Accessor& cursor, PointDataBlock::Storage& column, std::size_
 template <bool kPositions, bool kKeys>
 std::size_t FillFromCursor(IPointDataCursor& cursor, PointDataBlock& block, bool& valid)
 {
+    // y and z lie at fixed distances after x: one pointer fewer to keep across the calls.
     double* const x = block.MutableX();
-    double* const y = block.MutableY();
-    double* const z = block.MutableZ();
+    constexpr std::size_t kY = PointDataBlock::kCapacity;
+    constexpr std::size_t kZ = 2 * PointDataBlock::kCapacity;
     std::uint64_t* const indices = block.MutablePointIndices();
-    PointDataBlock::Storage* const columns = block.MutableColumns().data();
-    const std::size_t keys = block.MutableColumns().size();
     std::size_t n = 0;
+    bool more = true;
     do
     {
         if constexpr (kPositions)
         {
             const GPointDouble p = cursor.GetPosition();
             x[n] = p.x;
-            y[n] = p.y;
-            z[n] = p.z;
+            x[kY + n] = p.y;
+            x[kZ + n] = p.z;
         }
         indices[n] = cursor.GetPointIndex();
         if constexpr (kKeys)
         {
-            for (std::size_t k = 0; k < keys; ++k)
+            for (PointDataBlock::Storage& column : block.MutableColumns())
             {
-                ReadKey(cursor, columns[k], n);
+                ReadKey(cursor, column, n);
             }
         }
         cursor.MoveNext();
-        valid = cursor.IsValid();
+        more = cursor.IsValid();
         ++n;
-    } while (n < PointDataBlock::kCapacity && valid);
+    } while (more && n < PointDataBlock::kCapacity);
+    valid = more;
     return n;
 }
 
@@ -422,14 +458,16 @@ void SetBlockPoint(PointDataBlock& block, std::size_t i, const Accessor& point)
 }
 
 // Calls f(const PointDataBlock&) for the points of `iterable` in order, a block at a time; each
-// block but the last is full, and an empty iterable calls f never. `consumer` is the one the
-// iterable was made for: the block's columns follow what it requests.
+// block but the last is full, and an empty iterable calls f never. Every block carries the
+// points' indices, and of what the iterable's cursor serves (what the iterable's consumer
+// requested and its provider maps), the position and the keys `consumer` requests: pass the
+// iterable's own consumer for everything its cursor delivers, or a narrower one.
 //
 // With an iterable that offers IPointDataBlockSource (this library's: providers, query and
 // builder results, and their split pieces) the blocks are filled from the host's tables in
-// runs; with any other, from a cursor, which holds the columns of the keys the consumer
-// requests and the cursor serves (found by asking the consumer about every key and reading each
-// once on the first point). Either way the blocks hold what the cursor delivers.
+// runs; with any other, from a cursor, which is asked once what it serves when it offers
+// IPointDataServedKeys (this library's cursors do), else tried once per key `consumer`
+// requests. Either way the blocks hold what the cursor delivers.
 //
 // Throws what the iterable, its cursor or reader, the consumer and f throw, and std::bad_alloc.
 template <class F>
@@ -437,7 +475,7 @@ void ForEachBlock(const IPointDataIterable& iterable, const IPointDataConsumer& 
 {
     if (const auto* source = dynamic_cast<const IPointDataBlockSource*>(&iterable))
     {
-        const std::unique_ptr<IPointDataBlockReader> reader = source->CreateBlockReader();
+        const std::unique_ptr<IPointDataBlockReader> reader = source->CreateBlockReader(consumer);
         PointDataBlock block(reader->GetLayout());
         while (reader->Fill(block) != 0)
         {

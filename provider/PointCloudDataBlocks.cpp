@@ -192,16 +192,22 @@ void Step(Iterator& it, std::size_t c)
 
 } // namespace
 
-PointCloudDataBlockReader::PointCloudDataBlockReader(const PointCloudDataIterable& iterable)
+PointCloudDataBlockReader::PointCloudDataBlockReader(
+    const PointCloudDataIterable& iterable, const orv::DataProxy::IPointDataConsumer& narrowing)
     : end(iterable.End()), cloud(iterable.Cloud()), kernels(BlockKernels::Best())
 {
     const orv::DataProxy::IPointDataConsumer& consumer = iterable.Consumer();
+    // The iterable's consumer is asked what a cursor asks it; the caller's, only about what
+    // that one wants.
+    const auto narrowed = [&](EPointDataComponent component, unsigned char index)
+    { return &narrowing == &consumer || narrowing.IsComponentRequested(component, index); };
     const ComponentMapping& mapping = iterable.Mapping();
     const GCloud& host = std::as_const(cloud).Convert();
     hostCursor.emplace(host, iterable.Begin());
     valueMin = host.GetValMin();
     valueMax = host.GetValMax();
-    if (consumer.IsComponentRequested(EPointDataComponent::Position, 0))
+    if (consumer.IsComponentRequested(EPointDataComponent::Position, 0) &&
+        narrowed(EPointDataComponent::Position, 0))
     {
         positionReader.emplace(*hostCursor);
         layout.positions = true;
@@ -210,7 +216,8 @@ PointCloudDataBlockReader::PointCloudDataBlockReader(const PointCloudDataIterabl
     for (const auto& [key, extraDataType] : mapping.extraDataTypeByKey)
     {
         if (consumer.IsComponentRequested(key.component, key.index) &&
-            orv::DataProxy::IsExtraDataComponent(key.component))
+            orv::DataProxy::IsExtraDataComponent(key.component) &&
+            narrowed(key.component, key.index))
         {
             readers.push_back(MakeReader(key, extraDataType));
         }

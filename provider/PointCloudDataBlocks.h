@@ -38,7 +38,9 @@ class PointCloudDataIterable;
 class PointCloudDataBlockReader final : public orv::DataProxy::IPointDataBlockReader
 {
 public:
-    explicit PointCloudDataBlockReader(const PointCloudDataIterable& iterable);
+    // The columns: what a cursor of the iterable serves and `narrowing` also requests.
+    PointCloudDataBlockReader(const PointCloudDataIterable& iterable,
+                              const orv::DataProxy::IPointDataConsumer& narrowing);
     PointCloudDataBlockReader(const PointCloudDataBlockReader&) = delete;
     PointCloudDataBlockReader& operator=(const PointCloudDataBlockReader&) = delete;
 

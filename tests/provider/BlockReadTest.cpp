@@ -251,6 +251,27 @@ TEST(BlockRead, FullBlocksButTheLastAndNoneForNoPoints)
               std::vector<std::size_t>{1});
 }
 
+// The columns of a call are what the iterable's cursor serves and the call's consumer requests,
+// on both paths, whichever of the two consumers is the narrower. A cursor of this library says
+// what it serves: the fallback asks the call's consumer about those keys only.
+TEST(BlockRead, ColumnsAreWhatTheCursorServesAndTheCallRequests)
+{
+    PointCloudDataProvider provider(BuildCloud(GridPoints(300), {7}));
+    provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
+    provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
+    provider.MapOptionalComponent(C::Real, Type::Scan());
+    const Key first{C::UnsignedInteger, 0}, second{C::UnsignedInteger, 1}, real{C::Real, 0};
+    WantAll all;
+    const TestConsumer narrow({{C::Position, 0}, second});
+    ExpectSameAsCursor(provider.GetIterable(all), narrow, {false, true, {first, real}},
+                       "narrower call");
+    ExpectSameAsCursor(provider.GetIterable(narrow), all, {false, true, {first, real}},
+                       "narrower iterable");
+    const TestConsumer counting;
+    BlockRows(CursorOnly(provider.GetIterable(all)), counting);
+    EXPECT_EQ(counting.calls, 4); // the position and the three served keys
+}
+
 // The kernel set this processor runs and the portable one give the same bits, tails included.
 TEST(BlockRead, KernelSetsAgree)
 {
