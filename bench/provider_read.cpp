@@ -1,5 +1,5 @@
 // Reading a host cloud through the contract's cursor, and a block at a time, against raw loops
-// over the reference host's own tables, in the same run; cases and figures: bench/README.md.
+// over the reference host's own tables, in the same run; cases and targets: bench/README.md.
 #include "bench/support/BenchClouds.h"
 #include "contract/PointDataBlocks.h"
 #include "contract/PointDataHelpers.h"
@@ -73,7 +73,8 @@ Sums RawLoop(const GCloud& cloud, std::uint32_t first, std::uint32_t last)
 }
 
 // The same sums from blocks, in four partial sums each (and an integer sum of the classes) so
-// that the compiler vectorises them as a block client would (bench/README.md, "Block reads").
+// that the compiler vectorises them as a block client would (bench/README.md, "Cases and the
+// pairing convention").
 Sums BlockLoop(const IPointDataIterable& iterable,
                const orv::DataProxy::IPointDataConsumer& consumer, bool extras)
 {
@@ -240,7 +241,7 @@ Timing TimeWalk(int threads, const Walk& walk)
 
 // Two threads on two halves against one thread on the whole, one, two, two, one in every
 // iteration; `baseline` (the raw loop) is timed right after each walk, as raw_speedup. The
-// counters: bench/README.md ("Cases and the pairing convention", "Block reads").
+// counters: bench/README.md ("Cases and the pairing convention").
 void ThreadSpeedup(benchmark::State& state, const Walk& walk, const Walk& baseline)
 {
     Timing one, two, rawOne, rawTwo;

@@ -37,9 +37,8 @@ namespace orv::DataProxy
 // points, positions and point indices take 8 KiB and a block with three extra-data columns
 // (a double, an integer and a GVector3) about 19 KiB, so the loop that reads a block back finds
 // it where the reader has just written it, beside the element tables the reader streams
-// through. Measured on the bench machine: blocks of 1024 points made positions reads 1.4 to
-// 1.5 times slower (the first-level cache no longer held a block), blocks of 512 were as fast
-// for positions and 4 % slower with three extras; the per-block calls do not show at 256.
+// through. Larger blocks no longer fit that cache; smaller ones pay the per-block calls more
+// often.
 inline constexpr std::size_t kPointDataBlockCapacity = 256;
 
 // Each extra-data component's value type (Type: what the cursor's getter returns, and the type
