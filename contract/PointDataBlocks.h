@@ -280,7 +280,7 @@ public:
     virtual std::vector<PointDataComponents::ComponentKey> GetServedKeys() const = 0;
 };
 
-namespace BlockDetail
+namespace Detail
 {
 
 // Calls f with the value the accessor's (or cursor's) getter of the key's component gives for
@@ -434,7 +434,7 @@ void ForEachCursorBlock(const IPointDataIterable& iterable, const IPointDataCons
     }
 }
 
-} // namespace BlockDetail
+} // namespace Detail
 
 // For writers of blocks (a file reader, say): sets point i of the block from an accessor
 // standing on that point: its position when the block has positions, and for every column the
@@ -452,7 +452,7 @@ void SetBlockPoint(PointDataBlock& block, std::size_t i, const Accessor& point)
     }
     for (PointDataBlock::Storage& column : block.MutableColumns())
     {
-        BlockDetail::ReadKey(point, column, i);
+        Detail::ReadKey(point, column, i);
     }
 }
 
@@ -482,7 +482,7 @@ void ForEachBlock(const IPointDataIterable& iterable, const IPointDataConsumer& 
         }
         return;
     }
-    BlockDetail::ForEachCursorBlock(iterable, consumer, f);
+    Detail::ForEachCursorBlock(iterable, consumer, f);
 }
 
 } // namespace orv::DataProxy

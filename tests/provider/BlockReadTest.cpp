@@ -86,8 +86,8 @@ Rows CursorRows(const IPointDataIterable& iterable, const PointDataBlockLayout& 
         if (layout.positions)
             Put(rows, c->GetPosition());
         for (const Key& key : layout.keys)
-            orv::DataProxy::BlockDetail::WithValue(*c, key,
-                                                   [&](const auto& value) { Put(rows, value); });
+            orv::DataProxy::Detail::WithValue(*c, key,
+                                              [&](const auto& value) { Put(rows, value); });
     }
     return rows;
 }
