@@ -268,14 +268,15 @@ public:
     CreateBlockReader(const IPointDataConsumer& consumer) const = 0;
 };
 
-// The optional interface of cursors that say what they serve (found with dynamic_cast), so that
-// a block read of them needs no trial read per key: whether GetPosition answers, and the
-// extra-data keys whose getters answer (a value or its absence) instead of throwing, ordered by
-// component, then index. Both fixed for the cursor's life.
-class ORV_DATAPROXY_INTERFACE IPointDataServedKeys
+// A cursor that says what it serves (found with dynamic_cast), so that a block read of it needs
+// no trial read per key: whether GetPosition answers, and the extra-data keys whose getters
+// answer (a value or its absence) instead of throwing, ordered by component, then index. Both
+// fixed for the cursor's life. A cursor's own refinement rather than a second base, so that the
+// cursor's object keeps one table pointer and its layout.
+class ORV_DATAPROXY_INTERFACE IPointDataServedKeys : public IPointDataCursor
 {
 public:
-    virtual ~IPointDataServedKeys() = default;
+    ~IPointDataServedKeys() override = default;
     virtual bool ServesPosition() const = 0;
     virtual std::vector<PointDataComponents::ComponentKey> GetServedKeys() const = 0;
 };

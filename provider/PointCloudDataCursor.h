@@ -37,8 +37,7 @@ namespace orv::Data::Cloud
 // empty optional. Past the end GetPointIndex returns where the walk stopped (see
 // IPointDataCursor in contract/Interfaces.h).
 // Beside the contract it says what it serves (IPointDataServedKeys), for block reads of it.
-class PointCloudDataCursor final : public orv::DataProxy::IPointDataCursor,
-                                   public orv::DataProxy::IPointDataServedKeys
+class PointCloudDataCursor final : public orv::DataProxy::IPointDataServedKeys
 {
 public:
     PointCloudDataCursor(const orv::DataProxy::IPointDataConsumer& consumer,
