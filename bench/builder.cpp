@@ -1,5 +1,5 @@
 // Building host clouds through the contract's builder against raw loops over the same points,
-// in the same run; cases, heap and figures: bench/README.md ("Building").
+// in the same run; cases, heap and targets: bench/README.md.
 #include "bench/support/BenchClouds.h"
 #include "builder/PointCloudDataBuilder.h"
 #include "builder/PointCloudDataBuilderFactory.h"

@@ -1,5 +1,5 @@
 // LAS files in and out through the contract against raw loops over the same records, in the
-// same run; cases and figures: bench/README.md ("LAS files in and out").
+// same run; cases and targets: bench/README.md.
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "contract/PointDataHelpers.h"
 #include "host/geometry/Cloud.h"

@@ -1,5 +1,5 @@
 // Reading a host cloud through the contract's cursor, and a block at a time, against raw loops
-// over the reference host's own tables, in the same run; cases and figures: bench/README.md.
+// over the reference host's own tables, in the same run; cases and targets: bench/README.md.
 #include "bench/support/BenchClouds.h"
 #include "contract/PointDataArrays.h"
 #include "contract/PointDataBlocks.h"
@@ -74,7 +74,8 @@ Sums RawLoop(const GCloud& cloud, std::uint32_t first, std::uint32_t last)
 }
 
 // The same sums from blocks, in four partial sums each (and an integer sum of the classes) so
-// that the compiler vectorises them as a block client would (bench/README.md, "Block reads").
+// that the compiler vectorises them as a block client would (bench/README.md, "Cases and the
+// pairing convention").
 Sums BlockLoop(const IPointDataIterable& iterable,
                const orv::DataProxy::IPointDataConsumer& consumer, bool extras)
 {
@@ -207,6 +208,38 @@ void BM_Arrays(benchmark::State& state)
     orv::Bench::PerPoint(state);
 }
 
+// The cursor fallback over 64 pieces of 1,000 points, positions and the three extras, for a
+// consumer that wants every key or exactly the three: the cost of working out each piece's
+// columns, beside the reads.
+template <bool all>
+void BM_FallbackPieces(benchmark::State& state)
+{
+    static const auto provider = []
+    {
+        auto p = std::make_unique<PointCloudDataProvider>(orv::Bench::MakeCloud(64'000));
+        p->MapOptionalComponent(EPointDataComponent::Real, CloudIntensityNewExtraData::TypeId());
+        p->MapOptionalComponent(EPointDataComponent::UnsignedInteger,
+                                CloudClassificationExtraData::TypeId());
+        p->MapOptionalComponent(EPointDataComponent::Vector3, CloudNormalExtraData::TypeId());
+        return p;
+    }();
+    static const orv::DataProxy::WantAll everything;
+    static const orv::DataProxy::WantKeys three({{EPointDataComponent::Real, 0},
+                                                 {EPointDataComponent::UnsignedInteger, 0},
+                                                 {EPointDataComponent::Vector3, 0}});
+    const orv::DataProxy::IPointDataConsumer& consumer =
+        all ? static_cast<const orv::DataProxy::IPointDataConsumer&>(everything) : three;
+    std::vector<orv::TestSupport::CursorOnly> pieces;
+    for (auto& piece : orv::DataProxy::SplitIntoPieces(provider->GetIterable(consumer), 64, 500))
+        pieces.emplace_back(piece);
+    if (pieces.size() != 64)
+        state.SkipWithError("not 64 pieces");
+    for (auto _ : state)
+        for (const auto& piece : pieces)
+            Consume(BlockLoop(piece, consumer, true));
+    orv::Bench::PerPoint(state, 64'000);
+}
+
 // Wall-clock and CPU seconds (all threads) of walks.
 struct Timing
 {
@@ -245,7 +278,7 @@ Timing TimeWalk(int threads, const Walk& walk)
 
 // Two threads on two halves against one thread on the whole, one, two, two, one in every
 // iteration; `baseline` (the raw loop) is timed right after each walk, as raw_speedup. The
-// counters: bench/README.md ("Cases and the pairing convention", "Block reads").
+// counters: bench/README.md ("Cases and the pairing convention").
 void ThreadSpeedup(benchmark::State& state, const Walk& walk, const Walk& baseline)
 {
     Timing one, two, rawOne, rawTwo;
@@ -301,6 +334,9 @@ BENCHMARK_TEMPLATE(BM_Block, true, false)->Name("BM_BlockPositionsAndThreeExtras
 BENCHMARK_TEMPLATE(BM_Block, false, true)->Name("BM_BlockFallbackPositions")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Arrays, false)->Name("BM_RawBlockCopyPositions")->Unit(kMs);
 BENCHMARK_TEMPLATE(BM_Arrays, true)->Name("BM_ArraysPositions")->Unit(kMs);
+
+BENCHMARK_TEMPLATE(BM_FallbackPieces, false)->Name("BM_FallbackPiecesWantKeys");
+BENCHMARK_TEMPLATE(BM_FallbackPieces, true)->Name("BM_FallbackPiecesWantAll");
 BENCHMARK_TEMPLATE(BM_Split, false)->Name("BM_CursorThreadSpeedup")->Unit(kMs)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_Split, true)->Name("BM_BlockThreadSpeedup")->Unit(kMs)->UseRealTime();
 

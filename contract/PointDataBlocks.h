@@ -37,9 +37,8 @@ namespace orv::DataProxy
 // points, positions and point indices take 8 KiB and a block with three extra-data columns
 // (a double, an integer and a GVector3) about 19 KiB, so the loop that reads a block back finds
 // it where the reader has just written it, beside the element tables the reader streams
-// through. Measured on the bench machine: blocks of 1024 points made positions reads 1.4 to
-// 1.5 times slower (the first-level cache no longer held a block), blocks of 512 were as fast
-// for positions and 4 % slower with three extras; the per-block calls do not show at 256.
+// through. Larger blocks no longer fit that cache; smaller ones pay the per-block calls more
+// often.
 inline constexpr std::size_t kPointDataBlockCapacity = 256;
 
 // Each extra-data component's value type (Type: what the cursor's getter returns, and the type
@@ -104,9 +103,9 @@ private:
     }
 };
 
-// Which columns the blocks of one read carry: positions when (Position, 0) was requested,
-// point indices when (PointIndex, 0) was, and one column per extra-data key, ordered by
-// component, then index.
+// Which columns a block carries: positions, point indices and one column per extra-data key,
+// ordered by component, then index. Blocks that ForEachBlock gives always carry point indices,
+// positions when (Position, 0) was requested; a writer of blocks chooses for itself.
 struct PointDataBlockLayout
 {
     bool positions = false;
@@ -185,6 +184,7 @@ public:
         std::memset(storage.get(), 0, bytes);
         if (layout.positions)
         {
+            // One array, x then y then z: the cursor fallback relies on it.
             x = reinterpret_cast<double*>(storage.get() + positionAt);
             y = x + kCapacity;
             z = y + kCapacity;
@@ -211,7 +211,9 @@ public:
     const double* X() const { return x; }
     const double* Y() const { return y; }
     const double* Z() const { return z; }
-    // Each point's index, as GetPointIndex gives it; null unless (PointIndex, 0) was requested.
+    // Each point's index, as GetPointIndex gives it. Never null in a block that ForEachBlock
+    // gives, whatever the consumer answers; null only in a block made from a layout without
+    // point indices.
     const std::uint64_t* PointIndices() const { return indices; }
 
     // The column of key (C, index); empty (false) when the block carries none for the key:
@@ -296,17 +298,32 @@ public:
 };
 
 // The optional interface of iterables that fill blocks themselves. A reader behaves as a cursor
-// created at the same moment: it asks the iterable's consumer what a cursor asks, and about
-// (PointIndex, 0), sees the mapping as it stands then, and may be used on another thread than
-// the iterable's.
+// created at the same moment: it asks the iterable's consumer what a cursor asks, sees the
+// mapping as it stands then, and may be used on another thread than the iterable's. Its blocks
+// carry point indices, and of what a cursor serves, the position and the keys `consumer`
+// requests (asked once each; not at all when it is the iterable's own consumer).
 class ORV_DATAPROXY_INTERFACE IPointDataBlockSource
 {
 public:
     virtual ~IPointDataBlockSource() = default;
-    virtual std::unique_ptr<IPointDataBlockReader> CreateBlockReader() const = 0;
+    virtual std::unique_ptr<IPointDataBlockReader>
+    CreateBlockReader(const IPointDataConsumer& consumer) const = 0;
 };
 
-namespace BlockDetail
+// A cursor that says what it serves (found with dynamic_cast), so that a block read of it needs
+// no trial read per key: whether GetPosition answers, and the extra-data keys whose getters
+// answer (a value or its absence) instead of throwing, ordered by component, then index. Both
+// fixed for the cursor's life. A cursor's own refinement rather than a second base, so that the
+// cursor's object keeps one table pointer and its layout.
+class ORV_DATAPROXY_INTERFACE IPointDataServedKeys : public IPointDataCursor
+{
+public:
+    ~IPointDataServedKeys() override = default;
+    virtual bool ServesPosition() const = 0;
+    virtual std::vector<PointDataComponents::ComponentKey> GetServedKeys() const = 0;
+};
+
+namespace Detail
 {
 
 // Calls f with the value the accessor's (or cursor's) getter of the key's component gives for
@@ -325,6 +342,11 @@ inline bool Serves(const IPointDataCursor& cursor, PointDataComponents::Componen
 {
     try
     {
+        if (key == PointDataComponents::ComponentKey{EPointDataComponent::Position, 0})
+        {
+            (void)cursor.GetPosition();
+            return true;
+        }
         return WithValue(cursor, key, [](const auto&) {});
     }
     catch (const std::out_of_range&)
@@ -333,14 +355,29 @@ inline bool Serves(const IPointDataCursor& cursor, PointDataComponents::Componen
     }
 }
 
-// The layout of a cursor's blocks: every extra-data key the consumer requests and the cursor,
-// standing on its first point, serves.
+// The layout of a cursor's blocks: point indices, and of what the cursor, standing on its first
+// point, serves, the position and the extra-data keys the consumer requests. A cursor that
+// lists what it serves is asked once; any other is tried once per key the consumer requests.
 inline PointDataBlockLayout CursorLayout(const IPointDataCursor& cursor,
                                          const IPointDataConsumer& consumer)
 {
     PointDataBlockLayout layout;
-    layout.positions = consumer.IsComponentRequested(EPointDataComponent::Position, 0);
-    layout.pointIndices = consumer.IsComponentRequested(EPointDataComponent::PointIndex, 0);
+    layout.pointIndices = true;
+    const auto* listed = dynamic_cast<const IPointDataServedKeys*>(&cursor);
+    layout.positions = consumer.IsComponentRequested(EPointDataComponent::Position, 0) &&
+                       (listed != nullptr ? listed->ServesPosition()
+                                          : Serves(cursor, {EPointDataComponent::Position, 0}));
+    if (listed != nullptr)
+    {
+        for (const PointDataComponents::ComponentKey& key : listed->GetServedKeys())
+        {
+            if (consumer.IsComponentRequested(key.component, key.index))
+            {
+                layout.keys.push_back(key);
+            }
+        }
+        return layout;
+    }
     for (auto c = static_cast<std::uint8_t>(EPointDataComponent::Vector3);
          c <= static_cast<std::uint8_t>(EPointDataComponent::Color); ++c)
     {
@@ -381,40 +418,38 @@ void ReadKey(const Accessor& cursor, PointDataBlock::Storage& column, std::size_
 // One block filled point by point from the cursor, which stands on a valid point; leaves it on
 // the point after the block's last and says whether that one is valid. One loop per choice of
 // columns, so that the loop does no more than the block needs.
-template <bool kPositions, bool kIndices, bool kKeys>
+template <bool kPositions, bool kKeys>
 std::size_t FillFromCursor(IPointDataCursor& cursor, PointDataBlock& block, bool& valid)
 {
+    // y and z lie at fixed distances after x: one pointer fewer to keep across the calls.
     double* const x = block.MutableX();
-    double* const y = block.MutableY();
-    double* const z = block.MutableZ();
+    constexpr std::size_t kY = PointDataBlock::kCapacity;
+    constexpr std::size_t kZ = 2 * PointDataBlock::kCapacity;
     std::uint64_t* const indices = block.MutablePointIndices();
-    PointDataBlock::Storage* const columns = block.MutableColumns().data();
-    const std::size_t keys = block.MutableColumns().size();
     std::size_t n = 0;
+    bool more = true;
     do
     {
         if constexpr (kPositions)
         {
             const GPointDouble p = cursor.GetPosition();
             x[n] = p.x;
-            y[n] = p.y;
-            z[n] = p.z;
+            x[kY + n] = p.y;
+            x[kZ + n] = p.z;
         }
-        if constexpr (kIndices)
-        {
-            indices[n] = cursor.GetPointIndex();
-        }
+        indices[n] = cursor.GetPointIndex();
         if constexpr (kKeys)
         {
-            for (std::size_t k = 0; k < keys; ++k)
+            for (PointDataBlock::Storage& column : block.MutableColumns())
             {
-                ReadKey(cursor, columns[k], n);
+                ReadKey(cursor, column, n);
             }
         }
         cursor.MoveNext();
-        valid = cursor.IsValid();
+        more = cursor.IsValid();
         ++n;
-    } while (n < PointDataBlock::kCapacity && valid);
+    } while (more && n < PointDataBlock::kCapacity);
+    valid = more;
     return n;
 }
 
@@ -431,14 +466,10 @@ void ForEachCursorBlock(const IPointDataIterable& iterable, const IPointDataCons
     }
     PointDataBlock block(CursorLayout(cursor, consumer));
     using Fill = std::size_t (*)(IPointDataCursor&, PointDataBlock&, bool&);
-    constexpr Fill kFills[8] = {
-        FillFromCursor<false, false, false>, FillFromCursor<false, false, true>,
-        FillFromCursor<false, true, false>,  FillFromCursor<false, true, true>,
-        FillFromCursor<true, false, false>,  FillFromCursor<true, false, true>,
-        FillFromCursor<true, true, false>,   FillFromCursor<true, true, true>};
+    constexpr Fill kFills[4] = {FillFromCursor<false, false>, FillFromCursor<false, true>,
+                                FillFromCursor<true, false>, FillFromCursor<true, true>};
     const Fill fill =
-        kFills[(block.HasPositions() ? 4 : 0) + (block.PointIndices() != nullptr ? 2 : 0) +
-               (block.MutableColumns().empty() ? 0 : 1)];
+        kFills[(block.HasPositions() ? 2 : 0) + (block.MutableColumns().empty() ? 0 : 1)];
     for (bool valid = true; valid;)
     {
         block.SetSize(fill(cursor, block, valid));
@@ -446,7 +477,7 @@ void ForEachCursorBlock(const IPointDataIterable& iterable, const IPointDataCons
     }
 }
 
-} // namespace BlockDetail
+} // namespace Detail
 
 // For writers of blocks (a file reader, say): sets point i of the block from an accessor
 // standing on that point: its position when the block has positions, and for every column the
@@ -464,19 +495,21 @@ void SetBlockPoint(PointDataBlock& block, std::size_t i, const Accessor& point)
     }
     for (PointDataBlock::Storage& column : block.MutableColumns())
     {
-        BlockDetail::ReadKey(point, column, i);
+        Detail::ReadKey(point, column, i);
     }
 }
 
 // Calls f(const PointDataBlock&) for the points of `iterable` in order, a block at a time; each
-// block but the last is full, and an empty iterable calls f never. `consumer` is the one the
-// iterable was made for: the block's columns follow what it requests.
+// block but the last is full, and an empty iterable calls f never. Every block carries the
+// points' indices, and of what the iterable's cursor serves (what the iterable's consumer
+// requested and its provider maps), the position and the keys `consumer` requests: pass the
+// iterable's own consumer for everything its cursor delivers, or a narrower one.
 //
 // With an iterable that offers IPointDataBlockSource (this library's: providers, query and
 // builder results, and their split pieces) the blocks are filled from the host's tables in
-// runs; with any other, from a cursor, which holds the columns of the keys the consumer
-// requests and the cursor serves (found by asking the consumer about every key and reading each
-// once on the first point). Either way the blocks hold what the cursor delivers.
+// runs; with any other, from a cursor, which is asked once what it serves when it offers
+// IPointDataServedKeys (this library's cursors do), else tried once per key `consumer`
+// requests. Either way the blocks hold what the cursor delivers.
 //
 // Throws what the iterable, its cursor or reader, the consumer and f throw, and std::bad_alloc.
 template <class F>
@@ -484,7 +517,7 @@ void ForEachBlock(const IPointDataIterable& iterable, const IPointDataConsumer& 
 {
     if (const auto* source = dynamic_cast<const IPointDataBlockSource*>(&iterable))
     {
-        const std::unique_ptr<IPointDataBlockReader> reader = source->CreateBlockReader();
+        const std::unique_ptr<IPointDataBlockReader> reader = source->CreateBlockReader(consumer);
         PointDataBlock block(reader->GetLayout());
         while (reader->Fill(block) != 0)
         {
@@ -492,7 +525,7 @@ void ForEachBlock(const IPointDataIterable& iterable, const IPointDataConsumer& 
         }
         return;
     }
-    BlockDetail::ForEachCursorBlock(iterable, consumer, f);
+    Detail::ForEachCursorBlock(iterable, consumer, f);
 }
 
 } // namespace orv::DataProxy

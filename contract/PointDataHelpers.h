@@ -43,8 +43,8 @@ public:
 };
 
 // Wants exactly the keys it was given, and the position unless told otherwise. The point
-// index needs no request: every cursor answers it. Never changes after construction, so it
-// may be shared between threads.
+// index needs no request: every cursor answers it and every block read carries it. Never changes
+// after construction, so it may be shared between threads.
 class WantKeys final : public IPointDataConsumer
 {
 public:

@@ -60,10 +60,12 @@ Own Recognise(const std::type_info& type, orv::DataProxy::ExtraData::PolicyList<
     return found;
 }
 
-// The elements the inline decodes are checked with before they replace the host's own
+// The elements the normal and float decodes are checked with before they replace the host's own
 // decoders: the edges of the 16-bit codes in both halves, special float patterns, and a spread
-// of fixed pseudo-random patterns. The host's schemes are its own; a host whose decoders give
-// other bits for any of these is read element by element through the policies instead.
+// of fixed pseudo-random patterns; a sample, as 2^32 patterns cannot all be tried. The
+// compressed intensities have 65,536 codes only and are all checked (CompressedMatchesHost).
+// The host's schemes are its own; a host whose decoders give other bits for any of these is
+// read element by element through the policies instead.
 const std::vector<std::uint32_t>& Probes()
 {
     static const std::vector<std::uint32_t> probes = []
@@ -150,12 +152,39 @@ bool FloatsMatchHost(const BlockKernels::Kernels& kernels)
                            kernels.widenF32);
 }
 
+// Every one of the 65,536 compressed-intensity codes (byte 0 high, byte 3 low; the middle
+// bytes, which the decode ignores, varied too) in the range of the reader's cloud. A reader is
+// made for each piece of a split read: the last range checked is remembered per thread.
 bool CompressedMatchesHost(const BlockKernels::Kernels& kernels, float min, float max)
 {
-    return ValuesMatchHost([=](const ColorValue& stored)
-                           { return stored.GetCompressedValue(min, max); },
-                           [&](const std::uint8_t* in, std::size_t n, double* out)
-                           { kernels.compressed(in, n, min, max, out); });
+    struct Checked
+    {
+        float min;
+        float max;
+        bool matches;
+    };
+    thread_local std::optional<Checked> last;
+    if (last && std::memcmp(&last->min, &min, sizeof min) == 0 &&
+        std::memcmp(&last->max, &max, sizeof max) == 0)
+    {
+        return last->matches;
+    }
+    constexpr std::size_t kCodes = 65536;
+    std::vector<std::uint32_t> elements(kCodes);
+    std::vector<double> expected(kCodes);
+    std::vector<double> got(kCodes);
+    for (std::uint32_t code = 0; code < kCodes; ++code)
+    {
+        const std::uint32_t middle = (code * 2654435761u) & 0x00FFFF00u;
+        elements[code] = (code >> 8) | middle | (code & 0xFFu) << 24;
+        ColorValue stored;
+        std::memcpy(static_cast<void*>(&stored), &elements[code], sizeof stored);
+        expected[code] = static_cast<double>(stored.GetCompressedValue(min, max));
+    }
+    kernels.compressed(reinterpret_cast<const std::uint8_t*>(elements.data()), kCodes, min, max,
+                       got.data());
+    last = Checked{min, max, SameBits(expected, got)};
+    return last->matches;
 }
 
 template <class T>
@@ -192,25 +221,32 @@ void Step(Iterator& it, std::size_t c)
 
 } // namespace
 
-PointCloudDataBlockReader::PointCloudDataBlockReader(const PointCloudDataIterable& iterable)
+PointCloudDataBlockReader::PointCloudDataBlockReader(
+    const PointCloudDataIterable& iterable, const orv::DataProxy::IPointDataConsumer& narrowing)
     : end(iterable.End()), cloud(iterable.Cloud()), kernels(BlockKernels::Best())
 {
     const orv::DataProxy::IPointDataConsumer& consumer = iterable.Consumer();
+    // The iterable's consumer is asked what a cursor asks it; the caller's, only about what
+    // that one wants.
+    const auto narrowed = [&](EPointDataComponent component, unsigned char index)
+    { return &narrowing == &consumer || narrowing.IsComponentRequested(component, index); };
     const ComponentMapping& mapping = iterable.Mapping();
     const GCloud& host = std::as_const(cloud).Convert();
     hostCursor.emplace(host, iterable.Begin());
     valueMin = host.GetValMin();
     valueMax = host.GetValMax();
-    if (consumer.IsComponentRequested(EPointDataComponent::Position, 0))
+    if (consumer.IsComponentRequested(EPointDataComponent::Position, 0) &&
+        narrowed(EPointDataComponent::Position, 0))
     {
         positionReader.emplace(*hostCursor);
         layout.positions = true;
     }
-    layout.pointIndices = consumer.IsComponentRequested(EPointDataComponent::PointIndex, 0);
+    layout.pointIndices = true;
     for (const auto& [key, extraDataType] : mapping.extraDataTypeByKey)
     {
         if (consumer.IsComponentRequested(key.component, key.index) &&
-            orv::DataProxy::IsExtraDataComponent(key.component))
+            orv::DataProxy::IsExtraDataComponent(key.component) &&
+            narrowed(key.component, key.index))
         {
             readers.push_back(MakeReader(key, extraDataType));
         }
@@ -340,10 +376,7 @@ std::size_t PointCloudDataBlockReader::Fill(PointDataBlock& block)
             break; // the host cursor is at its end: no point is left, whatever `end` says
         }
         const std::size_t n = static_cast<std::size_t>(std::min(room, count - local));
-        if (layout.pointIndices)
-        {
-            kernels.sequence(subsetBase + local, n, block.MutablePointIndices() + filled);
-        }
+        kernels.sequence(subsetBase + local, n, block.MutablePointIndices() + filled);
         ReadRun(block, filled, n);
         filled += n;
         ordinal += n;
@@ -366,10 +399,7 @@ std::size_t PointCloudDataBlockReader::ReadFiltered(PointDataBlock& block, std::
     while (n < room && !subsetChanged)
     {
         locals[n] = hostCursor->GetLocalIndex();
-        if (indices != nullptr)
-        {
-            indices[at + n] = hostCursor->GetPointIndex();
-        }
+        indices[at + n] = hostCursor->GetPointIndex();
         ++n;
         subsetChanged = hostCursor->Step().subsetChanged;
     }

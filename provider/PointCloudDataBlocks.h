@@ -21,11 +21,11 @@ class PointCloudDataIterable;
 // instead of a point at a time.
 //
 // Construction resolves everything the cursor resolves, in the same way: the consumer is asked
-// about (Position, 0), then (for the point indices) about (PointIndex, 0), then about every
-// mapped key, and each wanted key of components
+// about (Position, 0), then about every mapped key, and each wanted key of components
 // Vector3 .. Color gets the host's policy for its type id and value type. Where that policy is
-// one of this library's own, whole runs are decoded inline by the block kernels (checked once
-// against the host's own decoders, see the .cpp); any other policy is called per element.
+// one of this library's own, whole runs are decoded inline by the block kernels, once checked
+// against the host's own decoders: every compressed-intensity code in the cloud's range, and a
+// sample of packed normals and floats (see the .cpp); any other policy is called per element.
 //
 // The walk: in a subset without hidden points a run is every point up to the subset's end (or
 // the block's room), read straight from the element tables, and the host cursor is placed anew
@@ -39,7 +39,9 @@ class PointCloudDataIterable;
 class PointCloudDataBlockReader final : public orv::DataProxy::IPointDataBlockReader
 {
 public:
-    explicit PointCloudDataBlockReader(const PointCloudDataIterable& iterable);
+    // The columns: what a cursor of the iterable serves and `narrowing` also requests.
+    PointCloudDataBlockReader(const PointCloudDataIterable& iterable,
+                              const orv::DataProxy::IPointDataConsumer& narrowing);
     PointCloudDataBlockReader(const PointCloudDataBlockReader&) = delete;
     PointCloudDataBlockReader& operator=(const PointCloudDataBlockReader&) = delete;
 

@@ -2,6 +2,7 @@
 
 #include "contract/KeyedLookup.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <typeindex>
 #include <utility>
@@ -165,6 +166,30 @@ void PointCloudDataCursor::MoveNext()
             Advance(position->iterator, k);
         }
     }
+}
+
+std::vector<orv::DataProxy::PointDataComponents::ComponentKey>
+PointCloudDataCursor::GetServedKeys() const
+{
+    std::vector<orv::DataProxy::PointDataComponents::ComponentKey> keys;
+    for (auto c = static_cast<std::uint8_t>(EPointDataComponent::Vector3);
+         c <= static_cast<std::uint8_t>(EPointDataComponent::Color); ++c)
+    {
+        const auto component = static_cast<EPointDataComponent>(c);
+        const std::size_t first = keys.size();
+        orv::DataProxy::ExtraData::VisitComponentRow(
+            component,
+            [&](auto row)
+            {
+                for (const auto& entry : ReadersOf<decltype(row)>().entries)
+                {
+                    keys.push_back({component, entry.first});
+                }
+            });
+        std::sort(keys.begin() + static_cast<std::ptrdiff_t>(first), keys.end(),
+                  [](const auto& a, const auto& b) { return a.index < b.index; });
+    }
+    return keys;
 }
 
 bool PointCloudDataCursor::IsValid() const

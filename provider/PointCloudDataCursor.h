@@ -2,6 +2,7 @@
 
 #include "contract/ComponentMapping.h"
 #include "contract/Interfaces.h"
+#include "contract/PointDataBlocks.h"
 #include "extradata/ComponentTable.h"
 #include "host/core/TableCluster.h"
 #include "host/geometry/Cloud.h"
@@ -35,7 +36,8 @@ namespace orv::Data::Cloud
 // or the cursor is past its end (IsValid() false), changing nothing. An absent value is an
 // empty optional. Past the end GetPointIndex returns where the walk stopped (see
 // IPointDataCursor in contract/Interfaces.h).
-class PointCloudDataCursor final : public orv::DataProxy::IPointDataCursor
+// Beside the contract it says what it serves (IPointDataServedKeys), for block reads of it.
+class PointCloudDataCursor final : public orv::DataProxy::IPointDataServedKeys
 {
 public:
     PointCloudDataCursor(const orv::DataProxy::IPointDataConsumer& consumer,
@@ -53,6 +55,9 @@ public:
     std::optional<orv::DataProxy::RgbaColor> GetColor(unsigned char index) const override;
     void MoveNext() override;
     bool IsValid() const override;
+
+    bool ServesPosition() const override { return positionReader.has_value(); }
+    std::vector<orv::DataProxy::PointDataComponents::ComponentKey> GetServedKeys() const override;
 
 private:
     using Iterator = orv::Collection::TableCluster::Iterator;

@@ -19,9 +19,9 @@ std::shared_ptr<orv::DataProxy::IPointDataCursor> PointCloudDataIterable::Create
 }
 
 std::unique_ptr<orv::DataProxy::IPointDataBlockReader>
-PointCloudDataIterable::CreateBlockReader() const
+PointCloudDataIterable::CreateBlockReader(const orv::DataProxy::IPointDataConsumer& narrowing) const
 {
-    return std::make_unique<PointCloudDataBlockReader>(*this);
+    return std::make_unique<PointCloudDataBlockReader>(*this, narrowing);
 }
 
 bool PointCloudDataIterable::IsEmpty() const

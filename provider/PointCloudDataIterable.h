@@ -40,7 +40,8 @@ public:
     bool IsDivisible(const orv::DataProxy::IPointDataSplitHint& hint) const override;
     std::unique_ptr<orv::DataProxy::IPointDataIterable> Split() override;
 
-    std::unique_ptr<orv::DataProxy::IPointDataBlockReader> CreateBlockReader() const override;
+    std::unique_ptr<orv::DataProxy::IPointDataBlockReader>
+    CreateBlockReader(const orv::DataProxy::IPointDataConsumer& narrowing) const override;
 
     // The points a cursor of this iterable walks: its range of ordinals.
     std::uint64_t Size() const override { return end - begin; }

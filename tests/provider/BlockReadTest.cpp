@@ -54,10 +54,11 @@ Rows BlockRows(const IPointDataIterable& iterable, const orv::DataProxy::IPointD
                          sizes->push_back(block.Size());
                      if (layout)
                          *layout = block.Layout();
+                     // Whatever the consumer answers, a block carries its points' indices.
+                     ASSERT_NE(block.PointIndices(), nullptr);
                      for (std::size_t i = 0; i < block.Size(); ++i)
                      {
-                         if (block.PointIndices())
-                             rows.push_back(block.PointIndices()[i]);
+                         rows.push_back(block.PointIndices()[i]);
                          if (block.HasPositions())
                              Put(rows, GPointDouble{block.X()[i], block.Y()[i], block.Z()[i]});
                          for (const Key& key : block.Layout().keys)
@@ -81,13 +82,12 @@ Rows CursorRows(const IPointDataIterable& iterable, const PointDataBlockLayout& 
     Rows rows;
     for (auto c = iterable.CreateCursor(); c->IsValid(); c->MoveNext())
     {
-        if (layout.pointIndices)
-            rows.push_back(c->GetPointIndex());
+        rows.push_back(c->GetPointIndex());
         if (layout.positions)
             Put(rows, c->GetPosition());
         for (const Key& key : layout.keys)
-            orv::DataProxy::BlockDetail::WithValue(*c, key,
-                                                   [&](const auto& value) { Put(rows, value); });
+            orv::DataProxy::Detail::WithValue(*c, key,
+                                              [&](const auto& value) { Put(rows, value); });
     }
     return rows;
 }
@@ -218,11 +218,12 @@ TEST(BlockRead, MatchCursorBitForBitWholeAndSplit)
 }
 
 // Block size boundaries and empty iterables, through both paths: a block is full unless it is
-// the last; an iterable without points calls nothing.
-// Positions and point indices only when requested.
+// the last; an iterable without points calls nothing. Positions only when requested; point
+// indices always, also for a consumer that declines (PointIndex, 0) or is never asked about it.
 TEST(BlockRead, FullBlocksButTheLastAndNoneForNoPoints)
 {
     constexpr std::size_t kFull = PointDataBlock::kCapacity;
+    const orv::DataProxy::WantKeys positionOnly({});
     for (const std::size_t n : {std::size_t{0}, kFull, kFull + 1, 3 * kFull - 1})
     {
         PointCloudDataProvider provider(BuildCloud(GridPoints(n), {7}));
@@ -234,8 +235,11 @@ TEST(BlockRead, FullBlocksButTheLastAndNoneForNoPoints)
         if (n % kFull != 0)
             expected.push_back(n % kFull);
         EXPECT_EQ(ExpectSameAsCursor(provider.GetIterable(wants), wants,
-                                     {!keysOnly, !keysOnly, {{C::UnsignedInteger, 0}}},
+                                     {!keysOnly, true, {{C::UnsignedInteger, 0}}},
                                      std::to_string(n)),
+                  expected);
+        EXPECT_EQ(ExpectSameAsCursor(provider.GetIterable(positionOnly), positionOnly,
+                                     {true, true, {}}, std::to_string(n) + ", position only"),
                   expected);
     }
     PointCloudDataProvider one(BuildCloud(GridPoints(1)));
@@ -245,6 +249,27 @@ TEST(BlockRead, FullBlocksButTheLastAndNoneForNoPoints)
     EXPECT_TRUE(ExpectSameAsCursor(lower, wants, {}, "lower").empty());
     EXPECT_EQ(ExpectSameAsCursor(upper, wants, {true, true, {}}, "upper"),
               std::vector<std::size_t>{1});
+}
+
+// The columns of a call are what the iterable's cursor serves and the call's consumer requests,
+// on both paths, whichever of the two consumers is the narrower. A cursor of this library says
+// what it serves: the fallback asks the call's consumer about those keys only.
+TEST(BlockRead, ColumnsAreWhatTheCursorServesAndTheCallRequests)
+{
+    PointCloudDataProvider provider(BuildCloud(GridPoints(300), {7}));
+    provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
+    provider.MapOptionalComponent(C::UnsignedInteger, Type::Scan());
+    provider.MapOptionalComponent(C::Real, Type::Scan());
+    const Key first{C::UnsignedInteger, 0}, second{C::UnsignedInteger, 1}, real{C::Real, 0};
+    WantAll all;
+    const TestConsumer narrow({{C::Position, 0}, second});
+    ExpectSameAsCursor(provider.GetIterable(all), narrow, {false, true, {first, real}},
+                       "narrower call");
+    ExpectSameAsCursor(provider.GetIterable(narrow), all, {false, true, {first, real}},
+                       "narrower iterable");
+    const TestConsumer counting;
+    BlockRows(CursorOnly(provider.GetIterable(all)), counting);
+    EXPECT_EQ(counting.calls, 4); // the position and the three served keys
 }
 
 // The kernel set this processor runs and the portable one give the same bits, tails included.
