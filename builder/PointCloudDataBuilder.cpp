@@ -398,7 +398,7 @@ std::unique_ptr<PointStaging> CreateStaging(const BuilderState& state, bool colo
 // Appends the staged point unless the host would store its position coarser than the
 // tolerance (std::range_error, nothing appended). The first point, or the first after a merge,
 // learns the frame; a position the host refuses (not finite) is left to it.
-[[gnu::noinline]] void AppendChecked(PointStaging& staging)
+void AppendChecked(PointStaging& staging)
 {
     const GPointDouble p = staging.stagedPosition;
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
@@ -526,6 +526,19 @@ void PointCloudDataBuilder::CheckSettings(const NewCloudSettings& settings)
         throw std::invalid_argument("the prototype of new clouds holds " + std::to_string(points) +
                                     " points; it must be empty (it gives its frame, colour "
                                     "mode and the like, never points)");
+    }
+    // Vectors (normals) are stored in the cloud's axes as given, while readers turn them by the
+    // cloud's frame: a frame that turns or scales would hand them back changed.
+    const orv::Data::Cloud::CloudCursorBase<1> frame(settings.prototype.Convert(), 0);
+    const double* m = frame.GetMatrix().v;
+    for (int i = 0; i < 9; ++i)
+    {
+        if (m[i] != (i % 4 == 0 ? 1.0 : 0.0))
+        {
+            throw std::invalid_argument("the prototype of new clouds has a frame that turns or "
+                                        "scales; only a translation is taken (a builder stores "
+                                        "vectors, such as normals, in its cloud's axes as given)");
+        }
     }
     if (!(settings.positionTolerance >= 0.0))
     {

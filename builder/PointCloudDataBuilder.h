@@ -31,7 +31,9 @@ using StorageWidthTable =
 //
 // prototype: every new cloud starts as a copy of it (the host's copy constructor), so what the
 // client set on it with its host's own means (a frame, a colour mode, a subset size) holds for
-// every cloud built. It must hold no points. A default-constructed cloud is what a builder
+// every cloud built. It must hold no points, and its frame must be a translation (a builder
+// stores vectors, such as normals, in its cloud's axes as given, and readers turn them by the
+// frame's linear part). A default-constructed cloud is what a builder
 // starts from without one. A builder that maps a Color key still makes its cloud a colour cloud.
 //
 // positionTolerance: the host stores positions as floats in the cloud's frame (local to world),
@@ -141,7 +143,7 @@ public:
     void AppendBlock(const orv::DataProxy::PointDataBlock& block);
 
     // Throws std::invalid_argument, saying why, when a builder cannot start from `settings`: a
-    // prototype holding points, a negative or NaN tolerance.
+    // prototype holding points or whose frame turns or scales, a negative or NaN tolerance.
     static void CheckSettings(const NewCloudSettings& settings);
 
     // A new provider over a copy of the cloud built so far (a copy of the prototype before the

@@ -143,8 +143,8 @@ class PrototypedBuilderFactory : public PointCloudDataBuilderFactory
 {
 public:
     PrototypedBuilderFactory() = default;
-    // Throw std::invalid_argument when the prototype holds points (see SetPrototype); the
-    // second also as the base's constructor from a mapping.
+    // Throw std::invalid_argument when SetPrototype refuses the prototype; the second also as
+    // the base's constructor from a mapping.
     explicit PrototypedBuilderFactory(const PointCloud& prototype) { SetPrototype(prototype); }
     PrototypedBuilderFactory(const ComponentMapping& like, const PointCloud& prototype)
         : PointCloudDataBuilderFactory(like)
@@ -154,7 +154,8 @@ public:
 
     // Every cloud of the builders created from now on starts as a copy of `prototype` (the
     // host's copy constructor): its frame, colour mode and subset size, whatever the host
-    // copies. Throws std::invalid_argument, and changes nothing, when it holds points.
+    // copies. Throws std::invalid_argument, and changes nothing, when it holds points or its
+    // frame is more than a translation.
     void SetPrototype(const PointCloud& prototype)
     {
         NewCloudSettings next{prototype, settings.positionTolerance};

@@ -555,13 +555,13 @@ TEST(BuilderPositions, CoarsePositionsRefused)
 }
 
 // Every cloud a prototyped factory's builders make starts as a copy of the prototype: frame,
-// colour mode and range, subset size, also before the first point; a prototype with points is
-// refused.
+// colour mode and range, subset size, also before the first point; a prototype with points, or
+// whose frame turns, is refused.
 TEST(BuilderPrototype, EveryCloudStartsFromIt)
 {
     PointCloud prototype;
     GCloud& host = prototype.Convert();
-    host.SetMatrix(RotationZ(0.5, 637000.0, 850000.0, 5180000.0));
+    host.SetMatrix(orv::Math::Algebra::Translation(637000.0, 850000.0, 5180000.0));
     host.SetType(3, -5.0f, 5.0f, nullptr, false);
     ASSERT_TRUE(host.SetSubsetCapacity(10));
     const PrototypedBuilderFactory factory(prototype);
@@ -590,4 +590,9 @@ TEST(BuilderPrototype, EveryCloudStartsFromIt)
     EXPECT_THROW(
         PointCloudDataBuilder(consumer, factory.mapping, factory.storageWidthByKey, {built}),
         std::invalid_argument);
+    // Normals are stored in the cloud's axes as given, and read back turned by its frame.
+    PointCloud turned;
+    turned.Convert().SetMatrix(RotationZ(0.5, 637000.0, 850000.0, 5180000.0));
+    EXPECT_THAT(Thrown<std::invalid_argument>([&] { PrototypedBuilderFactory{turned}; }),
+                HasSubstr("turns or scales"));
 }
