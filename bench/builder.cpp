@@ -3,6 +3,7 @@
 #include "bench/support/BenchClouds.h"
 #include "builder/PointCloudDataBuilder.h"
 #include "builder/PointCloudDataBuilderFactory.h"
+#include "contract/PointDataBlockAppend.h"
 #include "contract/PointDataHelpers.h"
 
 #include <algorithm>
