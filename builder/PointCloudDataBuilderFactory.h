@@ -138,7 +138,8 @@ public:
 // that keeps the identity frame stores projected coordinates coarsely, and builders refuse such
 // points with std::range_error (see PointCloudDataBuilder).
 //
-// Copies and moves as the base; a moved-from factory keeps its settings. Threads as the base.
+// Copies and moves as the base (a moved-from factory's prototype is a default cloud, its
+// tolerance kept). Threads as the base.
 class PrototypedBuilderFactory : public PointCloudDataBuilderFactory
 {
 public:
