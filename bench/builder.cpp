@@ -3,10 +3,12 @@
 #include "bench/support/BenchClouds.h"
 #include "builder/PointCloudDataBuilder.h"
 #include "builder/PointCloudDataBuilderFactory.h"
+#include "contract/PointDataBlockAppend.h"
 #include "contract/PointDataHelpers.h"
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <vector>
 
 using namespace orv::Data::Cloud;
@@ -76,9 +78,13 @@ private:
     const Source& source;
 };
 
-PointCloudDataBuilderFactory ThreeKeys()
+// With `checked` false the builders skip the check of stored positions (an infinite tolerance):
+// the Unchecked cases measure what the check costs.
+PrototypedBuilderFactory ThreeKeys(bool checked = true)
 {
-    PointCloudDataBuilderFactory factory;
+    PrototypedBuilderFactory factory;
+    if (!checked)
+        factory.SetPositionTolerance(std::numeric_limits<double>::infinity());
     factory.MapOptionalComponent(EPointDataComponent::Real, CloudIntensityNewExtraData::TypeId(),
                                  4);
     factory.MapOptionalComponent(EPointDataComponent::UnsignedInteger,
@@ -179,10 +185,11 @@ void BM_RawHostAppend(benchmark::State& state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPoints));
 }
 
+template <bool checked>
 void BM_BuilderAddPointData(benchmark::State& state)
 {
     const Source& s = Points();
-    const PointCloudDataBuilderFactory factory = ThreeKeys();
+    const PrototypedBuilderFactory factory = ThreeKeys(checked);
     const orv::DataProxy::WantAll consumer;
     ArrayAccessor point(s);
     for (auto _ : state)
@@ -223,11 +230,11 @@ void BM_AccessorFloor(benchmark::State& state)
 // The same points handed over a block at a time (orv::DataProxy::AppendBlock, natively taken
 // by our builder); filling each block from the arrays is part of the measured loop. Without
 // `append` (BM_BlockFill) the same loop fills the blocks and hands them to nobody.
-template <bool append>
+template <bool append, bool checked = true>
 void BM_BuilderAppendBlock(benchmark::State& state)
 {
     const Source& s = Points();
-    const PointCloudDataBuilderFactory factory = ThreeKeys();
+    const PrototypedBuilderFactory factory = ThreeKeys(checked);
     const orv::DataProxy::WantAll consumer;
     using orv::DataProxy::PointDataComponents::ComponentKey;
     orv::DataProxy::PointDataBlock block(
@@ -277,7 +284,7 @@ void BM_BuilderAppendBlock(benchmark::State& state)
 PointCloudDataBuilder& BigBuilder()
 {
     static const orv::DataProxy::WantAll consumer;
-    static const PointCloudDataBuilderFactory factory = ThreeKeys();
+    static const PrototypedBuilderFactory factory = ThreeKeys();
     static PointCloudDataBuilder big = []
     {
         PointCloudDataBuilder builder(consumer, factory.mapping, factory.storageWidthByKey);
@@ -329,9 +336,17 @@ BENCHMARK(BM_HostVectorSet)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HostVectorGet)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RawSoaAppend)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RawHostAppend)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BuilderAddPointData)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_BuilderAddPointData, true)
+    ->Name("BM_BuilderAddPointData")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_BuilderAddPointData, false)
+    ->Name("BM_BuilderAddPointDataUnchecked")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_BuilderAppendBlock, true)
     ->Name("BM_BuilderAppendBlock")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_BuilderAppendBlock, true, false)
+    ->Name("BM_BuilderAppendBlockUnchecked")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AccessorFloor)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_BuilderAppendBlock, false)

@@ -5,13 +5,17 @@
 #include "extradata/PolicyRegistration.h"
 #include "host/geometry/Algebra.h"
 #include "host/geometry/Cloud.h"
+#include "host/geometry/CloudCursor.h"
 #include "host/geometry/Values.h"
 #include "provider/PointCloudDataProvider.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <iomanip>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -26,6 +30,7 @@ using orv::DataProxy::IPointDataAccessor;
 using orv::DataProxy::IPointDataConsumer;
 using orv::DataProxy::PointDataComponents::ComponentKey;
 using orv::Math::Algebra::GPointDouble;
+using orv::Math::Algebra::Matrix3x4;
 
 // Narrowing a double to a float relies on IEEE rounding (nearest, overflow to infinity).
 static_assert(std::numeric_limits<double>::is_iec559 && std::numeric_limits<float>::is_iec559,
@@ -159,6 +164,126 @@ void Stage(const IPointDataAccessor& point, const StagedKey& staged)
     Store(staged.slot, *value, staged.width);
 }
 
+// What the builder knows of its cloud's frame, to check that the host stores each position within
+// the tolerance. The frame comes from the host's cursor information once the cloud holds a point
+// (a host may place a new cloud's frame with its first point). Per point the check is one box
+// test: every position within `reach` of the frame's origin in each world coordinate is stored
+// within the tolerance; any other position (and every one while the frame is unknown) takes the
+// full computation, out of the per-point path.
+struct PositionCheck
+{
+    double tolerance = 0.0;
+    bool frameKnown = false;
+    double reach = -1.0; // below zero: no position passes the box test
+    GPointDouble origin{0.0, 0.0, 0.0};
+    Matrix3x4 toWorld{};
+    Matrix3x4 toLocal{};
+
+    // Before the frame is known; with an infinite tolerance every position passes for good.
+    explicit PositionCheck(double positionTolerance) : tolerance(positionTolerance)
+    {
+        if (std::isinf(tolerance))
+        {
+            frameKnown = true;
+            reach = tolerance;
+        }
+    }
+
+    bool WithinReach(const GPointDouble& p) const
+    {
+        return std::fabs(p.x - origin.x) <= reach && std::fabs(p.y - origin.y) <= reach &&
+               std::fabs(p.z - origin.z) <= reach;
+    }
+};
+
+// m's linear part times v, plus its translation when `translate`: row by row, in the order the
+// cursor computes world positions.
+GPointDouble Apply(const Matrix3x4& matrix, double x, double y, double z, bool translate)
+{
+    const double* m = matrix.v;
+    const double t = translate ? 1.0 : 0.0;
+    return {((m[1] * y + m[0] * x) + m[2] * z) + t * m[9],
+            ((m[4] * y + m[3] * x) + m[5] * z) + t * m[10],
+            ((m[7] * y + m[6] * x) + m[8] * z) + t * m[11]};
+}
+
+// The largest row sum of absolute values of a frame's linear part: how far one unit in any
+// coordinate moves a point at most.
+double RowNorm(const Matrix3x4& matrix)
+{
+    const double* m = matrix.v;
+    double norm = 0.0;
+    for (int row = 0; row < 3; ++row)
+    {
+        norm = std::max(norm, std::fabs(m[3 * row]) + std::fabs(m[3 * row + 1]) +
+                                  std::fabs(m[3 * row + 2]));
+    }
+    return norm;
+}
+
+// The frame of `cloud` as the host's cursor information gives it (local to world and back), and
+// the reach of the box test: a local coordinate below 2^k in magnitude is stored within half a
+// float step, 2^(k - 25); half the tolerance (after the frame's scale) is allowed for that, the
+// rest covers the rounding of the test itself.
+PositionCheck ReadFrame(const PointCloud& cloud, double tolerance)
+{
+    const orv::Data::Cloud::CloudCursorBase<1> cursor(cloud.Convert(), 0);
+    PositionCheck check(tolerance);
+    check.frameKnown = true;
+    check.toWorld = cursor.GetMatrix();
+    check.toLocal = cursor.GetInverseMatrix();
+    check.origin = {check.toWorld.v[9], check.toWorld.v[10], check.toWorld.v[11]};
+    const double allowed = tolerance / (2.0 * RowNorm(check.toWorld));
+    const double inverseNorm = RowNorm(check.toLocal);
+    check.reach = -1.0;
+    if (allowed > 0.0 && std::isfinite(allowed) && inverseNorm > 0.0 && std::isfinite(inverseNorm))
+    {
+        int exponent = 0;
+        (void)std::frexp(allowed, &exponent); // 2^(exponent - 1) <= allowed
+        check.reach = std::ldexp(1.0, std::min(exponent + 24, 127)) / inverseNorm;
+    }
+    return check;
+}
+
+// Throws std::range_error when the host would store `p` (finite) further than the tolerance from
+// where it is, in some world coordinate: the local coordinates rounded to floats, the difference
+// taken back through the frame.
+void CheckStored(const PositionCheck& check, const GPointDouble& p)
+{
+    const GPointDouble local = Apply(check.toLocal, p.x, p.y, p.z, true);
+    const float stored[3] = {static_cast<float>(local.x), static_cast<float>(local.y),
+                             static_cast<float>(local.z)};
+    const GPointDouble off =
+        Apply(check.toWorld, stored[0] - local.x, stored[1] - local.y, stored[2] - local.z, false);
+    if (std::fabs(off.x) <= check.tolerance && std::fabs(off.y) <= check.tolerance &&
+        std::fabs(off.z) <= check.tolerance)
+    {
+        return;
+    }
+    // The step: one float step of a local coordinate, as long in the world as the frame makes
+    // it (the length of that axis in world units), the largest of the three.
+    double step = 0.0;
+    for (int axis = 0; axis < 3; ++axis)
+    {
+        const float magnitude = std::fabs(stored[axis]);
+        const double* m = check.toWorld.v;
+        step =
+            std::max(step, std::hypot(m[axis], m[3 + axis], m[6 + axis]) *
+                               (std::nextafter(magnitude, std::numeric_limits<float>::infinity()) -
+                                magnitude));
+    }
+    std::ostringstream message;
+    message << std::fixed << std::setprecision(4) << "position (" << p.x << ", " << p.y << ", "
+            << p.z << ") would be stored in steps of " << std::defaultfloat << step
+            << " in the new cloud's frame, "
+            << std::max({std::fabs(off.x), std::fabs(off.y), std::fabs(off.z)})
+            << " away, beyond the position tolerance of " << check.tolerance
+            << ": give the builder factory a prototype cloud whose frame sits near the data "
+               "(PrototypedBuilderFactory::SetPrototype), or a larger position tolerance "
+               "(PrototypedBuilderFactory::SetPositionTolerance)";
+    throw std::range_error(message.str());
+}
+
 } // namespace
 
 // The cloud under construction and the buffers of the point being added.
@@ -180,8 +305,12 @@ struct PointStaging
     std::vector<unsigned char> blockValues;
     GCloudPointData pointData{&stagedPosition};
     PointCloud cloud;
+    PositionCheck check;
 
-    PointStaging() = default;
+    PointStaging(const PointCloud& prototype, double positionTolerance)
+        : cloud(prototype), check(positionTolerance)
+    {
+    }
     PointStaging(const PointStaging&) = delete;
     PointStaging& operator=(const PointStaging&) = delete;
 };
@@ -190,12 +319,14 @@ struct BuilderState
 {
     std::unique_ptr<PointStaging> staging;
     const IPointDataConsumer* consumer;
-    ComponentMapping mapping;
+    ComponentMapping mapping; // as written: intensity keys on their plain float type
     StorageWidthTable storageWidthByKey;
+    NewCloudSettings settings;
 
     BuilderState(const IPointDataConsumer* consumerOfBuilder, const ComponentMapping& mappingToCopy,
-                 const StorageWidthTable& widthsToCopy)
-        : consumer(consumerOfBuilder), mapping(mappingToCopy), storageWidthByKey(widthsToCopy)
+                 const StorageWidthTable& widthsToCopy, const NewCloudSettings& settingsToCopy)
+        : consumer(consumerOfBuilder), mapping(WrittenMapping(mappingToCopy)),
+          storageWidthByKey(widthsToCopy), settings(settingsToCopy)
     {
     }
 };
@@ -216,7 +347,8 @@ bool MapsColor(const BuilderState& state)
 // half-built staging is discarded with the exception.
 std::unique_ptr<PointStaging> CreateStaging(const BuilderState& state, bool colorCloud)
 {
-    auto staging = std::make_unique<PointStaging>();
+    auto staging =
+        std::make_unique<PointStaging>(state.settings.prototype, state.settings.positionTolerance);
     if (colorCloud)
     {
         staging->cloud.Convert().SetType(kColorCloudType, 0.0f, 0.0f, nullptr, false);
@@ -261,6 +393,50 @@ std::unique_ptr<PointStaging> CreateStaging(const BuilderState& state, bool colo
         }
     }
     return staging;
+}
+
+// Appends the staged point unless the host would store its position coarser than the
+// tolerance (std::range_error, nothing appended). The first point, or the first after a merge,
+// learns the frame; a position the host refuses (not finite) is left to it.
+void AppendChecked(PointStaging& staging)
+{
+    const GPointDouble p = staging.stagedPosition;
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
+    {
+        (void)staging.cloud.AddPoint(staging.pointData, true);
+        return;
+    }
+    if (!staging.check.frameKnown)
+    {
+        if (staging.cloud.GetPointCount() == 0)
+        {
+            // The host may place the frame of an empty cloud with its first point: try the
+            // point on a copy of the cloud, and check it against the frame the copy got.
+            PointCloud trial(staging.cloud);
+            (void)trial.AddPoint(staging.pointData, true);
+            CheckStored(ReadFrame(trial, staging.check.tolerance), p);
+            if (trial.GetPointCount() != 0)
+            {
+                (void)staging.cloud.AddPoint(staging.pointData, true);
+                staging.check = ReadFrame(staging.cloud, staging.check.tolerance);
+            }
+            return;
+        }
+        staging.check = ReadFrame(staging.cloud, staging.check.tolerance);
+    }
+    CheckStored(staging.check, p);
+    (void)staging.cloud.AddPoint(staging.pointData, true);
+}
+
+// The per-point path: one box test, then the host's append.
+inline void Append(PointStaging& staging)
+{
+    if (staging.check.WithinReach(staging.stagedPosition))
+    {
+        (void)staging.cloud.AddPoint(staging.pointData, true);
+        return;
+    }
+    AppendChecked(staging);
 }
 
 PointStaging& EnsureStaging(BuilderState& state)
@@ -329,15 +505,53 @@ void CopyFixed(unsigned char* slot, const unsigned char* image, std::uint64_t wi
 PointCloudDataBuilder::PointCloudDataBuilder(const IPointDataConsumer& consumer,
                                              const ComponentMapping& mapping,
                                              const StorageWidthTable& storageWidthByKey)
-    : state(std::make_unique<BuilderState>(&consumer, mapping, storageWidthByKey))
+    : PointCloudDataBuilder(consumer, mapping, storageWidthByKey, NewCloudSettings())
+{
+}
+
+PointCloudDataBuilder::PointCloudDataBuilder(const IPointDataConsumer& consumer,
+                                             const ComponentMapping& mapping,
+                                             const StorageWidthTable& storageWidthByKey,
+                                             const NewCloudSettings& settings)
+    : state(std::make_unique<BuilderState>(&consumer, mapping, storageWidthByKey, settings))
 {
     CheckStorageWidths(mapping, storageWidthByKey);
+    CheckSettings(settings);
+}
+
+void PointCloudDataBuilder::CheckSettings(const NewCloudSettings& settings)
+{
+    if (const std::uint64_t points = settings.prototype.GetPointCount(); points != 0)
+    {
+        throw std::invalid_argument("the prototype of new clouds holds " + std::to_string(points) +
+                                    " points; it must be empty (it gives its frame, colour "
+                                    "mode and the like, never points)");
+    }
+    // Vectors (normals) are stored in the cloud's axes as given, while readers turn them by the
+    // cloud's frame: a frame that turns or scales would hand them back changed.
+    const orv::Data::Cloud::CloudCursorBase<1> frame(settings.prototype.Convert(), 0);
+    const double* m = frame.GetMatrix().v;
+    for (int i = 0; i < 9; ++i)
+    {
+        if (m[i] != (i % 4 == 0 ? 1.0 : 0.0))
+        {
+            throw std::invalid_argument("the prototype of new clouds has a frame that turns or "
+                                        "scales; only a translation is taken (a builder stores "
+                                        "vectors, such as normals, in its cloud's axes as given)");
+        }
+    }
+    if (!(settings.positionTolerance >= 0.0))
+    {
+        throw std::invalid_argument("position tolerance " +
+                                    std::to_string(settings.positionTolerance) +
+                                    " refused: zero or more (+infinity turns the check off)");
+    }
 }
 
 PointCloudDataBuilder::PointCloudDataBuilder(const PointCloudDataBuilder& other)
     : IPointDataBuilder(other),
       state(std::make_unique<BuilderState>(other.state->consumer, other.state->mapping,
-                                           other.state->storageWidthByKey))
+                                           other.state->storageWidthByKey, other.state->settings))
 {
     state->staging = std::move(other.state->staging);
 }
@@ -347,8 +561,9 @@ PointCloudDataBuilder& PointCloudDataBuilder::operator=(const PointCloudDataBuil
     if (this != &other)
     {
         // Built before anything is discarded: a failed allocation leaves this builder as it was.
-        auto fresh = std::make_unique<BuilderState>(other.state->consumer, other.state->mapping,
-                                                    other.state->storageWidthByKey);
+        auto fresh =
+            std::make_unique<BuilderState>(other.state->consumer, other.state->mapping,
+                                           other.state->storageWidthByKey, other.state->settings);
         state = std::move(fresh);
         state->staging = std::move(other.state->staging);
     }
@@ -367,8 +582,7 @@ void PointCloudDataBuilder::AddPointData(const IPointDataAccessor& point)
     {
         key.stage(point, key);
     }
-    // A point the host refuses is dropped; the builder reports nothing.
-    (void)staging.cloud.AddPoint(staging.pointData, true);
+    Append(staging);
 }
 
 void PointCloudDataBuilder::AppendBlock(const orv::DataProxy::PointDataBlock& block)
@@ -416,7 +630,7 @@ void PointCloudDataBuilder::AppendBlock(const orv::DataProxy::PointDataBlock& bl
                 values += key.width * kCapacity;
             }
         }
-        (void)staging.cloud.AddPoint(staging.pointData, true);
+        Append(staging);
     }
     if (storable < n)
     {
@@ -427,12 +641,12 @@ void PointCloudDataBuilder::AppendBlock(const orv::DataProxy::PointDataBlock& bl
 std::shared_ptr<orv::DataProxy::IPointDataProvider> PointCloudDataBuilder::GetResult()
 {
     // The provider takes its own host copy of the cloud as it stands now (before the first
-    // point: a new, empty cloud, not of the colour type). One allocation with its count.
+    // point: the prototype, not made a colour cloud). One allocation with its count.
     if (state->staging)
     {
         return std::make_shared<PointCloudDataProvider>(state->staging->cloud, state->mapping);
     }
-    return std::make_shared<PointCloudDataProvider>(PointCloud(), state->mapping);
+    return std::make_shared<PointCloudDataProvider>(state->settings.prototype, state->mapping);
 }
 
 void PointCloudDataBuilder::Merge(const PointCloudDataBuilder& other) const

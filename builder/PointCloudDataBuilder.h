@@ -3,8 +3,9 @@
 #include "contract/ComponentMapping.h"
 #include "contract/Export.h"
 #include "contract/Interfaces.h"
-#include "contract/PointDataBlockAppend.h"
+#include "contract/PointDataBlocks.h"
 #include "contract/PointDataComponents.h"
+#include "host/geometry/Cloud.h"
 
 #include <cstdint>
 #include <memory>
@@ -25,6 +26,29 @@ namespace orv::Data::Cloud
 using StorageWidthTable =
     std::unordered_map<orv::DataProxy::PointDataComponents::ComponentKey, std::uint64_t,
                        orv::DataProxy::PointDataComponents::ComponentKeyHash>;
+
+// How a builder starts its new cloud and how exactly it must keep positions.
+//
+// prototype: every new cloud starts as a copy of it (the host's copy constructor), so what the
+// client set on it with its host's own means (a frame, a colour mode, a subset size) holds for
+// every cloud built. It must hold no points, and its frame must be a translation (a builder
+// stores vectors, such as normals, in its cloud's axes as given, and readers turn them by the
+// frame's linear part). A default-constructed cloud is what a builder
+// starts from without one. A builder that maps a Color key still makes its cloud a colour cloud.
+//
+// positionTolerance: the host stores positions as floats in the cloud's frame (local to world),
+// so a position far from the frame's origin is stored in coarse steps (on a host that keeps
+// the identity frame, 0.5 near 5,180,000). A builder refuses a point whose stored position
+// would differ from the given one by more than this in any world coordinate (see
+// PointCloudDataBuilder::AddPointData). Zero asks for exact floats; +infinity turns the check
+// off. Negative or NaN is refused.
+struct NewCloudSettings
+{
+    static constexpr double kDefaultPositionTolerance = 0.001;
+
+    orv::Data::Cloud::PointCloud prototype;
+    double positionTolerance = kDefaultPositionTolerance;
+};
 
 // The builder's private state (configuration and the cloud under construction).
 struct BuilderState;
@@ -56,26 +80,44 @@ struct BuilderState;
 // staging, and the builder copied from starts afresh with an empty cloud. There is no move;
 // moving goes through the copy, which hands the staging on as well.
 //
+// Positions: a point is stored only when the host keeps its position within the settings'
+// positionTolerance (1 mm by default; see NewCloudSettings). The builder learns its cloud's frame
+// from the host once the cloud holds a point (a host may move the frame of a new cloud to its
+// first point, as the reference host does, or keep the identity); the first point is tried on a
+// copy of the empty cloud first. A point that would be stored coarser throws std::range_error
+// naming the position, the step the host would store it at and the two remedies (a prototype
+// whose frame sits near the data, or a larger tolerance); nothing is appended for it and the
+// builder stays usable.
+//
 // Threads: one thread at a time per builder; separate builders share nothing but a consumer,
 // on which they only call IsComponentRequested (const). Merge reads `other`, which no other
 // thread may use meanwhile.
 //
-// Throws: the constructor std::invalid_argument (see there); AddPointData std::out_of_range
+// Throws: the constructor std::invalid_argument (see there); AddPointData std::range_error (a
+// position stored too coarsely, above), std::out_of_range
 // ("invalid unordered_map<K, T> key") when a point brings a value for a Vector3 / integer /
 // Real key without a width, before the point is appended (the builder stays usable);
 // std::bad_alloc; exceptions of the accessor (a cursor past its end, for one), of the consumer
 // and of the host pass through, and the builder stays usable. A staging is installed only when
 // it is complete, so a consumer that throws leaves the builder without one.
-class ORV_DATAPROXY_API PointCloudDataBuilder : public orv::DataProxy::IPointDataBuilder,
-                                                public orv::DataProxy::IPointDataBlockSink
+class ORV_DATAPROXY_API PointCloudDataBuilder : public orv::DataProxy::IPointDataBuilder
 {
 public:
     // Checks the configuration with the factory's width rule: every mapped key that has a
     // width, and every Color key; std::invalid_argument when one breaks it. Keys without a
-    // width are accepted (see AddPointData's std::out_of_range).
+    // width are accepted (see AddPointData's std::out_of_range). A Real key on the host's own
+    // intensity type is written under a plain float type (PointCloudDataBuilderFactory says
+    // which); std::invalid_argument, naming the key, when none is free. New clouds start
+    // from a default host cloud, with the default position tolerance.
     PointCloudDataBuilder(const orv::DataProxy::IPointDataConsumer& consumer,
                           const ComponentMapping& mapping,
                           const StorageWidthTable& storageWidthByKey);
+    // As above, with new clouds started from `settings.prototype` and positions kept within
+    // `settings.positionTolerance`; std::invalid_argument when CheckSettings refuses them.
+    PointCloudDataBuilder(const orv::DataProxy::IPointDataConsumer& consumer,
+                          const ComponentMapping& mapping,
+                          const StorageWidthTable& storageWidthByKey,
+                          const NewCloudSettings& settings);
     // Copies the configuration and takes over `other`'s staging (its points), if any.
     PointCloudDataBuilder(const PointCloudDataBuilder& other);
     // Discards this builder's state, then as the copy constructor. Self-assignment changes
@@ -87,19 +129,26 @@ public:
     void Reserve(std::uint64_t count) override;
 
     // Appends the point `point` stands on. After the first point this allocates nothing of
-    // its own; the host's cloud grows its tables as it needs. A point the host refuses (a
-    // position that is not finite, for instance) is dropped without notice.
+    // its own; the host's cloud grows its tables as it needs. A position the host would store
+    // coarser than the tolerance throws std::range_error (see above). A point the host refuses
+    // (a position that is not finite) is dropped without notice.
     void AddPointData(const orv::DataProxy::IPointDataAccessor& point) override;
 
-    // Appends the block's points (see orv::DataProxy::AppendBlock): what AddPointData stores
-    // for them, bit for bit, with one pass per column of the block and no accessor. A block
-    // without positions throws std::out_of_range (after creating the staging, as the first
-    // AddPointData would); a present value of a key without width throws std::out_of_range
-    // after the points before it are appended.
-    void AppendBlock(const orv::DataProxy::PointDataBlock& block) override;
+    // Appends the block's points (orv::DataProxy::AppendBlock calls it): what AddPointData
+    // stores for them, bit for bit, with one pass per column of the block and no accessor, and
+    // the same exceptions after the same points. A block without positions throws
+    // std::out_of_range (after creating the staging, as the first AddPointData would); a
+    // present value of a key without width throws std::out_of_range, a coarse position
+    // std::range_error, after the points before it are appended.
+    void AppendBlock(const orv::DataProxy::PointDataBlock& block);
 
-    // A new provider over a copy of the cloud built so far (an empty cloud before the first
-    // point), with the whole mapping: every mapped key is reported by HasComponent, also keys
+    // Throws std::invalid_argument, saying why, when a builder cannot start from `settings`: a
+    // prototype holding points or whose frame turns or scales, a negative or NaN tolerance.
+    static void CheckSettings(const NewCloudSettings& settings);
+
+    // A new provider over a copy of the cloud built so far (a copy of the prototype before the
+    // first point), with the whole mapping as written (a Real key on the host's intensity type
+    // under its plain float type): every mapped key is reported by HasComponent, also keys
     // the consumer declined. The builder can go on adding points.
     std::shared_ptr<orv::DataProxy::IPointDataProvider> GetResult() override;
 

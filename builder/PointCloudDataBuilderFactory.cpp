@@ -1,8 +1,6 @@
 #include "builder/PointCloudDataBuilderFactory.h"
 
 #include "builder/StorageWidth.h"
-#include "extradata/PolicyRegistration.h"
-#include "host/geometry/ExtraDataTypes.h"
 
 #include <utility>
 
@@ -11,38 +9,12 @@ namespace orv::Data::Cloud
 
 PointCloudDataBuilderFactory::PointCloudDataBuilderFactory() = default;
 
-namespace
-{
-
-// The type a key read through `like` is written under (see the constructor from a mapping).
-int WrittenType(const ComponentMapping& like, PointCloudDataBuilderFactory::ComponentKey key,
-                int extraDataType)
-{
-    using orv::DataProxy::ExtraData::ExtraDataTypeId;
-    if (key.component != orv::DataProxy::EPointDataComponent::Real ||
-        extraDataType != ExtraDataTypeId<CloudIntensityExtraData>())
-    {
-        return extraDataType;
-    }
-    const int plainFloat = ExtraDataTypeId<CloudIntensityNewExtraData>();
-    for (const auto& entry : like.extraDataTypeByKey)
-    {
-        if (entry.second == plainFloat)
-        {
-            return extraDataType;
-        }
-    }
-    return plainFloat;
-}
-
-} // namespace
-
 PointCloudDataBuilderFactory::PointCloudDataBuilderFactory(const ComponentMapping& like)
     : mapping(like)
 {
-    for (auto& [key, extraDataType] : mapping.extraDataTypeByKey)
+    (void)WrittenMapping(mapping); // refuses an intensity key no plain float type is left for
+    for (const auto& [key, extraDataType] : mapping.extraDataTypeByKey)
     {
-        extraDataType = WrittenType(like, key, extraDataType);
         const std::uint64_t width = NaturalStorageWidth(key.component, extraDataType);
         CheckStorageWidth(key.component, extraDataType, width);
         storageWidthByKey.emplace(key, width);
@@ -95,8 +67,11 @@ PointCloudDataBuilderFactory::MapOptionalComponent(EPointDataComponent component
                                                    std::uint64_t width)
 {
     CheckStorageWidth(component, extraDataType, width); // before anything changes
-    const ComponentKey key{component, mapping.Map(component, extraDataType)};
+    ComponentMapping next(mapping);
+    const ComponentKey key{component, next.Map(component, extraDataType)};
+    (void)WrittenMapping(next); // as every builder will: refused here, before anything changes
     storageWidthByKey.insert_or_assign(key, width);
+    mapping = std::move(next);
     return key;
 }
 

@@ -2,10 +2,13 @@
 
 #include "extradata/ComponentTable.h"
 #include "extradata/PolicyRegistration.h"
+#include "host/geometry/ExtraDataTypes.h"
 #include "host/geometry/Values.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace orv::Data::Cloud
 {
@@ -91,6 +94,42 @@ void CheckStorageWidths(const ComponentMapping& mapping, const StorageWidthTable
             CheckStorageWidth(key.component, extraDataType, *width);
         }
     }
+}
+
+ComponentMapping WrittenMapping(const ComponentMapping& mapping)
+{
+    using orv::DataProxy::ExtraData::ExtraDataTypeId;
+    const int intensity = ExtraDataTypeId<CloudIntensityExtraData>();
+    const int plainFloats[] = {ExtraDataTypeId<CloudIntensityNewExtraData>(),
+                               ExtraDataTypeId<CloudIntensityTempExtraData>()};
+    std::vector<int> taken;
+    std::vector<unsigned char> moved;
+    for (const auto& [key, extraDataType] : mapping.extraDataTypeByKey)
+    {
+        if (key.component == EPointDataComponent::Real && extraDataType == intensity)
+            moved.push_back(key.index);
+        else
+            taken.push_back(extraDataType);
+    }
+    ComponentMapping written(mapping);
+    std::sort(moved.begin(), moved.end()); // the map's order is no order
+    for (const unsigned char index : moved)
+    {
+        const int* const free = std::find_if(
+            std::begin(plainFloats), std::end(plainFloats),
+            [&](int type) { return std::find(taken.begin(), taken.end(), type) == taken.end(); });
+        if (free == std::end(plainFloats))
+        {
+            throw std::invalid_argument(
+                "Real key " + std::to_string(index) + " on the host's intensity type (" +
+                std::to_string(intensity) +
+                ") cannot be written: its values would be read through the new cloud's colour "
+                "mode, and both plain float intensity types are taken by other keys");
+        }
+        written.extraDataTypeByKey[{EPointDataComponent::Real, index}] = *free;
+        taken.push_back(*free);
+    }
+    return written;
 }
 
 std::optional<std::uint64_t> StoredWidth(orv::DataProxy::PointDataComponents::ComponentKey key,

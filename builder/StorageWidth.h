@@ -29,6 +29,13 @@ std::uint64_t NaturalStorageWidth(orv::DataProxy::EPointDataComponent component,
 // Color key. Keys without a width are left to the builder's look-up.
 void CheckStorageWidths(const ComponentMapping& mapping, const StorageWidthTable& widths);
 
+// The mapping a builder writes: `mapping` with every Real key on the host's own intensity type
+// (CloudIntensityExtraData, whose 4 bytes mean what the cloud's colour mode says) moved to a
+// plain float intensity type: CloudIntensityNewExtraData, or CloudIntensityTempExtraData when
+// another key already takes that one (keys moved in the order of their indices). Throws
+// std::invalid_argument, naming the key, when both are taken.
+ComponentMapping WrittenMapping(const ComponentMapping& mapping);
+
 // How many bytes a key's value takes in its slot: the width for Vector3, the integers and
 // Real (when the table has one), a host colour value for Color; nothing for other components.
 std::optional<std::uint64_t> StoredWidth(orv::DataProxy::PointDataComponents::ComponentKey key,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "contract/Export.h"
+#include "builder/PointCloudDataBuilder.h"
 #include "contract/Interfaces.h"
 #include "contract/PointDataBlocks.h"
 
@@ -15,9 +15,9 @@
 // its point indices (the position in the block when it has none), and for each key the
 // column's value where present, no value where absent or where the block has no column.
 //
-// Builders that can take whole blocks offer the optional interface IPointDataBlockSink beside
-// the contract's IPointDataBuilder (found with dynamic_cast); any other builder gets one
-// AddPointData per point through a PointDataBlockAccessor.
+// This library's builder takes whole blocks (PointCloudDataBuilder::AppendBlock, found with
+// dynamic_cast: its exported layout has no room for another interface); any other builder gets
+// one AddPointData per point through a PointDataBlockAccessor.
 //
 // A block of one's own points is made from a layout and filled through its writing side:
 //
@@ -30,17 +30,9 @@
 //   }
 //   block.SetSize(n);
 //   AppendBlock(builder, block);
+
 namespace orv::DataProxy
 {
-
-class ORV_DATAPROXY_INTERFACE IPointDataBlockSink
-{
-public:
-    virtual ~IPointDataBlockSink() = default;
-    // Appends the block's points; the same result, and the same exceptions after the same
-    // points, as AddPointData over a PointDataBlockAccessor of the block.
-    virtual void AppendBlock(const PointDataBlock& block) = 0;
-};
 
 // An accessor standing on point `at` of a block. GetPosition throws std::out_of_range when
 // the block carries no positions (as a cursor does for a consumer that did not request them).
@@ -80,9 +72,9 @@ private:
 // the points before the one that failed stay appended, as with AddPointData.
 inline void AppendBlock(IPointDataBuilder& builder, const PointDataBlock& block)
 {
-    if (auto* sink = dynamic_cast<IPointDataBlockSink*>(&builder))
+    if (auto* native = dynamic_cast<orv::Data::Cloud::PointCloudDataBuilder*>(&builder))
     {
-        sink->AppendBlock(block);
+        native->AppendBlock(block);
         return;
     }
     PointDataBlockAccessor point(block);

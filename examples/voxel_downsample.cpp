@@ -106,11 +106,13 @@ int Run(int argc, char** argv)
             las = value;
     }
 
-    // The input with the extra data its cloud carries mapped; the output written like it.
+    // The input with the extra data its cloud carries mapped; the output written like it, near
+    // its frame's origin (the centroids are stored about as precisely as the input's points).
     orv::Data::Cloud::PointCloudDataProvider source(las.empty() ? orv::Demo::GenerateScan({200'000})
                                                                 : orv::Demo::LoadLasScan(las));
     orv::Demo::MapScanExtraData(source);
-    const orv::Data::Cloud::PointCloudDataBuilderFactory like(source.GetMapping());
+    const orv::Data::Cloud::PrototypedBuilderFactory like(
+        source.GetMapping(), orv::Demo::EmptyCloudAtOriginOf(source.GetPointCloud()));
     const std::vector<ComponentKey> keys = MappedKeys(source.GetMapping());
 
     const auto start = std::chrono::steady_clock::now();
@@ -140,7 +142,8 @@ int main(int argc, char** argv)
     {
         return Run(argc, argv);
     }
-    catch (const std::exception& error) // an unreadable LAS file, a bad option value
+    catch (const std::exception& error) // an unreadable LAS file, a bad option value, a position
+                                        // a builder refuses
     {
         std::fprintf(stderr, "orv_voxel_downsample: %s\n", error.what());
         return 1;

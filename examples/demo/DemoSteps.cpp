@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <thread>
@@ -378,6 +379,15 @@ bool Near(const std::array<double, 3>& a, const std::array<double, 3>& b, double
 
 } // namespace
 
+orv::Data::Cloud::PointCloud EmptyCloudAtOriginOf(const orv::Data::Cloud::PointCloud& source)
+{
+    const double* origin = source.Convert().GetMatrix().v + 9;
+    orv::Data::Cloud::PointCloud prototype;
+    (void)prototype.Convert().SetMatrix(
+        orv::Math::Algebra::Translation(origin[0], origin[1], origin[2]));
+    return prototype;
+}
+
 CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, const ScanKeys& keys,
                          const orv::Data::Cloud::ComponentMapping& mapping, unsigned threads)
 {
@@ -387,8 +397,11 @@ CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, co
 
     // Written like the selection: the same keys with the same indices, each at its type's
     // width (the host's own intensities, whose meaning follows a colour mode a builder does not
-    // set, as plain floats, which read back the same on any host).
-    const orv::Data::Cloud::PointCloudDataBuilderFactory factory(mapping);
+    // set, as plain floats, which read back the same on any host), near the selection's origin.
+    const orv::Data::Cloud::PrototypedBuilderFactory factory(
+        mapping, EmptyCloudAtOriginOf(
+                     dynamic_cast<const orv::Data::Cloud::PointCloudDataProvider&>(selection)
+                         .GetPointCloud()));
     const WantAll consumer;
     const Pieces pieces = orv::DataProxy::SplitIntoPieces(selection.GetIterable(consumer),
                                                           kPiecesPerWorker * threads);
@@ -398,6 +411,7 @@ CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, co
         builders.push_back(factory.CreatePointDataBuilder(consumer));
     }
     std::vector<std::uint64_t> added(threads, 0);
+    std::vector<std::exception_ptr> failures(threads);
     std::vector<std::thread> workers;
     for (unsigned t = 0; t < threads; ++t)
     {
@@ -405,21 +419,35 @@ CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, co
             [&, t]
             {
                 // A block at a time: read as columns, appended as columns.
-                for (std::size_t i = t; i < pieces.size(); i += threads)
+                try
                 {
-                    orv::DataProxy::ForEachBlock(*pieces[i], consumer,
-                                                 [&](const orv::DataProxy::PointDataBlock& block)
-                                                 {
-                                                     orv::DataProxy::AppendBlock(*builders[t],
-                                                                                 block);
-                                                     added[t] += block.Size();
-                                                 });
+                    for (std::size_t i = t; i < pieces.size(); i += threads)
+                    {
+                        orv::DataProxy::ForEachBlock(
+                            *pieces[i], consumer,
+                            [&](const orv::DataProxy::PointDataBlock& block)
+                            {
+                                orv::DataProxy::AppendBlock(*builders[t], block);
+                                added[t] += block.Size();
+                            });
+                    }
+                }
+                catch (...)
+                {
+                    failures[t] = std::current_exception();
                 }
             });
     }
     for (std::thread& worker : workers)
     {
         worker.join();
+    }
+    for (const std::exception_ptr& failure : failures)
+    {
+        if (failure)
+        {
+            std::rethrow_exception(failure);
+        }
     }
     for (unsigned t = 1; t < threads; ++t)
     {

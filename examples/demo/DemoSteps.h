@@ -30,6 +30,12 @@ struct ScanKeys
 // Maps the extra data the cloud holds on `provider` and returns the keys.
 ScanKeys MapScanExtraData(orv::Data::Cloud::PointCloudDataProvider& provider);
 
+// An empty cloud whose frame is the translation to the origin of `source`'s frame: the prototype
+// of clouds built from `source`'s points, which the host then stores about as precisely as
+// `source` (a builder refuses points its host would store more coarsely than the tolerance, and
+// a new cloud's frame is otherwise the host's choice).
+orv::Data::Cloud::PointCloud EmptyCloudAtOriginOf(const orv::Data::Cloud::PointCloud& source);
+
 struct ReadStats
 {
     std::uint64_t points = 0;
@@ -95,7 +101,8 @@ struct CopyRun
 
 // The typical request: copies the points of `selection` (a query result carrying the
 // scan's `mapping`) with their extra data into a new cloud through a factory and one builder
-// per thread, merges the builders, reads the result back and verifies it point by point.
+// per thread, merges the builders, reads the result back and verifies it point by point. An
+// exception of a builder (a position its host would store too coarsely, say) passes through.
 CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, const ScanKeys& keys,
                          const orv::Data::Cloud::ComponentMapping& mapping, unsigned threads);
 

@@ -303,8 +303,8 @@ TEST(BuilderFactory, WidthFromTheType)
     EXPECT_THROW(f.MapOptionalComponent(C::Real, Type::Class()), std::invalid_argument);
     EXPECT_EQ(f.MapOptionalComponent(C::UnsignedInteger, Type::Scan()).index, 0);
 
-    // Made like a mapping: the same keys at their types' widths, unless a type is unknown. The
-    // Real key on the host's intensity stays there: the plain float type is taken.
+    // Made like a mapping: the same keys at their types' widths, unless a type is unknown (where
+    // builders write the Real key on the host's intensity is BuilderIntensities' affair).
     orv::Data::Cloud::ComponentMapping like;
     like.Map(C::Real, Type::IntensityNew());
     like.Map(C::Real, Type::Intensity());
@@ -319,16 +319,6 @@ TEST(BuilderFactory, WidthFromTheType)
                                                    {{C::UnsignedInteger, 0}, 1}}));
     like.Map(C::Vector3, unknown);
     EXPECT_THROW(PointCloudDataBuilderFactory{like}, std::invalid_argument);
-
-    // Alone, a Real key on the host's intensity is written under the plain float type: what the
-    // intensity type holds follows the colour mode, and a new cloud's is the host's choice (that
-    // the values then read back alike on either host is the demo's and the voxel example's
-    // check). Later keys go on from the mapping's next index.
-    orv::Data::Cloud::ComponentMapping intensityOnly;
-    intensityOnly.Map(C::Real, Type::Intensity());
-    PointCloudDataBuilderFactory plain(intensityOnly);
-    EXPECT_EQ(plain.mapping.extraDataTypeByKey.at({C::Real, 0}), Type::IntensityNew());
-    EXPECT_EQ(plain.MapOptionalComponent(C::Real, Type::IntensityNew()).index, 1);
 }
 
 // MergeBuilders refuses a builder of another library on either side, naming the side. What a
@@ -348,13 +338,15 @@ TEST(BuilderFactory, MergeBuildersRefusesForeignBuilders)
 }
 
 // AppendBlock against AddPointData: the same random blocks (absent values over random bits,
-// every extra-data component, every legal width the host's types allow, colours, a frame far
-// from the origin, refused positions) appended point by point, by our builder's native
+// every extra-data component, every legal width the host's types allow, colours, a prototype's
+// frame far from the origin, refused positions) appended point by point, by our builder's native
 // AppendBlock and by the fallback for builders without it must give clouds identical element
 // by element.
 TEST(BlockAppend, StoresExactlyWhatAddPointDataStores)
 {
-    PointCloudDataBuilderFactory factory = OneKeyPerComponent(); // U0 at 1 byte, S0 at 2
+    PointCloud prototype;
+    prototype.Convert().SetMatrix(orv::Math::Algebra::Translation(652000.0, 5180000.0, 300.0));
+    PrototypedBuilderFactory factory(OneKeyPerComponent().mapping, prototype); // U0 1 byte, S0 2
     factory.MapOptionalComponent(C::UnsignedInteger, Type::Scan(), 4);
     factory.MapOptionalComponent(C::UnsignedInteger, CloudClassificationInstanceExtraData::TypeId(),
                                  2);
@@ -377,7 +369,6 @@ TEST(BlockAppend, StoresExactlyWhatAddPointDataStores)
     const auto reference = factory.CreatePointDataBuilder(consumer);
     const auto native = factory.CreatePointDataBuilder(consumer);
     ForeignBuilder fallback(factory.CreatePointDataBuilder(consumer));
-    ASSERT_NE(dynamic_cast<orv::DataProxy::IPointDataBlockSink*>(native.get()), nullptr);
     std::mt19937_64 rng(7);
     constexpr std::size_t n = 2 * PointDataBlock::kCapacity + 77;
     std::size_t finite = 0;
@@ -418,4 +409,190 @@ TEST(BlockAppend, StoresExactlyWhatAddPointDataStores)
          {static_cast<orv::DataProxy::IPointDataBuilder*>(native.get()),
           static_cast<orv::DataProxy::IPointDataBuilder*>(&fallback)})
         EXPECT_EQ(Image(CloudOf(builder->GetResult()).Convert()), Image(expected));
+}
+
+namespace
+{
+
+// The Real values of key (Real, index) read back through the builder's result.
+std::vector<double> RealsOf(orv::DataProxy::IPointDataBuilder& builder, unsigned char index)
+{
+    const auto result = builder.GetResult();
+    const WantAll all;
+    std::vector<double> values;
+    for (auto cursor = result->GetIterable(all)->CreateCursor(); cursor->IsValid();
+         cursor->MoveNext())
+        values.push_back(cursor->GetReal(index).value_or(-1.0));
+    return values;
+}
+
+} // namespace
+
+// A Real key on the host's own intensity type reads back as given however it was mapped: from a
+// provider's mapping that also holds the plain float type, with and without a width. Such values
+// used to go raw into the intensity type, whose meaning follows the colour mode a new cloud gets
+// from its host: in mode 3 (the alternate host's) 0.25 read back as 0.00073.
+TEST(BuilderIntensities, ReadBackAsGiven)
+{
+    PointCloudDataProvider source{PointCloud()};
+    source.MapOptionalComponent(C::Real, Type::IntensityNew());
+    source.MapOptionalComponent(C::Real, Type::Intensity());
+    PointCloudDataBuilderFactory widthless, explicitWidth;
+    widthless.MapOptionalComponent(C::Real, Type::Intensity());
+    explicitWidth.MapOptionalComponent(C::Real, Type::Intensity(), 4);
+    const std::vector<double> given{0.25, 0.5, 0.75, 42.0};
+    const std::tuple<PointCloudDataBuilderFactory, unsigned char> factories[] = {
+        {PointCloudDataBuilderFactory(source.GetMapping()), 1}, {widthless, 0}, {explicitWidth, 0}};
+    for (const auto& [factory, index] : factories)
+    {
+        TestConsumer consumer;
+        const auto builder = factory.CreatePointDataBuilder(consumer);
+        for (double value : given)
+        {
+            PointRecord point;
+            Put(point, 0, -value);
+            Put(point, index, value);
+            builder->AddPointData(point);
+        }
+        EXPECT_EQ(RealsOf(*builder, index), given) << int(index);
+        if (index == 1)
+        {
+            EXPECT_EQ(RealsOf(*builder, 0), (std::vector<double>{-0.25, -0.5, -0.75, -42.0}));
+        }
+    }
+
+    // With both plain float intensity types written by other keys, the key is refused by name,
+    // before anything changes.
+    PointCloudDataBuilderFactory full;
+    full.MapOptionalComponent(C::Real, Type::IntensityNew());
+    full.MapOptionalComponent(C::Real, CloudIntensityTempExtraData::TypeId());
+    EXPECT_THAT(Thrown<std::invalid_argument>(
+                    [&] { full.MapOptionalComponent(C::Real, Type::Intensity()); }),
+                HasSubstr("Real key 2"));
+    EXPECT_EQ(full.mapping.extraDataTypeByKey.size(), 2u);
+    full.mapping.Map(C::Real, Type::Intensity());
+    TestConsumer consumer;
+    EXPECT_THROW(full.CreatePointDataBuilder(consumer), std::invalid_argument);
+}
+
+// A builder refuses a point its host would store coarser than the tolerance, with a message that
+// says where, how coarse and what to do; nothing is appended and the builder goes on. A host that
+// keeps the identity frame (the alternate host, or an identity frame set on the prototype) stores
+// projected coordinates as floats: in steps of 0.5 near 5,180,000. Such points used to be stored
+// so, and reported as success.
+TEST(BuilderPositions, CoarsePositionsRefused)
+{
+    const GPointDouble far{637000.0123, 850000.0456, 5180000.0789};
+    const auto pointAt = [](const GPointDouble& p)
+    {
+        PointRecord point;
+        point.position = p;
+        Put(point, 0, std::uint64_t{7});
+        return point;
+    };
+    const auto withinMillimetre = [&far](orv::DataProxy::IPointDataBuilder& builder)
+    {
+        const auto visits = Walk(CloudOf(builder.GetResult()).Convert());
+        return visits.size() == 1 && std::fabs(visits[0].world.x - far.x) <= 1e-3 &&
+               std::fabs(visits[0].world.y - far.y) <= 1e-3 &&
+               std::fabs(visits[0].world.z - far.z) <= 1e-3;
+    };
+    TestConsumer consumer;
+    PointCloudDataBuilderFactory plain;
+    plain.MapOptionalComponent(C::UnsignedInteger, Type::Class());
+    // Without a prototype: the reference host moves the frame to the first point, the alternate
+    // host refuses.
+    const auto first = plain.CreatePointDataBuilder(consumer);
+    const std::string message =
+        Thrown<std::range_error>([&] { first->AddPointData(pointAt(far)); });
+    if (orv::IsAlternateHost())
+    {
+        EXPECT_THAT(message, ::testing::AllOf(HasSubstr("(637000.0123, 850000.0456, 5180000.0789)"),
+                                              HasSubstr("steps of 0.5 "), HasSubstr("prototype"),
+                                              HasSubstr("tolerance")));
+        EXPECT_EQ(SizeOf(*first), 0u);
+    }
+    else
+        EXPECT_TRUE(withinMillimetre(*first)) << message;
+
+    // An explicit identity frame is kept on either host: the far point is refused, by
+    // AddPointData and by AppendBlock after the points before it, and the builder goes on.
+    PointCloud identity;
+    identity.Convert().SetMatrix(orv::Math::Algebra::Identity3x4());
+    PrototypedBuilderFactory kept(plain.mapping, identity);
+    const auto builder = kept.CreatePointDataBuilder(consumer);
+    EXPECT_THROW(builder->AddPointData(pointAt(far)), std::range_error);
+    PointDataBlock block({true, false, {}});
+    block.SetSize(3);
+    const GPointDouble positions[] = {{1, 2, 3}, far, {4, 5, 6}};
+    for (std::size_t i = 0; i < 3; ++i)
+    {
+        block.MutableX()[i] = positions[i].x;
+        block.MutableY()[i] = positions[i].y;
+        block.MutableZ()[i] = positions[i].z;
+    }
+    EXPECT_THROW(AppendBlock(*builder, block), std::range_error);
+    builder->AddPointData(pointAt({4, 5, 6}));
+    const auto visits = Walk(CloudOf(builder->GetResult()).Convert());
+    ASSERT_EQ(visits.size(), 2u);
+    EXPECT_EQ(visits[1].world.x, 4.0);
+
+    // The two remedies: a frame at the data keeps the point, a tolerance takes the steps.
+    PrototypedBuilderFactory atData(plain.mapping, PointCloud());
+    PointCloud framed;
+    framed.Convert().SetMatrix(orv::Math::Algebra::Translation(637000.0, 850000.0, 5180000.0));
+    atData.SetPrototype(framed);
+    const auto exact = atData.CreatePointDataBuilder(consumer);
+    exact->AddPointData(pointAt(far));
+    EXPECT_TRUE(withinMillimetre(*exact));
+    kept.SetPositionTolerance(0.5);
+    const auto tolerant = kept.CreatePointDataBuilder(consumer);
+    tolerant->AddPointData(pointAt(far));
+    EXPECT_EQ(SizeOf(*tolerant), 1u);
+    EXPECT_THROW(kept.SetPositionTolerance(-1e-3), std::invalid_argument);
+    EXPECT_THROW(kept.SetPositionTolerance(std::nan("")), std::invalid_argument);
+    EXPECT_EQ(kept.Settings().positionTolerance, 0.5);
+}
+
+// Every cloud a prototyped factory's builders make starts as a copy of the prototype: frame,
+// colour mode and range, subset size, also before the first point; a prototype with points, or
+// whose frame turns, is refused.
+TEST(BuilderPrototype, EveryCloudStartsFromIt)
+{
+    PointCloud prototype;
+    GCloud& host = prototype.Convert();
+    host.SetMatrix(orv::Math::Algebra::Translation(637000.0, 850000.0, 5180000.0));
+    host.SetType(3, -5.0f, 5.0f, nullptr, false);
+    ASSERT_TRUE(host.SetSubsetCapacity(10));
+    const PrototypedBuilderFactory factory(prototype);
+    TestConsumer consumer;
+    const auto builder = factory.CreatePointDataBuilder(consumer);
+    const auto same = [&host](const GCloud& built)
+    {
+        return built.GetType() == 3 && built.GetValMin() == -5.0f && built.GetValMax() == 5.0f &&
+               built.GetSubsetCapacity() == 10 &&
+               std::equal(std::begin(built.GetMatrix().v), std::end(built.GetMatrix().v),
+                          std::begin(host.GetMatrix().v));
+    };
+    EXPECT_TRUE(same(CloudOf(builder->GetResult()).Convert()));
+    for (const GPointDouble& p : GridPoints(25))
+    {
+        PointRecord point;
+        point.position = {p.x + 637000.0, p.y + 850000.0, p.z + 5180000.0};
+        builder->AddPointData(point);
+    }
+    const PointCloud built = CloudOf(builder->GetResult());
+    EXPECT_TRUE(same(built.Convert()));
+    EXPECT_EQ(built.Convert().GetSubsetCount(), 3u);
+
+    EXPECT_THAT(Thrown<std::invalid_argument>([&] { PrototypedBuilderFactory{built}; }),
+                HasSubstr("25 points"));
+    EXPECT_THROW(
+        PointCloudDataBuilder(consumer, factory.mapping, factory.storageWidthByKey, {built}),
+        std::invalid_argument);
+    // Normals are stored in the cloud's axes as given, and read back turned by its frame.
+    PointCloud turned;
+    turned.Convert().SetMatrix(RotationZ(0.5, 637000.0, 850000.0, 5180000.0));
+    EXPECT_THAT(Thrown<std::invalid_argument>([&] { PrototypedBuilderFactory{turned}; }),
+                HasSubstr("turns or scales"));
 }

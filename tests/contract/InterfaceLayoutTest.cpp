@@ -2,10 +2,13 @@
 // order of every interface is part of the binary interface. This test reads the slot of
 // each operation from its pointer-to-member (Itanium C++ ABI: a virtual member pointer
 // holds 1 + the slot's byte offset) and fails when an operation is moved, added or
-// removed. The same holds for the host's policy interface, which the library implements, and
-// for the order of the provider's bases.
+// removed. The same holds for the host's policy interface, which the library implements, for
+// the order of the provider's bases, and for the size and member offsets of the exported
+// classes that clients construct in their own storage.
 
+#include "builder/PointCloudDataBuilderFactory.h"
 #include "contract/Interfaces.h"
+#include "contract/PointDataHelpers.h"
 #include "host/geometry/ExtraDataRegistry.h"
 #include "provider/PointCloudDataProvider.h"
 
@@ -14,6 +17,8 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace dp = orv::DataProxy;
@@ -109,4 +114,95 @@ TEST(InterfaceLayout, ProviderBaseOrder)
         offset(static_cast<const dp::IQueryablePointData<dp::ClippingPlanesQuery>*>(&provider))};
     for (std::size_t i = 0; i < std::size(offsets); ++i)
         EXPECT_EQ(offsets[i], std::ptrdiff_t(i * sizeof(void*))) << "base " << i;
+}
+
+namespace
+{
+
+namespace oc = orv::Data::Cloud;
+using Key = dp::PointDataComponents::ComponentKey;
+using KeyHash = dp::PointDataComponents::ComponentKeyHash;
+
+// The state of a builder is reached through a private member: its pointer-to-member is taken in
+// an explicit instantiation, where access is not checked.
+struct BuilderStateMember
+{
+    using Type = std::unique_ptr<oc::BuilderState> oc::PointCloudDataBuilder::*;
+    friend Type Get(BuilderStateMember);
+};
+template <class Tag, typename Tag::Type Member>
+struct Expose
+{
+    friend typename Tag::Type Get(Tag) { return Member; }
+};
+template struct Expose<BuilderStateMember, &oc::PointCloudDataBuilder::state>;
+
+// A client's own declarations of the exported classes, member for member as documented.
+struct MappingMirror
+{
+    std::unordered_map<Key, std::int32_t, KeyHash> extraDataTypeByKey;
+    std::unordered_map<dp::EPointDataComponent, std::uint8_t> nextIndexByComponent;
+};
+
+struct FactoryMirror : dp::IPointDataBuilderFactory
+{
+    std::shared_ptr<dp::IPointDataBuilder>
+    CreatePointDataBuilder(const dp::IPointDataConsumer&) const override
+    {
+        return nullptr;
+    }
+    MappingMirror mapping;
+    std::unordered_map<Key, std::uint64_t, KeyHash> storageWidthByKey;
+};
+
+struct BuilderMirror : dp::IPointDataBuilder
+{
+    struct State
+    {
+    };
+    void Reserve(std::uint64_t) override {}
+    void AddPointData(const dp::IPointDataAccessor&) override {}
+    std::shared_ptr<dp::IPointDataProvider> GetResult() override { return nullptr; }
+    std::unique_ptr<State> state;
+};
+
+template <class Object, class Part>
+std::ptrdiff_t OffsetOf(const Object& object, const Part& part)
+{
+    return reinterpret_cast<const char*>(&part) - reinterpret_cast<const char*>(&object);
+}
+
+} // namespace
+
+// Clients construct the exported classes in their own storage (on the stack, as members) from
+// their own declarations: sizes, base offsets and member offsets must be what those
+// declarations give, or the library writes past the client's object.
+TEST(InterfaceLayout, ExportedClassesAsDeclared)
+{
+    const oc::ComponentMapping mapping;
+    const MappingMirror mappingMirror;
+    EXPECT_EQ(sizeof mapping, sizeof mappingMirror);
+    EXPECT_EQ(OffsetOf(mapping, mapping.extraDataTypeByKey),
+              OffsetOf(mappingMirror, mappingMirror.extraDataTypeByKey));
+    EXPECT_EQ(OffsetOf(mapping, mapping.nextIndexByComponent),
+              OffsetOf(mappingMirror, mappingMirror.nextIndexByComponent));
+
+    const oc::PointCloudDataBuilderFactory factory;
+    const FactoryMirror factoryMirror;
+    EXPECT_EQ(sizeof factory, sizeof factoryMirror);
+    EXPECT_EQ(
+        OffsetOf(factory, static_cast<const dp::IPointDataBuilderFactory&>(factory)),
+        OffsetOf(factoryMirror, static_cast<const dp::IPointDataBuilderFactory&>(factoryMirror)));
+    EXPECT_EQ(OffsetOf(factory, factory.mapping), OffsetOf(factoryMirror, factoryMirror.mapping));
+    EXPECT_EQ(OffsetOf(factory, factory.storageWidthByKey),
+              OffsetOf(factoryMirror, factoryMirror.storageWidthByKey));
+
+    const dp::WantAll consumer;
+    const oc::PointCloudDataBuilder builder(consumer, mapping, {});
+    const BuilderMirror builderMirror;
+    EXPECT_EQ(sizeof builder, sizeof builderMirror);
+    EXPECT_EQ(OffsetOf(builder, static_cast<const dp::IPointDataBuilder&>(builder)),
+              OffsetOf(builderMirror, static_cast<const dp::IPointDataBuilder&>(builderMirror)));
+    EXPECT_EQ(OffsetOf(builder, builder.*Get(BuilderStateMember{})),
+              OffsetOf(builderMirror, builderMirror.state));
 }
