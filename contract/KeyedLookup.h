@@ -5,19 +5,13 @@
 namespace orv::DataProxy
 {
 
-// The keyed look-up of the library's tables: the element under `key`, or std::out_of_range
-// with the message "invalid unordered_map<K, T> key" when the table lacks it. Standard
-// library implementations word their own `at` failure differently; callers rely on this
-// exact text.
-template <class Map, class Key>
-auto& AtOrThrow(Map& map, const Key& key)
+// The failure of the library's keyed look-ups (a cursor's getter asked for an index it has no
+// reader for): std::out_of_range with the message "invalid unordered_map<K, T> key". Standard
+// library implementations word their own `at` failure differently; callers rely on this exact
+// text.
+[[noreturn]] inline void ThrowMissingKey()
 {
-    const auto found = map.find(key);
-    if (found == map.end())
-    {
-        throw std::out_of_range("invalid unordered_map<K, T> key");
-    }
-    return found->second;
+    throw std::out_of_range("invalid unordered_map<K, T> key");
 }
 
 } // namespace orv::DataProxy

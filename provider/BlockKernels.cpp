@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -385,8 +386,10 @@ const Kernels& Best()
     static const Kernels& chosen = []() -> const Kernels&
     {
 #if ORV_BLOCK_KERNELS_AVX2
+        const char* forced = std::getenv(kForceScalarVariable);
+        const bool scalar = forced != nullptr && std::strcmp(forced, "scalar") == 0;
         __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx2"))
+        if (!scalar && __builtin_cpu_supports("avx2"))
         {
             return kAvx2;
         }

@@ -1,7 +1,6 @@
 // Block reads against the cursor: the same points, indices, positions, values and absences,
 // bit for bit, through this library's block reader and through the cursor fallback.
 #include "contract/PointDataBlocks.h"
-#include "provider/BlockKernels.h"
 #include "provider/PointCloudDataProvider.h"
 #include "tests/support/CursorOnly.h"
 #include "tests/support/TestClouds.h"
@@ -120,8 +119,24 @@ std::vector<std::size_t> ExpectSameAsCursor(const std::shared_ptr<IPointDataIter
     return sizes;
 }
 
+// Another plugin's policy whose value is the point index of the host cursor it is handed: the
+// host hands a policy the cursor reading the point, and a host's own policy may rely on that.
+class PointIndexPolicy final : public RawPolicy<std::uint64_t>
+{
+public:
+    std::uint64_t GetValue(const void*, const CloudCursorInfo& info) const override
+    {
+        return static_cast<const CloudCursorBase<1>&>(info).GetPointIndex();
+    }
+};
+
+int PointIndexType()
+{
+    return WideType<std::uint64_t, PointIndexPolicy>();
+}
+
 // The types a random cloud stores, each with the component it is read as: the twelve host types
-// (the packed normal and the intensity at 10 and 11) and two of another plugin's policies.
+// (the packed normal and the intensity at 10 and 11) and three of another plugin's policies.
 std::vector<std::pair<int, C>> StoredTypes()
 {
     return {{CloudClassificationExtraData::TypeId(), C::UnsignedInteger},
@@ -137,7 +152,8 @@ std::vector<std::pair<int, C>> StoredTypes()
             {CloudNormalExtraData::TypeId(), C::Vector3},
             {CloudIntensityExtraData::TypeId(), C::Real},
             {WideType<std::int64_t>(), C::SignedInteger},
-            {WideType<GVector3>(), C::Vector3}};
+            {WideType<GVector3>(), C::Vector3},
+            {PointIndexType(), C::UnsignedInteger}};
 }
 
 // Every stored value random bits (floats and packed values included), random world positions
@@ -199,8 +215,13 @@ TEST(BlockRead, MatchCursorBitForBitWholeAndSplit)
         // The largest subsets span two element buffers of the host's tables (8192 elements).
         const std::size_t n = capacities[k] == GCloud::DefaultSubsetCapacity() ? 9000 : 2600;
         PointCloudDataProvider provider(RandomCloud(random, n, capacities[k], mode));
+        std::optional<unsigned char> pointIndexKey;
         for (const auto& [type, component] : StoredTypes())
-            provider.MapOptionalComponent(component, type);
+        {
+            const auto index = provider.MapOptionalComponent(component, type);
+            if (type == PointIndexType())
+                pointIndexKey = index;
+        }
         // A policy but no table in the cloud; no policy for this pair; the colour.
         provider.MapOptionalComponent(C::UnsignedInteger, WideType<std::uint64_t>());
         provider.MapOptionalComponent(C::SignedInteger, CloudScanIDExtraData::TypeId());
@@ -214,6 +235,16 @@ TEST(BlockRead, MatchCursorBitForBitWholeAndSplit)
         ExpectSameAsCursor(provider.GetIterable(wants), wants, expected, what);
         for (const auto& piece : SplitIntoPieces(provider.GetIterable(wants), 64, 150))
             ExpectSameAsCursor(piece, wants, expected, what + ", piece");
+        // A policy not of ours read by blocks is handed the host cursor on the point it reads.
+        std::size_t mismatches = 0;
+        ForEachBlock(*provider.GetIterable(wants), wants,
+                     [&](const PointDataBlock& block)
+                     {
+                         const auto read = block.Column<C::UnsignedInteger>(pointIndexKey.value());
+                         for (std::size_t i = 0; i < block.Size(); ++i)
+                             mismatches += read.values[i] != block.PointIndices()[i];
+                     });
+        EXPECT_EQ(mismatches, 0u) << what;
     }
 }
 
@@ -270,51 +301,4 @@ TEST(BlockRead, ColumnsAreWhatTheCursorServesAndTheCallRequests)
     const TestConsumer counting;
     BlockRows(CursorOnly(provider.GetIterable(all)), counting);
     EXPECT_EQ(counting.calls, 4); // the position and the three served keys
-}
-
-// The kernel set this processor runs and the portable one give the same bits, tails included.
-TEST(BlockRead, KernelSetsAgree)
-{
-    namespace K = orv::Data::Cloud::BlockKernels;
-    const K::Kernels& best = K::Best();
-    const K::Kernels& scalar = K::Scalar();
-    std::mt19937_64 random(7);
-    std::vector<std::uint8_t> in(12 * 64);
-    const double m[12] = {0.6, -0.8, -0.0, 0.8, 0.6, 1e-300, 1.0 / 3, -3.0, 1.0, 652000.5, -1.0, 0};
-    for (int round = 0; round < 200; ++round)
-    {
-        for (std::uint8_t& byte : in)
-            byte = std::uint8_t(random());
-        const std::size_t n = 1 + random() % 63;
-        std::vector<double> a(3 * n), b(3 * n);
-        std::vector<GVector3> va(n), vb(n);
-        std::vector<std::uint64_t> ua(n), ub(n);
-        std::vector<std::uint8_t> finite = in; // hosts store no NaN coordinates
-        for (std::size_t i = 3; i < finite.size(); i += 4)
-            finite[i] &= 0xBF;
-        best.positions(finite.data(), n, m, a.data(), a.data() + n, a.data() + 2 * n);
-        scalar.positions(finite.data(), n, m, b.data(), b.data() + n, b.data() + 2 * n);
-        EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * 8)) << "positions " << n;
-        best.normals(in.data(), n, m, va.data());
-        scalar.normals(in.data(), n, m, vb.data());
-        EXPECT_EQ(0, std::memcmp(va.data(), vb.data(), n * sizeof(GVector3))) << "normals " << n;
-        for (const auto& range : {std::pair{-5.0f, 250.0f}, std::pair{1.0f, 1.0f}})
-        {
-            best.compressed(in.data(), n, range.first, range.second, a.data());
-            scalar.compressed(in.data(), n, range.first, range.second, b.data());
-            EXPECT_EQ(0, std::memcmp(a.data(), b.data(), n * 8)) << "compressed " << n;
-        }
-        best.sequence(random(), n, ua.data());
-        scalar.sequence(ua[0], n, ub.data());
-        EXPECT_EQ(ua, ub) << "sequence " << n;
-        best.widenF32(in.data(), n, a.data());
-        scalar.widenF32(in.data(), n, b.data());
-        EXPECT_EQ(0, std::memcmp(a.data(), b.data(), n * 8)) << "floats " << n;
-        for (auto widen : {&K::Kernels::widenU8, &K::Kernels::widenU16, &K::Kernels::widenU32})
-        {
-            (best.*widen)(in.data(), n, ua.data());
-            (scalar.*widen)(in.data(), n, ub.data());
-            EXPECT_EQ(ua, ub) << "integers " << n;
-        }
-    }
 }

@@ -294,8 +294,9 @@ public:
     }
 };
 
-// Type id of a test-only host type stored as the bytes of T, registered once per process.
-template <class T>
+// Type id of a test-only host type stored as the bytes of T, registered once per process with
+// a Policy (one type per pair).
+template <class T, class Policy = RawPolicy<T>>
 int WideType()
 {
     struct Tag
@@ -304,7 +305,7 @@ int WideType()
     static const int id = orv::General::IFactory::GetInstance().GetTypeId(typeid(Tag));
     static const orv::Data::ExtraData::Details::ExtraDataRegisterScope scope =
         orv::Data::ExtraData::Details::RegisterCloudExtraDataConversionPolicy(
-            id, typeid(T), eastl::allocate_shared<RawPolicy<T>>(eastl::allocator()));
+            id, typeid(T), eastl::allocate_shared<Policy>(eastl::allocator()));
     return id;
 }
 
