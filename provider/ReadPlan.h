@@ -85,8 +85,8 @@ public:
     ReadPlan(const ReadPlan&) = delete;
     ReadPlan& operator=(const ReadPlan&) = delete;
 
-    // For block reads: picks each key's decode (see the .cpp for the checks behind the inline
-    // ones). Until then every key with a policy reads as Generic.
+    // For block reads: picks each key's decode (BlockKernels.h says how the inline ones are
+    // checked against the host). Until then every key with a policy reads as Generic.
     void ChooseDecoders();
 
     // The keys of one extra-data component, by index; `component` is one of Vector3 .. Color.
