@@ -1,8 +1,8 @@
 // Block reads against the cursor: the same points, indices, positions, values and absences,
 // bit for bit, through this library's block reader and through the cursor fallback.
-#include "contract/PointDataBlocks.h"
-#include "provider/BlockKernels.h"
+#include "blocks/PointDataBlocks.h"
 #include "provider/PointCloudDataProvider.h"
+#include "provider/internal/BlockKernels.h"
 #include "tests/support/CursorOnly.h"
 #include "tests/support/TestClouds.h"
 

@@ -1,10 +1,10 @@
-#include "provider/PointCloudDataBlocks.h"
+#include "provider/internal/PointCloudDataBlocks.h"
 
-#include "extradata/ComponentTable.h"
-#include "extradata/LibraryPolicies.h"
+#include "extradata/internal/ComponentTable.h"
+#include "extradata/internal/LibraryPolicies.h"
 #include "host/geometry/ExtraDataRegistry.h"
 #include "host/geometry/Values.h"
-#include "provider/PointCloudDataIterable.h"
+#include "provider/internal/PointCloudDataIterable.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "provider/PointCloudDataCursor.h"
+#include "provider/internal/PointCloudDataCursor.h"
 
-#include "contract/KeyedLookup.h"
+#include "provider/internal/KeyedLookup.h"
 
 #include <algorithm>
 #include <stdexcept>

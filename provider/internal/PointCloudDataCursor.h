@@ -1,9 +1,9 @@
 #pragma once
 
+#include "blocks/PointDataBlocks.h"
 #include "contract/ComponentMapping.h"
 #include "contract/Interfaces.h"
-#include "contract/PointDataBlocks.h"
-#include "extradata/ComponentTable.h"
+#include "extradata/internal/ComponentTable.h"
 #include "host/core/TableCluster.h"
 #include "host/geometry/Cloud.h"
 #include "host/geometry/CloudCursor.h"
