@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets. Every target first makes sure the Debian packages
 # the build needs are there (installing them when run as root).
 PACKAGES := cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libpng-dev \
-            libclang-rt-14-dev python3 libnanoflann-dev libeigen3-dev
+            libclang-rt-14-dev clang-format-14 python3 libnanoflann-dev libeigen3-dev
 JOBS ?= 2
 ARGS ?=
 # Seconds of live fuzzing per target in `make fuzz`.

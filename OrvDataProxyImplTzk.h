@@ -17,17 +17,17 @@
 // las/LasWriter.h, las/LasDefaultMapping.h) and the reference host's test switches
 // (host/geometry/VariantSwitch.h, host/base/HostVariant.h).
 
+#include "blocks/PointDataBlockAppend.h"
+#include "blocks/PointDataBlocks.h"
 #include "builder/PointCloudDataBuilder.h"
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "contract/ComponentMapping.h"
 #include "contract/Export.h"
 #include "contract/Interfaces.h"
-#include "contract/PointDataArrays.h"
-#include "contract/PointDataBlockAppend.h"
-#include "contract/PointDataBlocks.h"
 #include "contract/PointDataComponents.h"
-#include "contract/PointDataHelpers.h"
 #include "contract/Records.h"
+#include "helpers/PointDataArrays.h"
+#include "helpers/PointDataHelpers.h"
 #include "host/geometry/Cloud.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "host/geometry/Values.h"

@@ -1,10 +1,10 @@
 // Building host clouds through the contract's builder against raw loops over the same points,
 // in the same run; cases, heap and targets: bench/README.md.
 #include "bench/support/BenchClouds.h"
+#include "blocks/PointDataBlockAppend.h"
 #include "builder/PointCloudDataBuilder.h"
 #include "builder/PointCloudDataBuilderFactory.h"
-#include "contract/PointDataBlockAppend.h"
-#include "contract/PointDataHelpers.h"
+#include "helpers/PointDataHelpers.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,7 +1,7 @@
 // LAS files in and out through the contract against raw loops over the same records, in the
 // same run; cases and targets: bench/README.md.
 #include "builder/PointCloudDataBuilderFactory.h"
-#include "contract/PointDataHelpers.h"
+#include "helpers/PointDataHelpers.h"
 #include "host/geometry/Cloud.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"

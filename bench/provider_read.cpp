@@ -1,11 +1,11 @@
 // Reading a host cloud through the contract's cursor, and a block at a time, against raw loops
 // over the reference host's own tables, in the same run; cases and targets: bench/README.md.
 #include "bench/support/BenchClouds.h"
-#include "contract/PointDataArrays.h"
-#include "contract/PointDataBlocks.h"
-#include "contract/PointDataHelpers.h"
+#include "blocks/PointDataBlocks.h"
+#include "helpers/PointDataArrays.h"
+#include "helpers/PointDataHelpers.h"
 #include "host/core/TableCluster.h"
-#include "host/geometry/CloudSubset.h"
+#include "host/geometry/internal/CloudSubset.h"
 #include "tests/support/CursorOnly.h"
 
 #include <benchmark/benchmark.h>

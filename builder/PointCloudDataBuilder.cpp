@@ -1,8 +1,8 @@
 #include "builder/PointCloudDataBuilder.h"
 
-#include "builder/StorageWidth.h"
-#include "extradata/ComponentTable.h"
-#include "extradata/PolicyRegistration.h"
+#include "builder/internal/StorageWidth.h"
+#include "extradata/internal/ComponentTable.h"
+#include "extradata/internal/PolicyRegistration.h"
 #include "host/geometry/Algebra.h"
 #include "host/geometry/Cloud.h"
 #include "host/geometry/CloudCursor.h"

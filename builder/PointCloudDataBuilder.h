@@ -1,9 +1,9 @@
 #pragma once
 
+#include "blocks/PointDataBlocks.h"
 #include "contract/ComponentMapping.h"
 #include "contract/Export.h"
 #include "contract/Interfaces.h"
-#include "contract/PointDataBlocks.h"
 #include "contract/PointDataComponents.h"
 #include "host/geometry/Cloud.h"
 

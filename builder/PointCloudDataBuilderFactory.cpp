@@ -1,6 +1,6 @@
 #include "builder/PointCloudDataBuilderFactory.h"
 
-#include "builder/StorageWidth.h"
+#include "builder/internal/StorageWidth.h"
 
 #include <utility>
 

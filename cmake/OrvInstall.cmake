@@ -4,12 +4,9 @@ install(TARGETS OrvDataProxyImplTzk OrvDataProxyLas OrvBase OrvCore OrvGeometry
     EXPORT OrvDataProxyImplTzkTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/OrvDataProxyImplTzk.h
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/OrvDataProxyImplTzk)
-foreach(folder contract extradata provider builder las host/base host/eastl host/core host/geometry)
-    orv_install_headers(${folder})
-endforeach()
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    # Each library's public headers (its HEADERS file set), at their repository paths.
+    FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/OrvDataProxyImplTzk)
 
 install(EXPORT OrvDataProxyImplTzkTargets
     NAMESPACE Orv::

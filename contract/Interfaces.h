@@ -133,7 +133,7 @@ public:
 //   - An empty range is never divisible, whatever the hint.
 // The library's iterables: mid = begin + (end - begin) / 2, and IsDivisible(hint) is true
 // when the range holds more than twice the hint's minimum piece size (never for a minimum of
-// 0, and without overflow for huge sizes). SplitIntoPieces (contract/PointDataHelpers.h) does
+// 0, and without overflow for huge sizes). SplitIntoPieces (helpers/PointDataHelpers.h) does
 // the splitting for N workers.
 class ORV_DATAPROXY_INTERFACE IPointDataIterable
 {

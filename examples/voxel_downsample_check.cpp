@@ -1,6 +1,6 @@
 #include "examples/voxel_downsample_check.h"
 
-#include "contract/PointDataHelpers.h"
+#include "helpers/PointDataHelpers.h"
 
 #include <algorithm>
 #include <array>

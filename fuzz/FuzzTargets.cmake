@@ -6,7 +6,7 @@ if(NOT TARGET orv_fuzz_targets)
     add_library(orv_fuzz_targets STATIC
         ${dir}/BuilderSequences.cpp ${dir}/QueryRecords.cpp ${dir}/PolicyBytes.cpp
         ${dir}/LasReader.cpp)
-    target_include_directories(orv_fuzz_targets PUBLIC ${PROJECT_SOURCE_DIR})
-    target_link_libraries(orv_fuzz_targets PUBLIC Orv::DataProxyImplTzk Orv::DataProxyLas)
+    target_link_libraries(orv_fuzz_targets PUBLIC Orv::DataProxyImplTzk Orv::DataProxyLas
+        orv_test_support)
     orv_set_warnings(orv_fuzz_targets)
 endif()

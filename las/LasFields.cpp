@@ -1,6 +1,6 @@
 #include "las/LasFields.h"
 
-#include "las/LasRecordLayout.h"
+#include "las/internal/LasRecordLayout.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #include "las/LasHeader.h"
 
-#include "las/LasRecordLayout.h"
+#include "las/internal/LasRecordLayout.h"
 
 #include <cmath>
 

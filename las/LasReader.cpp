@@ -1,9 +1,9 @@
 #include "las/LasReader.h"
 
-#include "las/LasRecordLayout.h"
+#include "las/internal/LasRecordLayout.h"
 
-#include "contract/PointDataBlockAppend.h"
-#include "contract/PointDataBlocks.h"
+#include "blocks/PointDataBlockAppend.h"
+#include "blocks/PointDataBlocks.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "provider/PointCloudDataProvider.h"
 
-#include "provider/PointCloudDataIterable.h"
+#include "provider/internal/PointCloudDataIterable.h"
 
 namespace orv::Data::Cloud
 {

@@ -1,10 +1,10 @@
 #include "examples/demo/DemoSteps.h"
 
+#include "blocks/PointDataBlockAppend.h"
+#include "blocks/PointDataBlocks.h"
 #include "builder/PointCloudDataBuilder.h"
 #include "builder/PointCloudDataBuilderFactory.h"
-#include "contract/PointDataBlockAppend.h"
-#include "contract/PointDataBlocks.h"
-#include "contract/PointDataHelpers.h"
+#include "helpers/PointDataHelpers.h"
 #include "host/geometry/ExtraDataTypes.h"
 
 #include <algorithm>
@@ -129,7 +129,7 @@ ReadStats ReadPiece(const orv::DataProxy::IPointDataIterable& piece, const ScanK
 // The i-th value of the key's column of the block, if the block has the key and the point a value.
 template <EPointDataComponent C>
 auto Value(const orv::DataProxy::PointDataBlock& block, const std::optional<unsigned char>& key,
-           std::size_t i) -> std::optional<typename orv::DataProxy::PointDataBlockValue<C>::Type>
+           std::size_t i) -> std::optional<typename orv::DataProxy::ComponentValue<C>::Type>
 {
     if (!key)
         return std::nullopt;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "examples/render/Picture.h"
 #include "provider/PointCloudDataProvider.h"
+#include "tools/render/Picture.h"
 
 #include <array>
 #include <cstdint>

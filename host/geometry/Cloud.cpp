@@ -1,8 +1,8 @@
 #include "host/geometry/Cloud.h"
 
-#include "host/geometry/CloudSubset.h"
-#include "host/geometry/CloudTableAppend.h"
 #include "host/geometry/ExtraDataTypes.h"
+#include "host/geometry/internal/CloudSubset.h"
+#include "host/geometry/internal/CloudTableAppend.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "host/geometry/CloudCursor.h"
 
-#include "host/geometry/CloudSubset.h"
+#include "host/geometry/internal/CloudSubset.h"
 
 namespace orv::Data::Cloud
 {

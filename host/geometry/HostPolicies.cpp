@@ -1,9 +1,9 @@
 #include "host/geometry/CloudCursor.h"
-#include "host/geometry/CloudSubset.h"
 #include "host/geometry/ExtraDataRegistry.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "host/geometry/Values.h"
 #include "host/geometry/VariantSwitch.h"
+#include "host/geometry/internal/CloudSubset.h"
 
 #include <cmath>
 #include <cstring>

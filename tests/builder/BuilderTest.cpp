@@ -1,8 +1,8 @@
 // The builder's width rules, copies, colour clouds, configuration and block appends. Values read
 // back, missing and declined values, merges and a failing consumer are the builder_sequences fuzz
 // target's (replayed in every build) and the fault-injection suite's.
+#include "blocks/PointDataBlockAppend.h"
 #include "builder/PointCloudDataBuilderFactory.h"
-#include "contract/PointDataBlockAppend.h"
 #include "tests/support/HostChoices.h"
 #include "tests/support/TestClouds.h"
 #include "tests/support/Thrown.h"
@@ -387,8 +387,7 @@ TEST(BlockAppend, StoresExactlyWhatAddPointDataStores)
                 column.key.component,
                 [&](auto c)
                 {
-                    using T =
-                        typename orv::DataProxy::PointDataBlockValue<decltype(c)::value>::Type;
+                    using T = typename orv::DataProxy::ComponentValue<decltype(c)::value>::Type;
                     for (std::size_t i = 0; i < block.Size(); ++i)
                     {
                         column.present[i] = rng() % 4 != 0;

@@ -8,7 +8,7 @@
 
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "contract/Interfaces.h"
-#include "contract/PointDataHelpers.h"
+#include "helpers/PointDataHelpers.h"
 #include "host/geometry/ExtraDataRegistry.h"
 #include "provider/PointCloudDataProvider.h"
 

@@ -1,8 +1,8 @@
-#include "examples/render/Picture.h"
-#include "examples/render/PngImage.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "provider/PointCloudDataProvider.h"
 #include "tests/support/Thrown.h"
+#include "tools/render/Picture.h"
+#include "tools/render/PngImage.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

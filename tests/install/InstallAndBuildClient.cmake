@@ -9,6 +9,11 @@ function(run)
     message(STATUS "${out}")
 endfunction()
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/prefix)
+# Only public headers are installed: nothing from a folder's internal/.
+file(GLOB_RECURSE internal_headers RELATIVE ${WORK_DIR}/prefix ${WORK_DIR}/prefix/*/internal/*)
+if(internal_headers)
+    message(FATAL_ERROR "internal headers installed: ${internal_headers}")
+endif()
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/client -G Ninja
     -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
     "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}")

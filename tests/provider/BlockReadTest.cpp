@@ -1,6 +1,6 @@
 // Block reads against the cursor: the same points, indices, positions, values and absences,
 // bit for bit, through this library's block reader and through the cursor fallback.
-#include "contract/PointDataBlocks.h"
+#include "blocks/PointDataBlocks.h"
 #include "provider/PointCloudDataProvider.h"
 #include "tests/support/CursorOnly.h"
 #include "tests/support/TestClouds.h"

@@ -1,7 +1,7 @@
 // Several threads each create and walk cursors, and read blocks, of their own split piece of one
 // provider.
-#include "contract/PointDataBlockAppend.h"
-#include "contract/PointDataBlocks.h"
+#include "blocks/PointDataBlockAppend.h"
+#include "blocks/PointDataBlocks.h"
 #include "provider/PointCloudDataProvider.h"
 #include "tests/support/TestClouds.h"
 

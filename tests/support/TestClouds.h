@@ -3,9 +3,9 @@
 // Fixtures shared by the tests and the fuzz targets: host clouds whose stored point i carries
 // extra data that is a function of i (so a point is recognised wherever it ends up), and on the
 // contract side consumers, builders and checksums. The contract's own helpers come from
-// contract/PointDataHelpers.h.
+// helpers/PointDataHelpers.h.
 
-#include "contract/PointDataHelpers.h"
+#include "helpers/PointDataHelpers.h"
 #include "host/core/Factory.h"
 #include "host/eastl/allocator.h"
 #include "host/eastl/shared_ptr.h"

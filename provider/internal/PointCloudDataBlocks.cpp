@@ -1,8 +1,8 @@
-#include "provider/PointCloudDataBlocks.h"
+#include "provider/internal/PointCloudDataBlocks.h"
 
-#include "extradata/ComponentTable.h"
 #include "extradata/NormalIntensityPolicies.h"
-#include "provider/PointCloudDataIterable.h"
+#include "extradata/internal/ComponentTable.h"
+#include "provider/internal/PointCloudDataIterable.h"
 
 #include <algorithm>
 #include <cstring>

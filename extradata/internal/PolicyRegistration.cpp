@@ -1,7 +1,7 @@
-#include "extradata/PolicyRegistration.h"
+#include "extradata/internal/PolicyRegistration.h"
 
-#include "extradata/ComponentTable.h"
-#include "extradata/LibraryPolicies.h"
+#include "extradata/internal/ComponentTable.h"
+#include "extradata/internal/LibraryPolicies.h"
 #include "host/eastl/allocator.h"
 #include "host/eastl/shared_ptr.h"
 #include "host/geometry/ExtraDataRegistry.h"

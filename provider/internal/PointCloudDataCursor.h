@@ -1,10 +1,10 @@
 #pragma once
 
+#include "blocks/PointDataBlocks.h"
 #include "contract/ComponentMapping.h"
 #include "contract/Interfaces.h"
-#include "contract/PointDataBlocks.h"
 #include "host/geometry/Cloud.h"
-#include "provider/ReadPlan.h"
+#include "provider/internal/ReadPlan.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "provider/BlockKernels.h"
+#include "provider/internal/BlockKernels.h"
 
 #include "host/geometry/Values.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "blocks/PointDataBlocks.h"
 #include "contract/Interfaces.h"
-#include "contract/PointDataBlocks.h"
 #include "contract/PointDataComponents.h"
 #include "host/geometry/Values.h"
 
@@ -33,7 +33,7 @@ inline constexpr std::uint64_t kWidthMask = ((1ull << Widths) | ... | 0ull);
     struct ComponentRow<EPointDataComponent::C>                                                    \
     {                                                                                              \
         static constexpr EPointDataComponent kComponent = EPointDataComponent::C;                  \
-        using Value = typename PointDataBlockValue<EPointDataComponent::C>::Type;                  \
+        using Value = typename ComponentValue<EPointDataComponent::C>::Type;                       \
         using HostValue = HostType;                                                                \
         static constexpr std::size_t kSlotSize = slotSize;                                         \
         static constexpr auto kGetter = &IPointDataAccessor::Getter;                               \

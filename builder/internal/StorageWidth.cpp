@@ -1,7 +1,7 @@
-#include "builder/StorageWidth.h"
+#include "builder/internal/StorageWidth.h"
 
-#include "extradata/ComponentTable.h"
-#include "extradata/PolicyRegistration.h"
+#include "extradata/internal/ComponentTable.h"
+#include "extradata/internal/PolicyRegistration.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "host/geometry/Values.h"
 

@@ -1,4 +1,4 @@
-#include "examples/render/Picture.h"
+#include "tools/render/Picture.h"
 
 #include <algorithm>
 #include <cmath>

@@ -12,12 +12,12 @@
 // variable-length records, the coordinate system first. OUT may not name IN.
 // Exit status: 0 done, 1 a file could not be read or written, 2 a usage error.
 #include "builder/PointCloudDataBuilderFactory.h"
-#include "contract/PointDataHelpers.h"
-#include "examples/render/Picture.h"
+#include "helpers/PointDataHelpers.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"
 #include "las/LasReader.h"
 #include "las/LasWriter.h"
+#include "tools/render/Picture.h"
 
 #include <chrono>
 #include <cmath>

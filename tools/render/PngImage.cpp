@@ -1,4 +1,4 @@
-#include "examples/render/PngImage.h"
+#include "tools/render/PngImage.h"
 
 #include <algorithm>
 #include <cctype>

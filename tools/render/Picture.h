@@ -14,7 +14,7 @@
 // draw. The providers are only read, on the calling thread.
 
 #include "contract/Interfaces.h"
-#include "examples/render/PngImage.h"
+#include "tools/render/PngImage.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "provider/PointCloudDataIterable.h"
+#include "provider/internal/PointCloudDataIterable.h"
 
-#include "provider/PointCloudDataBlocks.h"
-#include "provider/PointCloudDataCursor.h"
+#include "provider/internal/PointCloudDataBlocks.h"
+#include "provider/internal/PointCloudDataCursor.h"
 
 namespace orv::Data::Cloud
 {

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "blocks/PointDataBlocks.h"
 #include "contract/Interfaces.h"
-#include "contract/PointDataBlocks.h"
 #include "contract/PointDataComponents.h"
-#include "contract/PointDataHelpers.h"
 #include "contract/Records.h"
+#include "helpers/PointDataHelpers.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -77,7 +77,7 @@ public:
     // The values of key (C, index), as a block's column: values[i] where present[i] is 1, zero
     // where 0; empty (false) for a key the arrays were not made with.
     template <EPointDataComponent C>
-    PointDataColumn<typename PointDataBlockValue<C>::Type> Column(unsigned char index) const
+    PointDataColumn<typename ComponentValue<C>::Type> Column(unsigned char index) const
     {
         for (const KeyColumn& column : columns)
             if (column.key == ComponentKey{C, index})
@@ -101,7 +101,7 @@ public:
     private:
         friend class ComponentValueAccessor<Point>;
         template <EPointDataComponent C>
-        std::optional<typename PointDataBlockValue<C>::Type> Value(unsigned char index) const
+        std::optional<typename ComponentValue<C>::Type> Value(unsigned char index) const
         {
             return points.Column<C>(index).At(i);
         }
@@ -189,7 +189,7 @@ private:
                                     else
                                     {
                                         std::fill_n(values.data() + at, n,
-                                                    typename PointDataBlockValue<C>::Type{});
+                                                    typename ComponentValue<C>::Type{});
                                         std::fill_n(column.present.data() + at, n, std::uint8_t{0});
                                     }
                                 });

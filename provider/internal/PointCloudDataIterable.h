@@ -1,8 +1,8 @@
 #pragma once
 
+#include "blocks/PointDataBlocks.h"
 #include "contract/ComponentMapping.h"
 #include "contract/Interfaces.h"
-#include "contract/PointDataBlocks.h"
 #include "host/geometry/Cloud.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "provider/PointCloudDataCursor.h"
+#include "provider/internal/PointCloudDataCursor.h"
 
-#include "contract/KeyedLookup.h"
-#include "extradata/ComponentTable.h"
+#include "extradata/internal/ComponentTable.h"
+#include "provider/internal/KeyedLookup.h"
 
 #include <stdexcept>
 

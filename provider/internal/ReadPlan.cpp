@@ -1,8 +1,8 @@
-#include "provider/ReadPlan.h"
+#include "provider/internal/ReadPlan.h"
 
-#include "extradata/ComponentTable.h"
-#include "extradata/LibraryPolicies.h"
-#include "provider/BlockKernels.h"
+#include "extradata/internal/ComponentTable.h"
+#include "extradata/internal/LibraryPolicies.h"
+#include "provider/internal/BlockKernels.h"
 
 #include <algorithm>
 #include <type_traits>

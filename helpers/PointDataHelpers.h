@@ -1,8 +1,8 @@
 #pragma once
 
+#include "blocks/PointDataBlocks.h"
 #include "contract/ComponentMapping.h"
 #include "contract/Interfaces.h"
-#include "contract/PointDataBlocks.h"
 #include "contract/PointDataComponents.h"
 #include "contract/Records.h"
 
@@ -253,8 +253,7 @@ public:
                                     [&](auto c)
                                     {
                                         constexpr EPointDataComponent C = decltype(c)::value;
-                                        Put<C>(key.index,
-                                               PointDataBlockValue<C>::Get(point, key.index));
+                                        Put<C>(key.index, ComponentValue<C>::Get(point, key.index));
                                     });
         }
     }
@@ -272,7 +271,7 @@ public:
 private:
     // One column per extra-data component, in component order, indexed by key index.
     template <EPointDataComponent C>
-    using Column = std::vector<std::optional<typename PointDataBlockValue<C>::Type>>;
+    using Column = std::vector<std::optional<typename ComponentValue<C>::Type>>;
     template <EPointDataComponent C>
     static constexpr std::size_t kColumn = static_cast<std::size_t>(C) -
                                            static_cast<std::size_t>(EPointDataComponent::Vector3);
@@ -290,7 +289,7 @@ private:
     friend class ComponentValueAccessor<PointRecord>;
 
     template <EPointDataComponent C>
-    std::optional<typename PointDataBlockValue<C>::Type> Value(unsigned char index) const
+    std::optional<typename ComponentValue<C>::Type> Value(unsigned char index) const
     {
         const Column<C>& column = std::get<kColumn<C>>(columns);
         return index < column.size() ? column[index] : std::nullopt;

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "blocks/PointDataBlocks.h"
 #include "builder/PointCloudDataBuilder.h"
 #include "contract/Interfaces.h"
-#include "contract/PointDataBlocks.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -60,7 +60,7 @@ private:
     friend class ComponentValueAccessor<PointDataBlockAccessor>;
 
     template <EPointDataComponent C>
-    std::optional<typename PointDataBlockValue<C>::Type> Value(unsigned char index) const
+    std::optional<typename ComponentValue<C>::Type> Value(unsigned char index) const
     {
         return block.Column<C>(index).At(at);
     }

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "blocks/PointDataBlocks.h"
 #include "contract/ComponentMapping.h"
-#include "contract/PointDataBlocks.h"
 #include "host/core/TableCluster.h"
 #include "host/geometry/Cloud.h"
 #include "host/geometry/CloudCursor.h"
-#include "provider/BlockKernels.h"
-#include "provider/ReadPlan.h"
+#include "provider/internal/BlockKernels.h"
+#include "provider/internal/ReadPlan.h"
 
 #include <cstdint>
 #include <optional>
