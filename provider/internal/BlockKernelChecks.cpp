@@ -114,12 +114,13 @@ bool CompressedMatch(const Kernels& kernels, float min, float max)
 {
     struct Checked
     {
+        const Kernels* kernels;
         float min;
         float max;
         bool matches;
     };
     thread_local std::optional<Checked> last;
-    if (last && std::memcmp(&last->min, &min, sizeof min) == 0 &&
+    if (last && last->kernels == &kernels && std::memcmp(&last->min, &min, sizeof min) == 0 &&
         std::memcmp(&last->max, &max, sizeof max) == 0)
     {
         return last->matches;
@@ -138,27 +139,38 @@ bool CompressedMatch(const Kernels& kernels, float min, float max)
     }
     kernels.compressed(reinterpret_cast<const std::uint8_t*>(elements.data()), kCodes, min, max,
                        got.data());
-    last = Checked{min, max, SameBits(expected, got)};
+    last = Checked{&kernels, min, max, SameBits(expected, got)};
     return last->matches;
+}
+
+// A check's answer for `kernels`, one of the two sets: worked out once per process and set.
+template <bool (*Check)(const Kernels&)>
+bool Once(const Kernels& kernels)
+{
+    if (&kernels == &Scalar())
+    {
+        static const bool scalar = Check(Scalar());
+        return scalar;
+    }
+    static const bool best = Check(Best());
+    return best;
 }
 
 } // namespace
 
-bool NormalsMatchHost()
+bool NormalsMatchHost(const Kernels& kernels)
 {
-    static const bool matches = NormalsMatch(Best());
-    return matches;
+    return Once<NormalsMatch>(kernels);
 }
 
-bool FloatsMatchHost()
+bool FloatsMatchHost(const Kernels& kernels)
 {
-    static const bool matches = FloatsMatch(Best());
-    return matches;
+    return Once<FloatsMatch>(kernels);
 }
 
-bool CompressedMatchesHost(float min, float max)
+bool CompressedMatchesHost(const Kernels& kernels, float min, float max)
 {
-    return CompressedMatch(Best(), min, max);
+    return CompressedMatch(kernels, min, max);
 }
 
 } // namespace orv::Data::Cloud::BlockKernels

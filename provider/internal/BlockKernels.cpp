@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -386,10 +385,8 @@ const Kernels& Best()
     static const Kernels& chosen = []() -> const Kernels&
     {
 #if ORV_BLOCK_KERNELS_AVX2
-        const char* forced = std::getenv(kForceScalarVariable);
-        const bool scalar = forced != nullptr && std::strcmp(forced, "scalar") == 0;
         __builtin_cpu_init();
-        if (!scalar && __builtin_cpu_supports("avx2"))
+        if (__builtin_cpu_supports("avx2"))
         {
             return kAvx2;
         }

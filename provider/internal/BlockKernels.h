@@ -16,9 +16,8 @@
 //
 // Two sets exist: a portable scalar one, and on x86-64 with GCC or Clang one for AVX2 whose
 // functions carry their own target attribute; Best() picks once, at run time, what the
-// processor supports. The two sets give identical results; the tests read every cloud through
-// both, the scalar one forced with the environment variable ORV_BLOCK_KERNELS=scalar (read once,
-// at the first block read; it only ever selects the slower of two identical sets).
+// processor supports. The two sets give identical results (the white-box tests call both on the
+// same inputs); nothing but the processor chooses between them.
 //
 // Before a block read decodes a key inline instead of calling the key's policy, the decodes
 // that stand in for the host's own value types are checked against them (the *MatchHost
@@ -50,24 +49,21 @@ struct Kernels
     void (*compressed)(const std::uint8_t* in, std::size_t n, float min, float max, double* out);
 };
 
-// The environment variable that forces the scalar set, and its value: "scalar".
-inline constexpr const char* kForceScalarVariable = "ORV_BLOCK_KERNELS";
-
 const Kernels& Scalar();
-// The fastest set this processor runs (AVX2 when available and not forced off, else the scalar
-// one).
+// The fastest set this processor runs (AVX2 when available, else the scalar one).
 const Kernels& Best();
 
-// Whether Best() decodes packed normals (and rotates them) and 4-byte float colour values to the
-// bits of the host's CompressedVector32Bits::VectorGet and ColorValue::GetValueFloat: checked once
-// per process on a sample of bit patterns (the edges of the 16-bit codes, special floats and
-// fixed pseudo-random words), as 2^32 patterns cannot all be tried.
-bool NormalsMatchHost();
-bool FloatsMatchHost();
-// Whether Best() decodes every one of the 65,536 compressed-intensity codes in [min, max] to the
+// Whether `kernels` (Scalar() or Best()) decode packed normals (and rotate them) and 4-byte float
+// colour values to the bits of the host's CompressedVector32Bits::VectorGet and
+// ColorValue::GetValueFloat: checked once per process and set on a sample of bit patterns (the
+// edges of the 16-bit codes, special floats and fixed pseudo-random words), as 2^32 patterns
+// cannot all be tried.
+bool NormalsMatchHost(const Kernels& kernels);
+bool FloatsMatchHost(const Kernels& kernels);
+// Whether `kernels` decode every one of the 65,536 compressed-intensity codes in [min, max] to the
 // bits of ColorValue::GetCompressedValue. A reader is made per piece of a split read: the last
-// range checked is remembered per thread.
-bool CompressedMatchesHost(float min, float max);
+// range and set checked are remembered per thread.
+bool CompressedMatchesHost(const Kernels& kernels, float min, float max);
 
 // One packed normal as the host's 32-bit compressed vector decodes it: two 16-bit codes on an
 // octahedron, unfolded and normalised; raw 0 is "no vector" and gives (0, 0, 0).

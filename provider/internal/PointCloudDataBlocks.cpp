@@ -52,7 +52,7 @@ PointCloudDataBlockReader::PointCloudDataBlockReader(
       kernels(BlockKernels::Best()), cloudMin(std::as_const(plan.cloud).Convert().GetValMin()),
       cloudMax(std::as_const(plan.cloud).Convert().GetValMax())
 {
-    plan.ChooseDecoders();
+    plan.ChooseDecoders(kernels);
     layout.positions = plan.positionReader.has_value();
     layout.pointIndices = true;
     for (const ReadPlan::Key& read : plan.keys)

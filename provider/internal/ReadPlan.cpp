@@ -139,7 +139,7 @@ ReadPlan::ReadPlan(const orv::DataProxy::IPointDataConsumer& consumer,
     }
 }
 
-void ReadPlan::ChooseDecoders()
+void ReadPlan::ChooseDecoders(const BlockKernels::Kernels& kernels)
 {
     const GCloud& host = std::as_const(cloud).Convert();
     for (Key& read : keys)
@@ -160,7 +160,8 @@ void ReadPlan::ChooseDecoders()
             read.decode = read.elementSize == 4 ? Decode::WidenF32 : Decode::Generic;
             break;
         case Own::Normal:
-            read.decode = BlockKernels::NormalsMatchHost() ? Decode::Normal : Decode::Generic;
+            read.decode =
+                BlockKernels::NormalsMatchHost(kernels) ? Decode::Normal : Decode::Generic;
             break;
         case Own::Intensity:
             // The policy reads the mode and range of the cursor's cloud, which is the plan's own
@@ -168,11 +169,12 @@ void ReadPlan::ChooseDecoders()
             switch (host.GetType())
             {
             case 1:
-                read.decode = BlockKernels::FloatsMatchHost() ? Decode::WidenF32 : Decode::Generic;
+                read.decode =
+                    BlockKernels::FloatsMatchHost(kernels) ? Decode::WidenF32 : Decode::Generic;
                 break;
             case 3:
                 read.decode =
-                    BlockKernels::CompressedMatchesHost(host.GetValMin(), host.GetValMax())
+                    BlockKernels::CompressedMatchesHost(kernels, host.GetValMin(), host.GetValMax())
                         ? Decode::Compressed
                         : Decode::Generic;
                 break;

@@ -15,6 +15,11 @@
 namespace orv::Data::Cloud
 {
 
+namespace BlockKernels
+{
+struct Kernels;
+}
+
 // One read of a range of ordinals [begin, end) of a host cloud: which keys are read and how,
 // and where the walk stands. The cursor is a view of it a point at a time, the block reader a
 // view of it a run at a time; both resolve and walk through this one class, so they cannot drift
@@ -85,9 +90,9 @@ public:
     ReadPlan(const ReadPlan&) = delete;
     ReadPlan& operator=(const ReadPlan&) = delete;
 
-    // For block reads: picks each key's decode (BlockKernels.h says how the inline ones are
-    // checked against the host). Until then every key with a policy reads as Generic.
-    void ChooseDecoders();
+    // For block reads with `kernels`: picks each key's decode (BlockKernels.h says how the inline
+    // ones are checked against the host). Until then every key with a policy reads as Generic.
+    void ChooseDecoders(const BlockKernels::Kernels& kernels);
 
     // The keys of one extra-data component, by index; `component` is one of Vector3 .. Color.
     const Key* FirstOf(orv::DataProxy::EPointDataComponent component) const

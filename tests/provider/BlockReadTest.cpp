@@ -2,6 +2,7 @@
 // bit for bit, through this library's block reader and through the cursor fallback.
 #include "blocks/PointDataBlocks.h"
 #include "provider/PointCloudDataProvider.h"
+#include "provider/internal/BlockKernels.h"
 #include "tests/support/CursorOnly.h"
 #include "tests/support/TestClouds.h"
 
@@ -301,4 +302,58 @@ TEST(BlockRead, ColumnsAreWhatTheCursorServesAndTheCallRequests)
     const TestConsumer counting;
     BlockRows(CursorOnly(provider.GetIterable(all)), counting);
     EXPECT_EQ(counting.calls, 4); // the position and the three served keys
+}
+
+// The kernel set this processor runs and the portable one give the same bits, tails included,
+// and the checks against the host's decoders answer the same for both: a block read on a
+// processor without AVX2 reads what it reads here.
+TEST(BlockRead, KernelSetsAgree)
+{
+    namespace K = orv::Data::Cloud::BlockKernels;
+    const K::Kernels& best = K::Best();
+    const K::Kernels& scalar = K::Scalar();
+    EXPECT_EQ(K::NormalsMatchHost(best), K::NormalsMatchHost(scalar));
+    EXPECT_EQ(K::FloatsMatchHost(best), K::FloatsMatchHost(scalar));
+    for (const auto& range : {std::pair{-5.0f, 250.0f}, std::pair{0.0f, 65535.0f}})
+        EXPECT_EQ(K::CompressedMatchesHost(best, range.first, range.second),
+                  K::CompressedMatchesHost(scalar, range.first, range.second));
+    std::mt19937_64 random(7);
+    std::vector<std::uint8_t> in(12 * 64);
+    const double m[12] = {0.6, -0.8, -0.0, 0.8, 0.6, 1e-300, 1.0 / 3, -3.0, 1.0, 652000.5, -1.0, 0};
+    for (int round = 0; round < 200; ++round)
+    {
+        for (std::uint8_t& byte : in)
+            byte = std::uint8_t(random());
+        const std::size_t n = 1 + random() % 63;
+        std::vector<double> a(3 * n), b(3 * n);
+        std::vector<GVector3> va(n), vb(n);
+        std::vector<std::uint64_t> ua(n), ub(n);
+        std::vector<std::uint8_t> finite = in; // hosts store no NaN coordinates
+        for (std::size_t i = 3; i < finite.size(); i += 4)
+            finite[i] &= 0xBF;
+        best.positions(finite.data(), n, m, a.data(), a.data() + n, a.data() + 2 * n);
+        scalar.positions(finite.data(), n, m, b.data(), b.data() + n, b.data() + 2 * n);
+        EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * 8)) << "positions " << n;
+        best.normals(in.data(), n, m, va.data());
+        scalar.normals(in.data(), n, m, vb.data());
+        EXPECT_EQ(0, std::memcmp(va.data(), vb.data(), n * sizeof(GVector3))) << "normals " << n;
+        for (const auto& range : {std::pair{-5.0f, 250.0f}, std::pair{1.0f, 1.0f}})
+        {
+            best.compressed(in.data(), n, range.first, range.second, a.data());
+            scalar.compressed(in.data(), n, range.first, range.second, b.data());
+            EXPECT_EQ(0, std::memcmp(a.data(), b.data(), n * 8)) << "compressed " << n;
+        }
+        best.sequence(random(), n, ua.data());
+        scalar.sequence(ua[0], n, ub.data());
+        EXPECT_EQ(ua, ub) << "sequence " << n;
+        best.widenF32(in.data(), n, a.data());
+        scalar.widenF32(in.data(), n, b.data());
+        EXPECT_EQ(0, std::memcmp(a.data(), b.data(), n * 8)) << "floats " << n;
+        for (auto widen : {&K::Kernels::widenU8, &K::Kernels::widenU16, &K::Kernels::widenU32})
+        {
+            (best.*widen)(in.data(), n, ua.data());
+            (scalar.*widen)(in.data(), n, ub.data());
+            EXPECT_EQ(ua, ub) << "integers " << n;
+        }
+    }
 }
