@@ -132,10 +132,10 @@ ReadPlan::ReadPlan(const orv::DataProxy::IPointDataConsumer& consumer,
     {
         const auto component = static_cast<EPointDataComponent>(
             static_cast<std::size_t>(EPointDataComponent::Vector3) + slot);
-        firstOf[slot] = static_cast<std::uint32_t>(
-            std::find_if(keys.begin(), keys.end(),
-                         [&](const Key& read) { return read.key.component >= component; }) -
-            keys.begin());
+        firstOf[slot] = keys.data() + (std::find_if(keys.begin(), keys.end(),
+                                                    [&](const Key& read)
+                                                    { return read.key.component >= component; }) -
+                                       keys.begin());
     }
 }
 
@@ -188,6 +188,11 @@ void ReadPlan::ChooseDecoders(const BlockKernels::Kernels& kernels)
             break;
         }
     }
+}
+
+void ReadPlan::Skip(Iterator& iterator, std::uint64_t k)
+{
+    iterator += static_cast<std::int64_t>(k);
 }
 
 void ReadPlan::Enter()

@@ -97,11 +97,11 @@ public:
     // The keys of one extra-data component, by index; `component` is one of Vector3 .. Color.
     const Key* FirstOf(orv::DataProxy::EPointDataComponent component) const
     {
-        return keys.data() + firstOf[Slot(component)];
+        return firstOf[Slot(component)];
     }
     const Key* EndOf(orv::DataProxy::EPointDataComponent component) const
     {
-        return keys.data() + firstOf[Slot(component) + 1];
+        return firstOf[Slot(component) + 1];
     }
 
     bool IsValid() const { return hostCursor->GetOrdinal() < end; }
@@ -146,9 +146,11 @@ public:
         }
         else
         {
-            iterator += static_cast<std::int64_t>(k);
+            Skip(iterator, k);
         }
     }
+    // k > 1 points on: out of line, so that the cursor's step of one carries no set-up for it.
+    static void Skip(Iterator& iterator, std::uint64_t k);
 
     std::uint64_t end;
     PointCloud cloud;
@@ -165,8 +167,9 @@ private:
                static_cast<std::size_t>(orv::DataProxy::EPointDataComponent::Vector3);
     }
 
-    // firstOf[c] .. firstOf[c + 1]: the keys of the c-th extra-data component.
-    std::array<std::uint32_t, 6> firstOf{};
+    // firstOf[c] .. firstOf[c + 1]: the keys of the c-th extra-data component. Pointers, not
+    // offsets: a cursor's getter finds its key with two loads, as it would in a table of its own.
+    std::array<const Key*, 6> firstOf{};
 };
 
 } // namespace orv::Data::Cloud
