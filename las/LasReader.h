@@ -92,6 +92,14 @@ public:
 
     // The usual whole load: a builder of `factory`, whose consumer asks for the position and
     // the keys of `fields`, receives every point; its result is returned. Throws as ReadInto.
+    //
+    // Into host clouds, give a factory whose new clouds have their frame at the data: a
+    // PrototypedBuilderFactory whose prototype is an empty cloud framed at
+    // Header().FrameOrigin(). A builder cannot choose its cloud's frame, and a host that keeps
+    // the identity frame stores projected coordinates (hundreds of kilometres) as floats in
+    // steps of centimetres, which the builder refuses with std::range_error. The caller builds
+    // the prototype with its host's own means (on the real host, its own frame call); on our
+    // hosts LasBuilderFactory (las/LasPrototype.h) gives such a factory.
     std::shared_ptr<orv::DataProxy::IPointDataProvider>
     ReadAll(const orv::DataProxy::IPointDataBuilderFactory& factory, const LasFieldMap& fields,
             const LasReadOptions& options = {}) const;

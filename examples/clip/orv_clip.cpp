@@ -10,12 +10,14 @@
 // of every point written is its source record's (the writer copies it, found by the record
 // number the host cloud carries), with the input's point format, scale, offset and
 // variable-length records, the coordinate system first. OUT may not name IN.
-// Exit status: 0 done, 1 a file could not be read or written, 2 a usage error.
+// Exit status: 0 done, 1 a file could not be read or written (or a point could not be kept
+// within a millimetre in the host cloud: the message says why), 2 a usage error.
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "contract/PointDataHelpers.h"
 #include "examples/render/Picture.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"
+#include "las/LasPrototype.h"
 #include "las/LasReader.h"
 #include "las/LasWriter.h"
 
@@ -244,7 +246,8 @@ Loaded Load(const std::string& path)
 {
     auto owned = std::make_unique<LasReader>(path);
     const LasReader& reader = *owned;
-    orv::Data::Cloud::PointCloudDataBuilderFactory factory;
+    // New clouds framed at the data: the host keeps the file's coordinates as small floats.
+    orv::Data::Cloud::PrototypedBuilderFactory factory = LasBuilderFactory(reader.Header());
     Loaded loaded{std::move(owned),
                   reader.Header(),
                   MapDefaultLasFields(factory, reader.Header().HasRgb(), /*recordNumbers=*/true),

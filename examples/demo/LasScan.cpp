@@ -3,6 +3,7 @@
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"
+#include "las/LasPrototype.h"
 #include "las/LasReader.h"
 #include "provider/PointCloudDataProvider.h"
 
@@ -14,7 +15,7 @@ orv::Data::Cloud::PointCloud LoadLasScan(const std::string& path)
     using namespace orv::DataProxy::Las;
     using orv::Data::Cloud::PointCloudDataProvider;
     const LasReader reader(path);
-    orv::Data::Cloud::PointCloudDataBuilderFactory factory;
+    orv::Data::Cloud::PrototypedBuilderFactory factory = LasBuilderFactory(reader.Header());
     LasFieldMap fields = MapDefaultLasFields(factory, reader.Header().HasRgb());
     fields.push_back(
         {ELasField::PointSourceId,

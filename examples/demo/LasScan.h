@@ -11,8 +11,9 @@ namespace orv::Demo
 // library's reader and default field mapping). Intensity becomes CloudIntensityNewExtraData,
 // classification CloudClassificationExtraData, the point source id CloudScanIDExtraData; with
 // RGB the cloud is a colour cloud whose CloudIntensityExtraData holds the colours (8-bit
-// colours stored in the 16-bit fields are recognised). Throws
-// orv::DataProxy::Las::LasError naming the file and what is wrong with it.
+// colours stored in the 16-bit fields are recognised). The cloud's frame sits at the data
+// (LasBuilderFactory). Throws orv::DataProxy::Las::LasError naming the file and what is wrong
+// with it, std::range_error when a point cannot be kept within a millimetre even so.
 orv::Data::Cloud::PointCloud LoadLasScan(const std::string& path);
 
 } // namespace orv::Demo

@@ -3,6 +3,7 @@
 // reference host with the default field mapping.
 #include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"
+#include "las/LasPrototype.h"
 #include "las/LasReader.h"
 #include "las/LasWriter.h"
 #include "provider/PointCloudDataProvider.h"
@@ -290,8 +291,8 @@ TEST(LasFiles, RoundTripThroughTheHostKeepsTheDefaultFields)
     const Scratch scratch;
     const auto bytes = MakeLas({2, 3, 100});
     const std::string out = scratch / "out.las";
-    orv::Data::Cloud::PointCloudDataBuilderFactory factory;
     const LasReader reader(bytes.data(), bytes.size(), "in.las");
+    auto factory = LasBuilderFactory(reader.Header());
     const LasFieldMap fields = MapDefaultLasFields(factory, reader.Header().HasRgb());
     const auto cloud = reader.ReadAll(factory, fields);
     const auto& host = dynamic_cast<const orv::Data::Cloud::PointCloudDataProvider&>(*cloud);
