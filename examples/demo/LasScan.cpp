@@ -7,6 +7,8 @@
 #include "las/LasReader.h"
 #include "provider/PointCloudDataProvider.h"
 
+#include <tuple>
+
 namespace orv::Demo
 {
 
@@ -23,6 +25,21 @@ orv::Data::Cloud::PointCloud LoadLasScan(const std::string& path)
                                       orv::Data::Cloud::CloudScanIDExtraData::TypeId(), 4)});
     const auto built = reader.ReadAll(factory, fields);
     return dynamic_cast<const PointCloudDataProvider&>(*built).GetPointCloud();
+}
+
+orv::DataProxy::Las::LasFieldMap LasFieldsOf(const ScanKeys& keys)
+{
+    using namespace orv::DataProxy::Las;
+    using C = orv::DataProxy::EPointDataComponent;
+    LasFieldMap fields;
+    for (const auto& [field, component, index] :
+         {std::tuple{ELasField::Intensity, C::Real, keys.intensity},
+          {ELasField::Classification, C::UnsignedInteger, keys.classification},
+          {ELasField::PointSourceId, C::UnsignedInteger, keys.scanId},
+          {ELasField::Rgb, C::Color, keys.color}})
+        if (index)
+            fields.push_back({field, {component, *index}});
+    return fields;
 }
 
 } // namespace orv::Demo

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "examples/demo/DemoSteps.h"
 #include "host/geometry/Cloud.h"
+#include "las/LasFields.h"
 
 #include <string>
 
@@ -15,5 +17,9 @@ namespace orv::Demo
 // (LasBuilderFactory). Throws orv::DataProxy::Las::LasError naming the file and what is wrong
 // with it, std::range_error when a point cannot be kept within a millimetre even so.
 orv::Data::Cloud::PointCloud LoadLasScan(const std::string& path);
+
+// The LAS fields a scan's keys write to (intensity, classification, point source id, RGB): the
+// field map with which WriteLas writes a cloud such as LoadLasScan gives, or one built like it.
+orv::DataProxy::Las::LasFieldMap LasFieldsOf(const ScanKeys& keys);
 
 } // namespace orv::Demo
