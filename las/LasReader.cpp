@@ -314,7 +314,7 @@ const std::string& LasReader::Name() const
     return m_source->name;
 }
 
-bool LasReader::EightBitColours() const
+bool LasReader::EightBitColors() const
 {
     if (m_eightBit < 0)
         m_eightBit = m_header.HasRgb() && AllEightBit(*m_source, m_header, std::size_t{4} << 20);
@@ -347,15 +347,15 @@ std::uint64_t LasReader::ReadInto(orv::DataProxy::IPointDataBuilder& builder,
 {
     CheckFieldMap(fields, /*uniqueKeys=*/true);
     const LasHeader& h = m_header;
-    const bool colour = h.HasRgb() && fields.KeyOf(ELasField::Rgb).has_value();
+    const bool color = h.HasRgb() && fields.KeyOf(ELasField::Rgb).has_value();
     double colorScale = 65535.0;
     unsigned colorShift = 0;
-    if (colour && options.colorDepth == LasColorDepth::Bits8)
+    if (color && options.colorDepth == LasColorDepth::Bits8)
         colorScale = 255.0;
-    else if (colour && options.colorDepth == LasColorDepth::Detect)
+    else if (color && options.colorDepth == LasColorDepth::Detect)
     {
         colorScale = 255.0;
-        colorShift = EightBitColours() ? 0 : 8;
+        colorShift = EightBitColors() ? 0 : 8;
     }
     if (fields.KeyOf(ELasField::RecordNumber) && h.pointCount > (std::uint64_t{1} << 32))
         (Failure(m_source->name) << "has " << h.pointCount

@@ -68,7 +68,7 @@ public:
     // The name the messages start with: the path, or the name given with the memory.
     const std::string& Name() const;
     // Whether every colour channel of the file is at most 255 (false without colours).
-    bool EightBitColours() const;
+    bool EightBitColors() const;
     // Copies `count` bytes at `at` of the file (inside it, as the header's records say) to
     // `sink`, in pieces: for the writer, which copies records and extended records.
     void ReadBytes(std::uint64_t at, std::uint64_t count,
@@ -107,7 +107,7 @@ public:
 private:
     std::unique_ptr<LasSource> m_source;
     LasHeader m_header;
-    mutable int m_eightBit = -1; // EightBitColours, once known
+    mutable int m_eightBit = -1; // EightBitColors, once known
 };
 
 } // namespace orv::DataProxy::Las

@@ -229,7 +229,7 @@ public:
         m_sourceHeader = &source->Header();
         m_sourceLayout = &kRecordLayouts[m_sourceHeader->pointFormat];
         m_sameFormat = m_sourceHeader->pointFormat == plan.format;
-        m_eightBit = source->EightBitColours();
+        m_eightBit = source->EightBitColors();
         const auto recordKey = fields.KeyOf(ELasField::RecordNumber);
         for (std::size_t k = 0; k < fields.size(); ++k)
             if (recordKey && fields[k].field == ELasField::RecordNumber)
@@ -392,7 +392,7 @@ private:
         {
         case ELasField::Rgb:
             if (slot.width != 0)
-                EncodeColour(c.Get<RgbaColor>(at), src, r + slot.at);
+                EncodeColor(c.Get<RgbaColor>(at), src, r + slot.at);
             return;
         case ELasField::RecordNumber:
         case ELasField::ExtraBytes:
@@ -419,10 +419,10 @@ private:
         }
     }
 
-    // The source's channels while the provider's colour is what the host kept of them.
-    void EncodeColour(const RgbaColor& colour, const std::uint8_t* src, std::uint8_t* rgb) const
+    // The source's channels while the provider's color is what the host kept of them.
+    void EncodeColor(const RgbaColor& color, const std::uint8_t* src, std::uint8_t* rgb) const
     {
-        const double channels[3] = {colour.r, colour.g, colour.b};
+        const double channels[3] = {color.r, color.g, color.b};
         const FieldSlot in = src != nullptr ? SlotOf(ELasField::Rgb, *m_sourceLayout) : FieldSlot{};
         if (in.width != 0)
         {
@@ -448,12 +448,12 @@ private:
         {
         case 3:
         {
-            const RgbaColor* colour = has ? &c.Get<RgbaColor>(at) : nullptr;
-            const double channels[3] = {colour ? colour->r : 0, colour ? colour->g : 0,
-                                        colour ? colour->b : 0};
-            PutU16(p, colour ? static_cast<std::uint16_t>(
-                                   Saturate(channels[d.part] * 65535.0, 0, 65534))
-                             : 0xFFFF);
+            const RgbaColor* color = has ? &c.Get<RgbaColor>(at) : nullptr;
+            const double channels[3] = {color ? color->r : 0, color ? color->g : 0,
+                                        color ? color->b : 0};
+            PutU16(p, color ? static_cast<std::uint16_t>(
+                                  Saturate(channels[d.part] * 65535.0, 0, 65534))
+                            : 0xFFFF);
             return;
         }
         case 7:

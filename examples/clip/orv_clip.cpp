@@ -3,7 +3,7 @@
 //
 //   orv_clip IN.las OUT.las --box X0 Y0 Z0 X1 Y1 Z1 | --sphere X Y Z R
 //            | --cylinder X Y Z DX DY DZ R LENGTH | --plane NX NY NZ D [--plane ...] [--invert]
-//            [--picture FILE.png [--picture-by class|height|colour|intensity]]
+//            [--picture FILE.png [--picture-by class|height|color|intensity]]
 //
 // Loads IN through a builder into a host cloud, selects with the adapter's spatial query,
 // writes the selection to OUT and reports counts, times and the bounds written. Every field
@@ -72,9 +72,10 @@ struct ClipOptions
                  "  --invert                           keep the points outside instead\n"
                  "  --picture FILE.png                 the input from above, faded, with what was\n"
                  "                                     written highlighted\n"
-                 "  --picture-by class|height|colour|intensity\n"
-                 "                                     what the picture's colours show (default:\n"
-                 "                                     the file's colours, else height)\n",
+                 "  --picture-by class|height|color|intensity\n"
+                 "                                     what the picture's colors show (default:\n"
+                 "                                     the file's colors, else height; colour is\n"
+                 "                                     color)\n",
                  problem.c_str());
     std::exit(2);
 }
@@ -196,7 +197,7 @@ ClipOptions Parse(int argc, char** argv)
             else if (const auto by = orv::Demo::Render::ParseColourBy(argv[i]))
                 options.pictureBy = *by;
             else
-                Usage(std::string("--picture-by: not one of class, height, colour, intensity: ") +
+                Usage(std::string("--picture-by: not one of class, height, color, intensity: ") +
                       argv[i]);
         }
         else if (arg.rfind("--", 0) == 0)

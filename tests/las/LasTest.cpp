@@ -307,7 +307,7 @@ TEST(LasFiles, RoundTripThroughTheHostKeepsTheDefaultFields)
     const Points a = Read(reader), b = Read(LasReader(out));
     ASSERT_EQ(b.points.size(), 100u);
     // Colours come back only where the host reads its colour values for Color keys.
-    const bool colours =
+    const bool colors =
         HostChoice::HostReadsColours(orv::Data::Cloud::CloudIntensityExtraData::TypeId());
     for (std::size_t i = 0; i < 100; ++i)
     {
@@ -321,7 +321,7 @@ TEST(LasFiles, RoundTripThroughTheHostKeepsTheDefaultFields)
         EXPECT_NEAR(p.p.z, q.p.z, bound);
         EXPECT_EQ(p.v[0], q.v[0]); // intensity
         EXPECT_EQ(p.v[3], q.v[3]); // classification
-        EXPECT_EQ(q.rgb->b, colours ? p.rgb->b : 0.0);
+        EXPECT_EQ(q.rgb->b, colors ? p.rgb->b : 0.0);
         EXPECT_EQ(q.v[1], 1.0); // return number: not mapped, written as 1
     }
     EXPECT_EQ(LasReader(out).Header().pointsByReturn[0], 100u);
