@@ -5,6 +5,7 @@
 #include "host/geometry/Cloud.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"
+#include "las/LasPrototype.h"
 #include "las/LasReader.h"
 #include "las/LasWriter.h"
 #include "provider/PointCloudDataProvider.h"
@@ -132,7 +133,7 @@ void BM_RawLasDecodeAppend(benchmark::State& state)
 
 std::shared_ptr<orv::DataProxy::IPointDataProvider> ReadAll(const LasReader& reader)
 {
-    PointCloudDataBuilderFactory factory;
+    PrototypedBuilderFactory factory = LasBuilderFactory(reader.Header());
     const LasFieldMap fields = MapDefaultLasFields(factory, reader.Header().HasRgb(), true);
     return reader.ReadAll(factory, fields);
 }
@@ -213,7 +214,7 @@ const HostCloud& Cloud()
 {
     static const HostCloud cloud = []
     {
-        PointCloudDataBuilderFactory factory;
+        PrototypedBuilderFactory factory = LasBuilderFactory(SourceFile().Header());
         HostCloud c;
         c.fields = MapDefaultLasFields(factory, true, true);
         c.provider = SourceFile().ReadAll(factory, c.fields);
