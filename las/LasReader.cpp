@@ -408,6 +408,12 @@ void LasReader::ReadBytes(std::uint64_t at, std::uint64_t count,
     }
 }
 
+const std::uint8_t* LasReader::Bytes(std::uint64_t at, std::size_t count,
+                                     std::vector<std::uint8_t>& buffer) const
+{
+    return m_source->Fetch(at, count, buffer);
+}
+
 bool LasReader::IsFile(const std::string& path) const
 {
     if (m_source->memory != nullptr)

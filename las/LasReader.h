@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orv::DataProxy::Las
 {
@@ -73,6 +74,11 @@ public:
     // `sink`, in pieces: for the writer, which copies records and extended records.
     void ReadBytes(std::uint64_t at, std::uint64_t count,
                    const std::function<void(const std::uint8_t*, std::size_t)>& sink) const;
+    // The `count` bytes at `at` of the file (inside it, as the header's records say): a pointer
+    // into the caller's memory for a reader over memory (valid while it is), else into `buffer`,
+    // read from the file (valid until `buffer` changes). For the writer's record copy.
+    const std::uint8_t* Bytes(std::uint64_t at, std::size_t count,
+                              std::vector<std::uint8_t>& buffer) const;
     // Whether `path` names this reader's file (same device and inode): the writer refuses to
     // write over the file it copies from.
     bool IsFile(const std::string& path) const;
