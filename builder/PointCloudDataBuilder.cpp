@@ -681,13 +681,15 @@ void PointCloudDataBuilder::AppendBlock(const orv::DataProxy::PointDataBlock& bl
     const double* x = block.X();
     const double* y = block.Y();
     const double* z = block.Z();
-    bool withinReach = staging.check.frameKnown;
     const PositionCheck& check = staging.check;
-    for (std::size_t i = 0; i < storable && withinReach; ++i)
+    bool withinReach = check.frameKnown;
+    const double reach = check.reach;
+    const GPointDouble origin = check.origin;
+    for (std::size_t i = 0; i < storable; ++i) // no exit in the loop: it vectorises
     {
-        withinReach = (std::fabs(x[i] - check.origin.x) <= check.reach) &
-                      (std::fabs(y[i] - check.origin.y) <= check.reach) &
-                      (std::fabs(z[i] - check.origin.z) <= check.reach);
+        withinReach &= (std::fabs(x[i] - origin.x) <= reach) &
+                       (std::fabs(y[i] - origin.y) <= reach) &
+                       (std::fabs(z[i] - origin.z) <= reach);
     }
     for (std::size_t i = 0; i < storable; ++i)
     {

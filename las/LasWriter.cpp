@@ -229,6 +229,11 @@ public:
         m_sourceHeader = &source->Header();
         m_sourceLayout = &kRecordLayouts[m_sourceHeader->pointFormat];
         m_sameFormat = m_sourceHeader->pointFormat == plan.format;
+        m_sourceScale = m_sourceHeader->scale;
+        m_sourceOffset = m_sourceHeader->offset;
+        m_reexpress = m_sourceScale != plan.scale || m_sourceOffset != plan.offset;
+        m_fixedTolerance = plan.tolerance.has_value();
+        m_tolerance = plan.tolerance.value_or(plan.scale);
         m_eightBit = source->EightBitColors();
         const auto recordKey = fields.KeyOf(ELasField::RecordNumber);
         for (std::size_t k = 0; k < fields.size(); ++k)
@@ -370,21 +375,20 @@ private:
     // the source's coordinates are written, re-expressed when scale or offset changed.
     bool Unmoved(const std::uint8_t* src, const GPointDouble& p, std::uint8_t* r, std::size_t at)
     {
-        const LasHeader& sh = *m_sourceHeader;
         const double xyz[3] = {p.x, p.y, p.z};
         double exact[3];
+        bool unmoved = true;
         for (std::size_t axis = 0; axis < 3; ++axis)
         {
-            exact[axis] = I32(src + 4 * axis) * sh.scale[axis] + sh.offset[axis];
+            exact[axis] = I32(src + 4 * axis) * m_sourceScale[axis] + m_sourceOffset[axis];
             const double tolerance =
-                m_plan.tolerance ? (*m_plan.tolerance)[axis]
-                                 : std::max(m_plan.scale[axis], std::abs(exact[axis]) * kFloatStep);
-            if (!(std::abs(xyz[axis] - exact[axis]) <= tolerance))
-                return false;
+                m_fixedTolerance ? m_tolerance[axis]
+                                 : std::max(m_tolerance[axis], std::abs(exact[axis]) * kFloatStep);
+            unmoved &= std::abs(xyz[axis] - exact[axis]) <= tolerance;
         }
-        if (sh.scale != m_plan.scale || sh.offset != m_plan.offset)
+        if (unmoved && m_reexpress)
             EncodePosition({exact[0], exact[1], exact[2]}, r, at);
-        return true;
+        return unmoved;
     }
 
     void EncodePosition(const GPointDouble& p, std::uint8_t* r, std::size_t at) const
@@ -485,12 +489,10 @@ private:
         const bool sourceRgb = copied && m_sourceLayout->rgbAt != 0;
         if (sourceRgb)
         {
+            const unsigned shift = m_eightBit ? 0 : 8;
             bool same = true;
-            for (std::size_t c = 0; c < 3 && same; ++c)
-            {
-                const unsigned v = U16(rgb + 2 * c);
-                same = Saturate(channels[c] * 255.0, 0, 255) == (m_eightBit ? v : v >> 8);
-            }
+            for (std::size_t c = 0; c < 3; ++c)
+                same &= Saturate(channels[c] * 255.0, 0, 255) == U16(rgb + 2 * c) >> shift;
             if (same)
                 return;
         }
@@ -564,6 +566,11 @@ private:
     const LasHeader* m_sourceHeader = nullptr;
     const RecordLayout* m_sourceLayout = nullptr;
     bool m_sameFormat = false;
+    // Unmoved: the source's coordinates, whether they are written re-expressed (another scale
+    // or offset), and the tolerance per axis (given, or at least the scale).
+    std::array<double, 3> m_sourceScale{}, m_sourceOffset{}, m_tolerance{};
+    bool m_reexpress = false;
+    bool m_fixedTolerance = false;
     bool m_eightBit = false;
     std::size_t m_recordColumn = kNone;
     std::array<std::int32_t, 3> m_min{std::numeric_limits<std::int32_t>::max(),
