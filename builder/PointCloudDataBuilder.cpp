@@ -678,25 +678,43 @@ void PointCloudDataBuilder::AppendBlock(const orv::DataProxy::PointDataBlock& bl
     }
     const auto wordsEnd = std::stable_partition(copies.begin(), copies.end(),
                                                 [](const BlockCopy& c) { return c.width == 4; });
+    const auto words = static_cast<std::size_t>(wordsEnd - copies.begin());
     const double* x = block.X();
     const double* y = block.Y();
     const double* z = block.Z();
     const PositionCheck& check = staging.check;
-    bool withinReach = check.frameKnown;
     const double reach = check.reach;
     const GPointDouble origin = check.origin;
+    int within = check.frameKnown ? 1 : 0;
     for (std::size_t i = 0; i < storable; ++i) // no exit in the loop: it vectorises
     {
-        withinReach &= (std::fabs(x[i] - origin.x) <= reach) &
-                       (std::fabs(y[i] - origin.y) <= reach) &
-                       (std::fabs(z[i] - origin.z) <= reach);
+        within &= static_cast<int>(std::fabs(x[i] - origin.x) <= reach) &
+                  static_cast<int>(std::fabs(y[i] - origin.y) <= reach) &
+                  static_cast<int>(std::fabs(z[i] - origin.z) <= reach);
     }
+    const bool withinReach = within != 0;
     for (std::size_t i = 0; i < storable; ++i)
     {
         staging.stagedPosition = GPointDouble{x[i], y[i], z[i]};
-        for (auto copy = copies.begin(); copy != wordsEnd; ++copy)
+        const BlockCopy* word = copies.data();
+        switch (words) // the usual few 4-byte values without a loop
         {
-            std::memcpy(copy->slot, copy->values + i * 4, 4);
+        case 3:
+            std::memcpy(word[2].slot, word[2].values + i * 4, 4);
+            [[fallthrough]];
+        case 2:
+            std::memcpy(word[1].slot, word[1].values + i * 4, 4);
+            [[fallthrough]];
+        case 1:
+            std::memcpy(word[0].slot, word[0].values + i * 4, 4);
+            [[fallthrough]];
+        case 0:
+            break;
+        default:
+            for (std::size_t w = 0; w < words; ++w)
+            {
+                std::memcpy(word[w].slot, word[w].values + i * 4, 4);
+            }
         }
         for (auto copy = wordsEnd; copy != copies.end(); ++copy)
         {

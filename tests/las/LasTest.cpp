@@ -22,6 +22,8 @@
 #include <limits>
 #include <tuple>
 
+#include <unistd.h>
+
 using namespace orv::DataProxy;
 using namespace orv::DataProxy::Las;
 using namespace orv::TestSupport;
@@ -107,7 +109,8 @@ struct Scratch
 {
     fs::path dir =
         fs::temp_directory_path() /
-        ("orv_las_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        ("orv_las_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+         "_" + std::to_string(::getpid())); // apart from other runs of the same test
     Scratch() { fs::remove_all(dir), fs::create_directories(dir); }
     ~Scratch() { fs::remove_all(dir); }
     std::string operator/(const char* name) const { return (dir / name).string(); }
