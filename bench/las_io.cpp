@@ -109,11 +109,11 @@ void BM_RawLasDecodeAppend(benchmark::State& state)
         Decoded d{};
         std::uint8_t cls = 0;
         std::uint32_t number = 0;
-        orv::Data::Primitive::ColorValue colour;
+        orv::Data::Primitive::ColorValue color;
         GCloudPointData record(&d.position);
         record.AddExtraData(CloudIntensityNewExtraData::TypeId(), &d.intensity);
         record.AddExtraData(CloudClassificationExtraData::TypeId(), &cls);
-        record.AddExtraData(CloudIntensityExtraData::TypeId(), &colour);
+        record.AddExtraData(CloudIntensityExtraData::TypeId(), &color);
         record.AddExtraData(CloudGridPositionIndexExtraData::TypeId(), &number);
         PointCloud cloud;
         cloud.Convert().SetType(2, 0.0f, 0.0f, nullptr, false);
@@ -122,7 +122,7 @@ void BM_RawLasDecodeAppend(benchmark::State& state)
             Decode(records + i * kRecord, d);
             cls = d.cls;
             number = static_cast<std::uint32_t>(i);
-            colour.SetRGB(d.rgb[0], d.rgb[1], d.rgb[2]);
+            color.SetRGB(d.rgb[0], d.rgb[1], d.rgb[2]);
             cloud.AddPoint(record, true);
         }
         benchmark::DoNotOptimize(cloud.GetPointCount());

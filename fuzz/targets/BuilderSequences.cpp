@@ -139,7 +139,7 @@ void CheckValue(const orv::DataProxy::IPointDataCursor& read, const PointRecord&
         break;
     case C::Color:
         same = Same(read.GetColor(i), point.GetColor(i),
-                    readable && HostChoice::HostReadsColours(Type::Intensity()),
+                    readable && HostChoice::HostReadsColors(Type::Intensity()),
                     [](const RgbaColor& a, const RgbaColor& b) {
                         return a.r == float(b.r) && a.g == float(b.g) && a.b == float(b.b) &&
                                a.a == 1.0;

@@ -66,11 +66,11 @@ public:
         ORV_FUZZ_CHECK(*point.GetSignedInteger(0) >= 0 && *point.GetSignedInteger(0) <= 65535);
         ORV_FUZZ_CHECK(std::abs(*point.GetReal(0)) <= (extended ? 32768 * 0.006 : 128.0));
         ORV_FUZZ_CHECK(point.GetReal(1).has_value() == (format != 0 && format != 2));
-        const auto colour = point.GetColor(0);
-        ORV_FUZZ_CHECK(colour.has_value() == header.HasRgb());
-        if (colour)
-            for (const double c : {colour->r, colour->g, colour->b})
-                ORV_FUZZ_CHECK(c >= 0.0 && c <= 1.0 && colour->a == 1.0) << c;
+        const auto color = point.GetColor(0);
+        ORV_FUZZ_CHECK(color.has_value() == header.HasRgb());
+        if (color)
+            for (const double c : {color->r, color->g, color->b})
+                ORV_FUZZ_CHECK(c >= 0.0 && c <= 1.0 && color->a == 1.0) << c;
         // Keys of no field have no value.
         ORV_FUZZ_CHECK(!point.GetUnsignedInteger(6) && !point.GetReal(2) && !point.GetVector3(0));
         ++count;

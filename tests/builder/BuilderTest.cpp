@@ -128,7 +128,7 @@ TEST(BuilderWidths, IntegersAndReals)
 }
 
 // Vectors are three doubles or packed (within the codec's stated bound).
-TEST(BuilderWidths, VectorsAndColours)
+TEST(BuilderWidths, VectorsAndColors)
 {
     const GVector3 wide{1.5, -2.0, 3e-300};
     EXPECT_EQ(Distance(StoreOne<GVector3>(WideType<GVector3>(), 24, wide), wide), 0.0);
@@ -245,26 +245,26 @@ TEST(Builder, Copies)
 // A builder mapping Color makes a colour cloud from its first point on, also with the key
 // declined (before it, the cloud has a new cloud's mode); a merge into a builder without points
 // gives the colour type of either side.
-TEST(Builder, ColourCloud)
+TEST(Builder, ColorCloud)
 {
     const auto f = OneKeyPerComponent();
     TestConsumer consumer({{C::Color, 0}}), own;
-    PointCloudDataBuilder colour(consumer, f.mapping, f.storageWidthByKey);
-    EXPECT_EQ(CloudOf(colour.GetResult()).Convert().GetType(), GCloud().GetType());
-    AddPoints(colour, {1.0});
-    EXPECT_EQ(CloudOf(colour.GetResult()).Convert().GetType(), 2);
-    EXPECT_FALSE(CloudOf(colour.GetResult()).Convert().HasExtraData(Type::Intensity()));
+    PointCloudDataBuilder color(consumer, f.mapping, f.storageWidthByKey);
+    EXPECT_EQ(CloudOf(color.GetResult()).Convert().GetType(), GCloud().GetType());
+    AddPoints(color, {1.0});
+    EXPECT_EQ(CloudOf(color.GetResult()).Convert().GetType(), 2);
+    EXPECT_FALSE(CloudOf(color.GetResult()).Convert().HasExtraData(Type::Intensity()));
 
     PointCloudDataBuilderFactory plain;
     plain.MapOptionalComponent(C::UnsignedInteger, Type::Class(), 1);
     PointCloudDataBuilder plainTarget(own, plain.mapping, plain.storageWidthByKey);
-    plainTarget.Merge(colour);
+    plainTarget.Merge(color);
     EXPECT_EQ(CloudOf(plainTarget.GetResult()).Convert().GetType(), 2);
     PointCloudDataBuilder plainSource(own, plain.mapping, plain.storageWidthByKey);
-    PointCloudDataBuilder colourTarget(own, f.mapping, f.storageWidthByKey);
+    PointCloudDataBuilder colorTarget(own, f.mapping, f.storageWidthByKey);
     AddPoints(plainSource, {1.0});
-    colourTarget.Merge(plainSource);
-    EXPECT_EQ(CloudOf(colourTarget.GetResult()).Convert().GetType(), 2);
+    colorTarget.Merge(plainSource);
+    EXPECT_EQ(CloudOf(colorTarget.GetResult()).Convert().GetType(), 2);
 }
 
 // Builders keep the configuration their factory had; clearing the mapping keeps the widths.

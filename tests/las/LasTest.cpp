@@ -306,8 +306,8 @@ TEST(LasFiles, RoundTripThroughTheHostKeepsTheDefaultFields)
     const Points a = Read(reader), b = Read(LasReader(out));
     ASSERT_EQ(b.points.size(), 100u);
     // Colours come back only where the host reads its colour values for Color keys.
-    const bool colours =
-        HostChoice::HostReadsColours(orv::Data::Cloud::CloudIntensityExtraData::TypeId());
+    const bool colors =
+        HostChoice::HostReadsColors(orv::Data::Cloud::CloudIntensityExtraData::TypeId());
     for (std::size_t i = 0; i < 100; ++i)
     {
         const Point &p = a.points[i], &q = b.points[i];
@@ -320,7 +320,7 @@ TEST(LasFiles, RoundTripThroughTheHostKeepsTheDefaultFields)
         EXPECT_NEAR(p.p.z, q.p.z, bound);
         EXPECT_EQ(p.v[0], q.v[0]); // intensity
         EXPECT_EQ(p.v[3], q.v[3]); // classification
-        EXPECT_EQ(q.rgb->b, colours ? p.rgb->b : 0.0);
+        EXPECT_EQ(q.rgb->b, colors ? p.rgb->b : 0.0);
         EXPECT_EQ(q.v[1], 1.0); // return number: not mapped, written as 1
     }
     EXPECT_EQ(LasReader(out).Header().pointsByReturn[0], 100u);

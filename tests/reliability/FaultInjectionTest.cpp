@@ -390,7 +390,7 @@ TEST(FoundFaults, ValueSlotWidth)
     const auto wide = RegisterCloudExtraDataConversionPolicy(
         unsignedTooWide, typeid(GVector3),
         eastl::allocate_shared<RawPolicy<GVector3>>(eastl::allocator()));
-    const auto colour = RegisterCloudExtraDataConversionPolicy(
+    const auto color = RegisterCloudExtraDataConversionPolicy(
         colorTooWide, typeid(std::uint64_t),
         eastl::allocate_shared<RawPolicy<std::uint64_t>>(eastl::allocator()));
     PointRecord point;
