@@ -1,9 +1,10 @@
 // Point and merge sequences on builders of one factory, each builder read back through a cursor
-// after every step against a model: the points it accepted, in order. Every key is mapped at a
-// width that holds what is drawn for it (the width rules are the builder tests'), so values read
-// back as they went in; positions are quarters below 2^12, exact in any frame, and a position
-// that is not finite drops its point. A consumer failing at any of its questions is the
-// fault-injection suite's.
+// against a model (the points it accepted, in order) after every merge, at the result steps the
+// input draws and at the end; the point steps check how often the consumer is asked. Every key
+// is mapped at a width that holds what is drawn for it (the width rules are the builder tests'),
+// so values read back as they went in; positions are quarters below 2^12, exact in any frame,
+// and a position that is not finite drops its point. A consumer failing at any of its questions
+// is the fault-injection suite's.
 
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "fuzz/FuzzSupport.h"
