@@ -150,8 +150,8 @@ TEST(BuilderWidths, VectorsAndColors)
 
 // A width the component cannot be stored at, or one that disagrees with the element size of a
 // host type the library knows, is refused before anything changes, by the factory and by the
-// builder's own constructor alike. Such widths used to be accepted: the cloud then held zero, or
-// the first bytes of a wider value, for every point.
+// builder's own constructor alike: accepted, they would leave the cloud holding zero, or the
+// first bytes of a wider value, for every point.
 TEST(BuilderWidths, Refused)
 {
     struct NotKnownToTheHost
@@ -429,9 +429,9 @@ std::vector<double> RealsOf(orv::DataProxy::IPointDataBuilder& builder, unsigned
 } // namespace
 
 // A Real key on the host's own intensity type reads back as given however it was mapped: from a
-// provider's mapping that also holds the plain float type, with and without a width. Such values
-// used to go raw into the intensity type, whose meaning follows the colour mode a new cloud gets
-// from its host: in mode 3 (the alternate host's) 0.25 read back as 0.00073.
+// provider's mapping that also holds the plain float type, with and without a width. Written raw
+// into the intensity type, whose meaning follows the colour mode a new cloud gets from its host,
+// they would read back as other numbers: in mode 3 (the alternate host's) 0.25 as 0.00073.
 TEST(BuilderIntensities, ReadBackAsGiven)
 {
     PointCloudDataProvider source{PointCloud()};
@@ -478,8 +478,8 @@ TEST(BuilderIntensities, ReadBackAsGiven)
 // A builder refuses a point its host would store coarser than the tolerance, with a message that
 // says where, how coarse and what to do; nothing is appended and the builder goes on. A host that
 // keeps the identity frame (the alternate host, or an identity frame set on the prototype) stores
-// projected coordinates as floats: in steps of 0.5 near 5,180,000. Such points used to be stored
-// so, and reported as success.
+// projected coordinates as floats: in steps of 0.5 near 5,180,000, so such a point is refused,
+// never stored coarsely and reported as a success.
 TEST(BuilderPositions, CoarsePositionsRefused)
 {
     const GPointDouble far{637000.0123, 850000.0456, 5180000.0789};
