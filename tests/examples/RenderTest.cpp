@@ -114,7 +114,7 @@ bool ShowsText(const PngImage& image, const std::string& text, Rect area)
 
 // A 200 m x 100 m scan on a 0.4 m grid: ground (class 2, z 0) in the west half, a flat roof
 // (class 6, z 10) in the east half, and one vegetation point (class 5) 20 m up over the ground.
-TEST(Picture, FramesColoursAndScalesAScanAsItsDataSay)
+TEST(Picture, FramesColorsAndScalesAScanAsItsDataSay)
 {
     std::vector<std::pair<orv::DataProxy::GPointDouble, std::uint8_t>> points;
     for (int i = 0; i <= 500; ++i)

@@ -311,7 +311,7 @@ TEST(LasFiles, RoundTripThroughTheHostKeepsTheDefaultFields)
     ASSERT_EQ(b.points.size(), 100u);
     // Colours come back only where the host reads its colour values for Color keys.
     const bool colors =
-        HostChoice::HostReadsColours(orv::Data::Cloud::CloudIntensityExtraData::TypeId());
+        HostChoice::HostReadsColors(orv::Data::Cloud::CloudIntensityExtraData::TypeId());
     for (std::size_t i = 0; i < 100; ++i)
     {
         const Point &p = a.points[i], &q = b.points[i];
