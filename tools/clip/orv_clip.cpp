@@ -53,7 +53,7 @@ struct ClipOptions
     Selection selection;
     bool invert = false;
     std::string picture; // empty: none
-    orv::Demo::Render::ColourBy pictureBy = orv::Demo::Render::ColourBy::Auto;
+    orv::Demo::Render::ColorBy pictureBy = orv::Demo::Render::ColorBy::Auto;
 };
 
 [[noreturn]] void Usage(const std::string& problem)
@@ -194,7 +194,7 @@ ClipOptions Parse(int argc, char** argv)
                 Usage(arg + " needs a value");
             if (arg == "--picture")
                 options.picture = argv[i];
-            else if (const auto by = orv::Demo::Render::ParseColourBy(argv[i]))
+            else if (const auto by = orv::Demo::Render::ParseColorBy(argv[i]))
                 options.pictureBy = *by;
             else
                 Usage(std::string("--picture-by: not one of class, height, color, intensity: ") +
@@ -291,12 +291,12 @@ void WritePicture(const ClipOptions& options, const Loaded& loaded,
         if (field.field == ELasField::Classification)
             keys.classification = field.key.index;
         else if (field.field == ELasField::Rgb)
-            keys.colour = field.key.index;
+            keys.color = field.key.index;
         else if (field.field == ELasField::Intensity)
             keys.intensity = field.key.index;
     }
     Render::PictureOptions picture;
-    picture.colourBy = options.pictureBy;
+    picture.colorBy = options.pictureBy;
     const IBoundingBoxProvider& bounds = AsBoundingBoxProvider(*loaded.cloud);
     const std::string label = std::string(options.invert ? "OUTSIDE, WRITTEN" : "WRITTEN");
     // The input as it is above, what the clip kept below: one look tells whether the
