@@ -5,6 +5,7 @@
 #include "host/geometry/Cloud.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"
+#include "las/LasPrototype.h"
 #include "las/LasReader.h"
 #include "las/LasWriter.h"
 #include "provider/PointCloudDataProvider.h"
@@ -109,11 +110,11 @@ void BM_RawLasDecodeAppend(benchmark::State& state)
         Decoded d{};
         std::uint8_t cls = 0;
         std::uint32_t number = 0;
-        orv::Data::Primitive::ColorValue colour;
+        orv::Data::Primitive::ColorValue color;
         GCloudPointData record(&d.position);
         record.AddExtraData(CloudIntensityNewExtraData::TypeId(), &d.intensity);
         record.AddExtraData(CloudClassificationExtraData::TypeId(), &cls);
-        record.AddExtraData(CloudIntensityExtraData::TypeId(), &colour);
+        record.AddExtraData(CloudIntensityExtraData::TypeId(), &color);
         record.AddExtraData(CloudGridPositionIndexExtraData::TypeId(), &number);
         PointCloud cloud;
         cloud.Convert().SetType(2, 0.0f, 0.0f, nullptr, false);
@@ -122,7 +123,7 @@ void BM_RawLasDecodeAppend(benchmark::State& state)
             Decode(records + i * kRecord, d);
             cls = d.cls;
             number = static_cast<std::uint32_t>(i);
-            colour.SetRGB(d.rgb[0], d.rgb[1], d.rgb[2]);
+            color.SetRGB(d.rgb[0], d.rgb[1], d.rgb[2]);
             cloud.AddPoint(record, true);
         }
         benchmark::DoNotOptimize(cloud.GetPointCount());
@@ -132,7 +133,7 @@ void BM_RawLasDecodeAppend(benchmark::State& state)
 
 std::shared_ptr<orv::DataProxy::IPointDataProvider> ReadAll(const LasReader& reader)
 {
-    PointCloudDataBuilderFactory factory;
+    PrototypedBuilderFactory factory = LasBuilderFactory(reader.Header());
     const LasFieldMap fields = MapDefaultLasFields(factory, reader.Header().HasRgb(), true);
     return reader.ReadAll(factory, fields);
 }
@@ -213,7 +214,7 @@ const HostCloud& Cloud()
 {
     static const HostCloud cloud = []
     {
-        PointCloudDataBuilderFactory factory;
+        PrototypedBuilderFactory factory = LasBuilderFactory(SourceFile().Header());
         HostCloud c;
         c.fields = MapDefaultLasFields(factory, true, true);
         c.provider = SourceFile().ReadAll(factory, c.fields);

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <iomanip>
 #include <limits>
+#include <new>
 #include <optional>
 #include <sstream>
 #include <type_traits>
@@ -116,13 +117,17 @@ void Store(unsigned char* slot, double value, std::uint64_t width)
     }
 }
 
-// Colours have one stored form: no width is consulted.
+// Colours have one stored form: no width is consulted. The host's value is made in the slot
+// itself: made aside and copied in, its bytes (written one by one) would be read back as one
+// word at once, a stall of several nanoseconds per point.
 void Store(unsigned char* slot, const orv::DataProxy::RgbaColor& color, std::uint64_t)
 {
-    orv::Data::Primitive::ColorValue value;
-    value.SetRGB(static_cast<float>(color.r), static_cast<float>(color.g),
+    static_assert(sizeof(orv::Data::Primitive::ColorValue) <= sizeof(ValueSlot::bytes) &&
+                      std::is_trivially_copyable_v<orv::Data::Primitive::ColorValue>,
+                  "a colour value is a plain value that fits its slot");
+    (new (slot) orv::Data::Primitive::ColorValue)
+        ->SetRGB(static_cast<float>(color.r), static_cast<float>(color.g),
                  static_cast<float>(color.b));
-    StoreFirst(slot, value);
 }
 
 struct StagedKey;
@@ -286,6 +291,14 @@ void CheckStored(const PositionCheck& check, const GPointDouble& p)
 
 } // namespace
 
+// One key's staged values of a block (`width` bytes per point) and its slot.
+struct BlockCopy
+{
+    unsigned char* slot;
+    const unsigned char* values;
+    std::uint64_t width;
+};
+
 // The cloud under construction and the buffers of the point being added.
 //
 // pointData holds the addresses of stagedPosition and of every registered slot, so a staging
@@ -303,6 +316,7 @@ struct PointStaging
     // AppendBlock's staged values of one block: per key with a width, kPointDataBlockCapacity
     // values of that width.
     std::vector<unsigned char> blockValues;
+    std::vector<BlockCopy> blockCopies; // where each of them goes
     GCloudPointData pointData{&stagedPosition};
     PointCloud cloud;
     PositionCheck check;
@@ -476,17 +490,50 @@ std::size_t StageColumn(const orv::DataProxy::PointDataBlock& block, const Stage
         std::memset(out, 0, n * width);
         return n;
     }
-    for (std::size_t i = 0; i < n; ++i)
+    // One loop per width, so that each narrowing is a fixed store; without a branch per point
+    // when every point has a value (the usual block).
+    const bool allPresent = std::memchr(column.present, 0, n) == nullptr;
+    const auto stage = [&](auto fixedWidth)
     {
-        unsigned char* image = out + i * width;
-        if (column.present[i] != 0)
+        constexpr std::size_t kWidth = decltype(fixedWidth)::value;
+        if (allPresent)
         {
-            Store(image, column.values[i], width);
+            for (std::size_t i = 0; i < n; ++i)
+            {
+                Store(out + i * kWidth, column.values[i], kWidth);
+            }
+            return;
         }
-        else
+        for (std::size_t i = 0; i < n; ++i)
         {
-            std::memset(image, 0, width);
+            unsigned char* image = out + i * kWidth;
+            if (column.present[i] != 0)
+            {
+                Store(image, column.values[i], kWidth);
+            }
+            else
+            {
+                std::memset(image, 0, kWidth);
+            }
         }
+    };
+    switch (width)
+    {
+    case 1:
+        stage(std::integral_constant<std::size_t, 1>{});
+        break;
+    case 2:
+        stage(std::integral_constant<std::size_t, 2>{});
+        break;
+    case 4:
+        stage(std::integral_constant<std::size_t, 4>{});
+        break;
+    case 8:
+        stage(std::integral_constant<std::size_t, 8>{});
+        break;
+    default:
+        stage(std::integral_constant<std::size_t, 24>{});
+        break;
     }
     return n;
 }
@@ -615,22 +662,72 @@ void PointCloudDataBuilder::AppendBlock(const orv::DataProxy::PointDataBlock& bl
             { storable = std::min(storable, StageColumn<decltype(row)>(block, key, out, n)); });
         out += key.hasWidth ? key.width * kCapacity : 0;
     }
+    // Per point: the position, one fixed-size copy per key with a width (the 4-byte ones, the
+    // most common, first and without a test of the width), the host's append. The box test of
+    // the positions is done for the whole block at once when the frame is known.
+    std::vector<BlockCopy>& copies = staging.blockCopies;
+    copies.clear();
+    const unsigned char* values = staging.blockValues.data();
+    for (const StagedKey& key : staging.keys)
+    {
+        if (key.hasWidth)
+        {
+            copies.push_back({key.slot, values, key.width});
+            values += key.width * kCapacity;
+        }
+    }
+    const auto wordsEnd = std::stable_partition(copies.begin(), copies.end(),
+                                                [](const BlockCopy& c) { return c.width == 4; });
+    const auto words = static_cast<std::size_t>(wordsEnd - copies.begin());
     const double* x = block.X();
     const double* y = block.Y();
     const double* z = block.Z();
+    const PositionCheck& check = staging.check;
+    const double reach = check.reach;
+    const GPointDouble origin = check.origin;
+    int within = check.frameKnown ? 1 : 0;
+    for (std::size_t i = 0; i < storable; ++i) // no exit in the loop: it vectorises
+    {
+        within &= static_cast<int>(std::fabs(x[i] - origin.x) <= reach) &
+                  static_cast<int>(std::fabs(y[i] - origin.y) <= reach) &
+                  static_cast<int>(std::fabs(z[i] - origin.z) <= reach);
+    }
+    const bool withinReach = within != 0;
     for (std::size_t i = 0; i < storable; ++i)
     {
         staging.stagedPosition = GPointDouble{x[i], y[i], z[i]};
-        const unsigned char* values = staging.blockValues.data();
-        for (const StagedKey& key : staging.keys)
+        const BlockCopy* word = copies.data();
+        switch (words) // the usual few 4-byte values without a loop
         {
-            if (key.hasWidth)
+        case 3:
+            std::memcpy(word[2].slot, word[2].values + i * 4, 4);
+            [[fallthrough]];
+        case 2:
+            std::memcpy(word[1].slot, word[1].values + i * 4, 4);
+            [[fallthrough]];
+        case 1:
+            std::memcpy(word[0].slot, word[0].values + i * 4, 4);
+            [[fallthrough]];
+        case 0:
+            break;
+        default:
+            for (std::size_t w = 0; w < words; ++w)
             {
-                CopyFixed<1, 2, 4, 8>(key.slot, values + i * key.width, key.width);
-                values += key.width * kCapacity;
+                std::memcpy(word[w].slot, word[w].values + i * 4, 4);
             }
         }
-        Append(staging);
+        for (auto copy = wordsEnd; copy != copies.end(); ++copy)
+        {
+            CopyFixed<1, 2, 8>(copy->slot, copy->values + i * copy->width, copy->width);
+        }
+        if (withinReach)
+        {
+            (void)staging.cloud.AddPoint(staging.pointData, true);
+        }
+        else
+        {
+            Append(staging);
+        }
     }
     if (storable < n)
     {

@@ -30,13 +30,13 @@ std::vector<std::vector<double>> Columns(const std::vector<PointRecord>& points,
         std::vector<double>& row = values.emplace_back();
         for (const ComponentKey& key : keys)
         {
-            const RgbaColor colour = p.GetColor(key.index).value_or(RgbaColor{-1, -1, -1, -1});
+            const RgbaColor color = p.GetColor(key.index).value_or(RgbaColor{-1, -1, -1, -1});
             if (key.component == EPointDataComponent::UnsignedInteger)
                 row.push_back(double(p.GetUnsignedInteger(key.index).value_or(~0ull)));
             else if (key.component == EPointDataComponent::Real)
                 row.push_back(p.GetReal(key.index).value_or(-1.0));
             else if (key.component == EPointDataComponent::Color)
-                row.insert(row.end(), {colour.r, colour.g, colour.b});
+                row.insert(row.end(), {color.r, color.g, color.b});
         }
     }
     for (auto& column : columns)

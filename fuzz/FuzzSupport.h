@@ -31,26 +31,26 @@ class FailureMessage
 public:
     FailureMessage(const char* file, int line, const char* condition)
     {
-        m_text << file << ':' << line << ": " << condition;
+        text << file << ':' << line << ": " << condition;
     }
     template <class T>
     FailureMessage& operator<<(const T& value)
     {
-        m_text << (m_first ? " (" : "") << value;
-        m_first = false;
+        text << (first ? " (" : "") << value;
+        first = false;
         return *this;
     }
     // Thrown from the destructor of the temporary, once the detail has been streamed in.
     ~FailureMessage() noexcept(false)
     {
-        if (!m_first)
-            m_text << ')';
-        throw FuzzFailure(m_text.str());
+        if (!first)
+            text << ')';
+        throw FuzzFailure(text.str());
     }
 
 private:
-    std::ostringstream m_text;
-    bool m_first = true;
+    std::ostringstream text;
+    bool first = true;
 };
 
 // A loop rather than an if: the macro may be the body of an unbraced if/else. The body
@@ -64,11 +64,11 @@ private:
 class FuzzInput
 {
 public:
-    FuzzInput(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+    FuzzInput(const std::uint8_t* bytes, std::size_t count) : data(bytes), size(count) {}
 
-    bool Empty() const { return m_position >= m_size; }
+    bool Empty() const { return position >= size; }
 
-    std::uint8_t U8() { return Empty() ? 0 : m_data[m_position++]; }
+    std::uint8_t U8() { return Empty() ? 0 : data[position++]; }
     std::uint16_t U16() { return static_cast<std::uint16_t>(U8() | (U8() << 8)); }
     std::uint32_t U32() { return static_cast<std::uint32_t>(U16()) | std::uint32_t{U16()} << 16; }
     std::uint64_t U64() { return static_cast<std::uint64_t>(U32()) | std::uint64_t{U32()} << 32; }
@@ -96,9 +96,9 @@ private:
         return value;
     }
 
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-    std::size_t m_position = 0;
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t position = 0;
 };
 
 // The four targets (fuzz/README.md says what each drives and checks); each throws FuzzFailure

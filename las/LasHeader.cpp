@@ -276,6 +276,20 @@ bool LasHeader::HasRgb() const
     return pointFormat < kFormatCount && kRecordLayouts[pointFormat].rgbAt != 0;
 }
 
+std::array<double, 3> LasHeader::FrameOrigin() const
+{
+    bool usable = min != std::array<double, 3>{} || max != std::array<double, 3>{};
+    for (std::size_t axis = 0; axis < 3; ++axis)
+        usable = usable && std::isfinite(min[axis]) && std::isfinite(max[axis]) &&
+                 min[axis] <= max[axis] && std::isfinite(max[axis] - min[axis]);
+    if (!usable)
+        return offset;
+    std::array<double, 3> origin{};
+    for (std::size_t axis = 0; axis < 3; ++axis)
+        origin[axis] = std::round(min[axis] + (max[axis] - min[axis]) / 2);
+    return origin;
+}
+
 std::uint16_t LasHeader::FormatLength() const
 {
     return pointFormat < kFormatCount ? kRecordLayouts[pointFormat].length : 0;

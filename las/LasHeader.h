@@ -76,6 +76,12 @@ struct ORV_LAS_API LasHeader
     std::vector<LasExtraBytesDimension> extraBytes;
 
     bool HasRgb() const;
+    // Where the frame of a host cloud holding this file's points is best placed: the centre of
+    // the recorded bounds, rounded to whole units, so that the floats a host stores relative to
+    // its frame stay as small as the data allow (half the extent at most); the offset when the
+    // bounds cannot be used (not finite, reversed, or all zero, as some writers leave them).
+    // Always finite.
+    std::array<double, 3> FrameOrigin() const;
     // Bytes of the format's own fields; the rest of recordLength is extra bytes.
     std::uint16_t FormatLength() const;
 

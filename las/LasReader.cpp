@@ -58,182 +58,256 @@ LasHeader ParseHeader(LasSource& source)
                             { return source.Fetch(at, count, buffer); });
 }
 
-// The accessor handed to the builder: it stands on one record and decodes a field only when
-// asked for it. Keys are looked up in a flat table: component, then index.
-class RecordAccessor final : public orv::DataProxy::IPointDataAccessor
+// Extra-bytes dimension `dim` of `record`, scaled and offset; none for opaque bytes.
+std::optional<double> ExtraBytesValue(const LasExtraBytesDimension& dim, const std::uint8_t* record)
+{
+    const std::uint8_t* p = record + dim.at;
+    double raw = 0.0;
+    switch (dim.dataType)
+    {
+    case 1:
+        raw = p[0];
+        break;
+    case 2:
+        raw = static_cast<std::int8_t>(p[0]);
+        break;
+    case 3:
+        raw = U16(p);
+        break;
+    case 4:
+        raw = I16(p);
+        break;
+    case 5:
+        raw = U32(p);
+        break;
+    case 6:
+        raw = I32(p);
+        break;
+    case 7:
+        raw = static_cast<double>(U64(p));
+        break;
+    case 8:
+        raw = static_cast<double>(static_cast<std::int64_t>(U64(p)));
+        break;
+    case 9:
+    {
+        const std::uint32_t bits = U32(p);
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        raw = f;
+        break;
+    }
+    case 10:
+        raw = F64(p);
+        break;
+    default:
+        return std::nullopt; // opaque bytes
+    }
+    return raw * dim.scale + dim.offset;
+}
+
+// Decodes records into the columns of a block, a column at a time: what each field needs (its
+// place in the format, the key's value type) is settled once per read, so a column is one tight
+// loop over the records, with no look-up of the key and no optional per value.
+class BlockDecoder
 {
 public:
-    const std::uint8_t* record = nullptr;
-    std::uint64_t index = 0;
-
-    RecordAccessor(const LasHeader& header, const LasFieldMap& fields, double colorScale,
-                   unsigned colorShift)
-        : m_layout(kRecordLayouts[header.pointFormat]), m_header(header), m_scale(header.scale),
-          m_offset(header.offset), m_colorScale(colorScale), m_colorShift(colorShift)
+    BlockDecoder(const LasHeader& header, const LasFieldMap& fields, double colorScale,
+                 unsigned colorShift)
+        : m_header(header), m_extended(kRecordLayouts[header.pointFormat].extended),
+          m_colorScale(colorScale), m_colorShift(colorShift), m_block(Layout(fields))
     {
-        for (auto& byIndex : m_fieldOf)
-            byIndex.fill(kNone);
-        m_slots.reserve(fields.size());
-        for (const LasFieldKey& entry : fields)
+        const RecordLayout& layout = kRecordLayouts[header.pointFormat];
+        for (std::size_t k = 0; k < fields.size(); ++k)
         {
-            m_fieldOf[Slot(entry.key.component)][entry.key.index] =
-                static_cast<std::uint8_t>(m_slots.size());
-            m_slots.push_back({entry.field, SlotOf(entry.field, m_layout), entry.extraBytes});
+            const LasFieldKey& entry = fields[k];
+            Column column{KindOf(entry, layout),
+                          entry.key.component,
+                          SlotOf(entry.field, layout),
+                          entry.extraBytes,
+                          m_block.MutableColumns()[k].values,
+                          m_block.MutableColumns()[k].present};
+            m_columns.push_back(column);
         }
     }
 
-    GPointDouble GetPosition() const override
+    // The block of records [first, first + n) of the file, at `records`.
+    const PointDataBlock& Decode(const std::uint8_t* records, std::size_t n, std::uint64_t first)
     {
-        return {I32(record) * m_scale[0] + m_offset[0], I32(record + 4) * m_scale[1] + m_offset[1],
-                I32(record + 8) * m_scale[2] + m_offset[2]};
-    }
-    std::uint64_t GetPointIndex() const override { return index; }
-    std::optional<GVector3> GetVector3(unsigned char) const override { return std::nullopt; }
-    std::optional<std::uint64_t> GetUnsignedInteger(unsigned char i) const override
-    {
-        const Entry* entry = Find(EPointDataComponent::UnsignedInteger, i);
-        if (entry == nullptr)
-            return std::nullopt;
-        const auto value = Number(*entry);
-        return value ? std::optional<std::uint64_t>(static_cast<std::uint64_t>(*value))
-                     : std::nullopt;
-    }
-    std::optional<std::int64_t> GetSignedInteger(unsigned char i) const override
-    {
-        const Entry* entry = Find(EPointDataComponent::SignedInteger, i);
-        if (entry == nullptr)
-            return std::nullopt;
-        const auto value = Number(*entry);
-        return value ? std::optional<std::int64_t>(static_cast<std::int64_t>(*value))
-                     : std::nullopt;
-    }
-    std::optional<double> GetReal(unsigned char i) const override
-    {
-        const Entry* entry = Find(EPointDataComponent::Real, i);
-        if (entry == nullptr)
-            return std::nullopt;
-        switch (entry->field)
+        const std::size_t length = m_header.recordLength;
+        const std::array<double, 3> scale = m_header.scale, offset = m_header.offset;
+        double* x = m_block.MutableX();
+        double* y = m_block.MutableY();
+        double* z = m_block.MutableZ();
+        std::uint64_t* indices = m_block.MutablePointIndices();
+        for (std::size_t i = 0; i < n; ++i)
         {
-        case ELasField::ScanAngle:
-            return ScanAngleDegrees(record, m_layout.extended);
-        case ELasField::GpsTime:
-            return entry->slot.width != 0 ? std::optional<double>(F64(record + entry->slot.at))
-                                          : std::nullopt;
-        default:
-            return Number(*entry);
+            const std::uint8_t* r = records + i * length;
+            x[i] = I32(r) * scale[0] + offset[0];
+            y[i] = I32(r + 4) * scale[1] + offset[1];
+            z[i] = I32(r + 8) * scale[2] + offset[2];
+            indices[i] = first + i;
         }
-    }
-    std::optional<orv::DataProxy::RgbaColor> GetColor(unsigned char i) const override
-    {
-        const Entry* entry = Find(EPointDataComponent::Color, i);
-        if (entry == nullptr || entry->field != ELasField::Rgb || entry->slot.width == 0)
-            return std::nullopt;
-        const std::uint8_t* rgb = record + entry->slot.at;
-        const auto channel = [&](std::size_t c)
-        { return (U16(rgb + 2 * c) >> m_colorShift) / m_colorScale; };
-        return orv::DataProxy::RgbaColor{channel(0), channel(1), channel(2), 1.0};
+        for (const Column& column : m_columns)
+        {
+            switch (column.component)
+            {
+            case EPointDataComponent::UnsignedInteger:
+                Fill<std::uint64_t>(column, records, n, first);
+                break;
+            case EPointDataComponent::SignedInteger:
+                Fill<std::int64_t>(column, records, n, first);
+                break;
+            case EPointDataComponent::Real:
+                Fill<double>(column, records, n, first);
+                break;
+            case EPointDataComponent::Color:
+                FillColor(column, records, n);
+                break;
+            default:
+                break; // CheckFieldMap allows no other component
+            }
+        }
+        m_block.SetSize(n);
+        return m_block;
     }
 
 private:
-    static constexpr std::uint8_t kNone = 0xFF;
-    struct Entry
+    // How a column is decoded. Absent: the format lacks the field, or the component cannot carry
+    // it; the block's column then stays zero and absent, as it was made.
+    enum class Kind : std::uint8_t
     {
-        ELasField field;
+        Absent,
+        Slot, // an integer of 1 or 2 bytes, masked and shifted
+        RecordNumber,
+        ScanAngle,
+        GpsTime,
+        Rgb,
+        ExtraBytes,
+    };
+    struct Column
+    {
+        Kind kind;
+        EPointDataComponent component;
         FieldSlot slot;
         std::uint8_t extraBytes;
+        void* values;
+        std::uint8_t* present;
     };
 
-    static std::size_t Slot(EPointDataComponent component)
+    static PointDataBlockLayout Layout(const LasFieldMap& fields)
     {
-        return static_cast<std::size_t>(component) -
-               static_cast<std::size_t>(EPointDataComponent::Vector3);
-    }
-    const Entry* Find(EPointDataComponent component, unsigned char i) const
-    {
-        const std::uint8_t at = m_fieldOf[Slot(component)][i];
-        return at == kNone ? nullptr : &m_slots[at];
+        PointDataBlockLayout layout{true, true, {}};
+        for (const LasFieldKey& entry : fields)
+            layout.keys.push_back(entry.key);
+        return layout;
     }
 
-    // An integer field, the record number or an extra-bytes dimension, as a number.
-    std::optional<double> Number(const Entry& entry) const
+    Kind KindOf(const LasFieldKey& entry, const RecordLayout& layout) const
     {
+        const bool real = entry.key.component == EPointDataComponent::Real;
         switch (entry.field)
         {
         case ELasField::RecordNumber:
-            return static_cast<double>(index);
+            return Kind::RecordNumber;
         case ELasField::ExtraBytes:
-            return ExtraBytesValue(entry.extraBytes);
+            return entry.extraBytes < m_header.extraBytes.size() ? Kind::ExtraBytes : Kind::Absent;
         case ELasField::ScanAngle:
-            return ScanAngleDegrees(record, m_layout.extended);
+            return Kind::ScanAngle;
         case ELasField::GpsTime:
+            return real && layout.gpsAt != 0 ? Kind::GpsTime : Kind::Absent;
         case ELasField::Rgb:
-            return std::nullopt; // carried by Real or Color only
+            return entry.key.component == EPointDataComponent::Color && layout.rgbAt != 0
+                       ? Kind::Rgb
+                       : Kind::Absent;
         default:
-            if (entry.slot.width == 0)
-                return std::nullopt;
-            return static_cast<double>(ReadSlot(record, entry.slot));
+            return SlotOf(entry.field, layout).width != 0 ? Kind::Slot : Kind::Absent;
         }
     }
 
-    std::optional<double> ExtraBytesValue(std::uint8_t which) const
+    // Sets values[i] = T(value(record i, its ordinal)) for the block's n points, all present.
+    template <class T, class Value>
+    static void Each(const Column& column, const std::uint8_t* records, std::size_t length,
+                     std::size_t n, std::uint64_t first, Value value)
     {
-        if (which >= m_header.extraBytes.size())
-            return std::nullopt;
-        const LasExtraBytesDimension& dim = m_header.extraBytes[which];
-        const std::uint8_t* p = record + dim.at;
-        double raw = 0.0;
-        switch (dim.dataType)
-        {
-        case 1:
-            raw = p[0];
-            break;
-        case 2:
-            raw = static_cast<std::int8_t>(p[0]);
-            break;
-        case 3:
-            raw = U16(p);
-            break;
-        case 4:
-            raw = I16(p);
-            break;
-        case 5:
-            raw = U32(p);
-            break;
-        case 6:
-            raw = I32(p);
-            break;
-        case 7:
-            raw = static_cast<double>(U64(p));
-            break;
-        case 8:
-            raw = static_cast<double>(static_cast<std::int64_t>(U64(p)));
-            break;
-        case 9:
-        {
-            const std::uint32_t bits = U32(p);
-            float f;
-            std::memcpy(&f, &bits, sizeof f);
-            raw = f;
-            break;
-        }
-        case 10:
-            raw = F64(p);
-            break;
-        default:
-            return std::nullopt; // opaque bytes
-        }
-        return raw * dim.scale + dim.offset;
+        T* values = static_cast<T*>(column.values);
+        for (std::size_t i = 0; i < n; ++i)
+            values[i] = static_cast<T>(value(records + i * length, first + i));
+        std::memset(column.present, 1, n);
     }
 
-    const RecordLayout& m_layout;
+    template <class T>
+    void Fill(const Column& column, const std::uint8_t* records, std::size_t n,
+              std::uint64_t first) const
+    {
+        const std::size_t length = m_header.recordLength;
+        const FieldSlot slot = column.slot;
+        const std::uint64_t mask = slot.mask != 0 ? slot.mask : ~std::uint64_t{0};
+        switch (column.kind)
+        {
+        case Kind::Slot:
+            if (slot.width == 1)
+                Each<T>(column, records, length, n, first,
+                        [&](const std::uint8_t* r, std::uint64_t)
+                        { return (std::uint64_t{r[slot.at]} >> slot.shift) & mask; });
+            else
+                Each<T>(column, records, length, n, first,
+                        [&](const std::uint8_t* r, std::uint64_t)
+                        { return (std::uint64_t{U16(r + slot.at)} >> slot.shift) & mask; });
+            break;
+        case Kind::RecordNumber:
+            Each<T>(column, records, length, n, first,
+                    [](const std::uint8_t*, std::uint64_t index) { return index; });
+            break;
+        case Kind::ScanAngle:
+            Each<T>(column, records, length, n, first,
+                    [&](const std::uint8_t* r, std::uint64_t)
+                    { return ScanAngleDegrees(r, m_extended); });
+            break;
+        case Kind::GpsTime:
+            Each<T>(column, records, length, n, first,
+                    [&](const std::uint8_t* r, std::uint64_t) { return F64(r + slot.at); });
+            break;
+        case Kind::ExtraBytes:
+        {
+            const LasExtraBytesDimension& dim = m_header.extraBytes[column.extraBytes];
+            T* values = static_cast<T*>(column.values);
+            for (std::size_t i = 0; i < n; ++i)
+            {
+                const std::optional<double> value = ExtraBytesValue(dim, records + i * length);
+                values[i] = value ? static_cast<T>(*value) : T{};
+                column.present[i] = value ? 1 : 0;
+            }
+            break;
+        }
+        default:
+            break; // Absent (Rgb only on Color)
+        }
+    }
+
+    void FillColor(const Column& column, const std::uint8_t* records, std::size_t n) const
+    {
+        if (column.kind != Kind::Rgb)
+            return;
+        const std::size_t length = m_header.recordLength;
+        const std::size_t at = column.slot.at;
+        const auto channel = [&](const std::uint8_t* p)
+        { return (U16(p) >> m_colorShift) / m_colorScale; };
+        auto* values = static_cast<orv::DataProxy::RgbaColor*>(column.values);
+        for (std::size_t i = 0; i < n; ++i)
+        {
+            const std::uint8_t* rgb = records + i * length + at;
+            values[i] = {channel(rgb), channel(rgb + 2), channel(rgb + 4), 1.0};
+        }
+        std::memset(column.present, 1, n);
+    }
+
     const LasHeader& m_header;
-    std::array<double, 3> m_scale;
-    std::array<double, 3> m_offset;
+    bool m_extended;
     double m_colorScale;
     unsigned m_colorShift;
-    std::vector<Entry> m_slots;
-    // Components Vector3 .. Color, then the key's index: the entry in m_slots.
-    std::array<std::array<std::uint8_t, 256>, 5> m_fieldOf;
+    PointDataBlock m_block;
+    std::vector<Column> m_columns;
 };
 
 // Calls visit(records, count, done) for consecutive chunks of the point records.
@@ -314,7 +388,7 @@ const std::string& LasReader::Name() const
     return m_source->name;
 }
 
-bool LasReader::EightBitColours() const
+bool LasReader::EightBitColors() const
 {
     if (m_eightBit < 0)
         m_eightBit = m_header.HasRgb() && AllEightBit(*m_source, m_header, std::size_t{4} << 20);
@@ -334,6 +408,12 @@ void LasReader::ReadBytes(std::uint64_t at, std::uint64_t count,
     }
 }
 
+const std::uint8_t* LasReader::Bytes(std::uint64_t at, std::size_t count,
+                                     std::vector<std::uint8_t>& buffer) const
+{
+    return m_source->Fetch(at, count, buffer);
+}
+
 bool LasReader::IsFile(const std::string& path) const
 {
     if (m_source->memory != nullptr)
@@ -347,30 +427,24 @@ std::uint64_t LasReader::ReadInto(orv::DataProxy::IPointDataBuilder& builder,
 {
     CheckFieldMap(fields, /*uniqueKeys=*/true);
     const LasHeader& h = m_header;
-    const bool colour = h.HasRgb() && fields.KeyOf(ELasField::Rgb).has_value();
+    const bool color = h.HasRgb() && fields.KeyOf(ELasField::Rgb).has_value();
     double colorScale = 65535.0;
     unsigned colorShift = 0;
-    if (colour && options.colorDepth == LasColorDepth::Bits8)
+    if (color && options.colorDepth == LasColorDepth::Bits8)
         colorScale = 255.0;
-    else if (colour && options.colorDepth == LasColorDepth::Detect)
+    else if (color && options.colorDepth == LasColorDepth::Detect)
     {
         colorScale = 255.0;
-        colorShift = EightBitColours() ? 0 : 8;
+        colorShift = EightBitColors() ? 0 : 8;
     }
     if (fields.KeyOf(ELasField::RecordNumber) && h.pointCount > (std::uint64_t{1} << 32))
         (Failure(m_source->name) << "has " << h.pointCount
                                  << " points: their record numbers do not fit 4 bytes")
             .Throw();
 
-    RecordAccessor point(h, fields, colorScale, colorShift);
-    // The records go to the builder a block at a time: a builder that takes blocks stages each
-    // column in one pass; any other gets AddPointData per point, the same values either way.
-    PointDataBlockLayout layout;
-    layout.positions = true;
-    layout.pointIndices = true;
-    for (const LasFieldKey& entry : fields)
-        layout.keys.push_back(entry.key);
-    PointDataBlock block(std::move(layout));
+    BlockDecoder decoder(h, fields, colorScale, colorShift);
+    // A block at a time: a builder that takes blocks stages each column in one pass; any other
+    // gets AddPointData per point, the same values either way.
     builder.Reserve(h.pointCount);
     ForEachChunk(*m_source, h, options.chunkBytes,
                  [&](const std::uint8_t* records, std::size_t count, std::uint64_t done)
@@ -378,15 +452,8 @@ std::uint64_t LasReader::ReadInto(orv::DataProxy::IPointDataBuilder& builder,
                      for (std::size_t first = 0; first < count; first += PointDataBlock::kCapacity)
                      {
                          const std::size_t n = std::min(PointDataBlock::kCapacity, count - first);
-                         for (std::size_t i = 0; i < n; ++i)
-                         {
-                             point.record = records + (first + i) * h.recordLength;
-                             point.index = done + first + i;
-                             block.MutablePointIndices()[i] = point.index;
-                             SetBlockPoint(block, i, point);
-                         }
-                         block.SetSize(n);
-                         AppendBlock(builder, block);
+                         AppendBlock(builder, decoder.Decode(records + first * h.recordLength, n,
+                                                             done + first));
                      }
                      if (options.progress)
                          options.progress(done + count, h.pointCount);

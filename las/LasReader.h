@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orv::DataProxy::Las
 {
@@ -68,11 +69,16 @@ public:
     // The name the messages start with: the path, or the name given with the memory.
     const std::string& Name() const;
     // Whether every colour channel of the file is at most 255 (false without colours).
-    bool EightBitColours() const;
+    bool EightBitColors() const;
     // Copies `count` bytes at `at` of the file (inside it, as the header's records say) to
     // `sink`, in pieces: for the writer, which copies records and extended records.
     void ReadBytes(std::uint64_t at, std::uint64_t count,
                    const std::function<void(const std::uint8_t*, std::size_t)>& sink) const;
+    // The `count` bytes at `at` of the file (inside it, as the header's records say): a pointer
+    // into the caller's memory for a reader over memory (valid while it is), else into `buffer`,
+    // read from the file (valid until `buffer` changes). For the writer's record copy.
+    const std::uint8_t* Bytes(std::uint64_t at, std::size_t count,
+                              std::vector<std::uint8_t>& buffer) const;
     // Whether `path` names this reader's file (same device and inode): the writer refuses to
     // write over the file it copies from.
     bool IsFile(const std::string& path) const;
@@ -92,6 +98,14 @@ public:
 
     // The usual whole load: a builder of `factory`, whose consumer asks for the position and
     // the keys of `fields`, receives every point; its result is returned. Throws as ReadInto.
+    //
+    // Into host clouds, give a factory whose new clouds have their frame at the data: a
+    // PrototypedBuilderFactory whose prototype is an empty cloud framed at
+    // Header().FrameOrigin(). A builder cannot choose its cloud's frame, and a host that keeps
+    // the identity frame stores projected coordinates (hundreds of kilometres) as floats in
+    // steps of centimetres, which the builder refuses with std::range_error. The caller builds
+    // the prototype with its host's own means (on the real host, its own frame call); on our
+    // hosts LasBuilderFactory (las/LasPrototype.h) gives such a factory.
     std::shared_ptr<orv::DataProxy::IPointDataProvider>
     ReadAll(const orv::DataProxy::IPointDataBuilderFactory& factory, const LasFieldMap& fields,
             const LasReadOptions& options = {}) const;
@@ -99,7 +113,7 @@ public:
 private:
     std::unique_ptr<LasSource> m_source;
     LasHeader m_header;
-    mutable int m_eightBit = -1; // EightBitColours, once known
+    mutable int m_eightBit = -1; // EightBitColors, once known
 };
 
 } // namespace orv::DataProxy::Las

@@ -161,7 +161,8 @@ void Describe(const ExtraOut& d, std::vector<std::uint8_t>& payload)
     payload.insert(payload.end(), p, p + sizeof p);
 }
 
-// The source's records, fetched a window at a time (a clip keeps the file's order).
+// The source's records, fetched a window at a time (a clip keeps the file's order); from a
+// source in memory, the window is the memory itself, not a copy.
 class SourceRecords
 {
 public:
@@ -177,12 +178,10 @@ public:
             const LasHeader& h = m_reader.Header();
             m_first = i;
             m_count = static_cast<std::size_t>(std::min<std::uint64_t>(m_window, h.pointCount - i));
-            m_bytes.clear();
-            m_reader.ReadBytes(h.offsetToPointData + i * m_length, m_count * m_length,
-                               [&](const std::uint8_t* bytes, std::size_t n)
-                               { m_bytes.insert(m_bytes.end(), bytes, bytes + n); });
+            m_records =
+                m_reader.Bytes(h.offsetToPointData + i * m_length, m_count * m_length, m_bytes);
         }
-        return m_bytes.data() + (i - m_first) * m_length;
+        return m_records + (i - m_first) * m_length;
     }
 
 private:
@@ -191,7 +190,8 @@ private:
     std::size_t m_window;
     std::uint64_t m_first = 0;
     std::size_t m_count = 0;
-    std::vector<std::uint8_t> m_bytes;
+    const std::uint8_t* m_records = nullptr; // the window
+    std::vector<std::uint8_t> m_bytes;       // its bytes, read from a file
 };
 
 // What the records look like and where they come from.
@@ -229,7 +229,12 @@ public:
         m_sourceHeader = &source->Header();
         m_sourceLayout = &kRecordLayouts[m_sourceHeader->pointFormat];
         m_sameFormat = m_sourceHeader->pointFormat == plan.format;
-        m_eightBit = source->EightBitColours();
+        m_sourceScale = m_sourceHeader->scale;
+        m_sourceOffset = m_sourceHeader->offset;
+        m_reexpress = m_sourceScale != plan.scale || m_sourceOffset != plan.offset;
+        m_fixedTolerance = plan.tolerance.has_value();
+        m_tolerance = plan.tolerance.value_or(plan.scale);
+        m_eightBit = source->EightBitColors();
         const auto recordKey = fields.KeyOf(ELasField::RecordNumber);
         for (std::size_t k = 0; k < fields.size(); ++k)
             if (recordKey && fields[k].field == ELasField::RecordNumber)
@@ -245,40 +250,56 @@ public:
             m_extraColumns[k] = Resolve(block, m_extraKeys[k].key);
     }
 
-    void Encode(std::size_t at, std::uint8_t* r)
+    // Encodes the bound block's points into `n` consecutive records at `out`, a step at a time
+    // over all of them: each record starts as its source's copy (or zeros, with one return),
+    // then the positions, then each field's column in one loop, then the extra bytes, the
+    // bounds and the counts by return.
+    void EncodeBlock(std::size_t n, std::uint8_t* out)
     {
-        const GPointDouble p{m_block->X()[at], m_block->Y()[at], m_block->Z()[at]};
-        const std::uint8_t* src = SourceRecord(at);
-        bool keepPosition = false;
-        if (src != nullptr)
+        const std::size_t length = m_plan.length;
+        const PointDataBlock& block = *m_block;
+        for (std::size_t at = 0; at < n; ++at)
         {
-            Copy(src, r);
-            keepPosition = Unmoved(src, p, r);
-            ++m_summary.copiedRecords;
-        }
-        else
-        {
-            std::fill(r, r + m_plan.length, std::uint8_t{0});
-            WriteSlot(r, SlotOf(ELasField::ReturnNumber, m_layout), 1);
-            WriteSlot(r, SlotOf(ELasField::NumberOfReturns, m_layout), 1);
-        }
-        if (!keepPosition)
-            EncodePosition(p, r);
-        for (std::size_t axis = 0; axis < 3; ++axis)
-        {
-            const std::int32_t stored = I32(r + 4 * axis);
-            m_min[axis] = std::min(m_min[axis], stored);
-            m_max[axis] = std::max(m_max[axis], stored);
+            std::uint8_t* r = out + at * length;
+            const GPointDouble p{block.X()[at], block.Y()[at], block.Z()[at]};
+            const std::uint8_t* src = SourceRecord(at);
+            m_copied[at] = src != nullptr;
+            bool keepPosition = false;
+            if (src != nullptr)
+            {
+                Copy(src, r);
+                keepPosition = Unmoved(src, p, r, at);
+                ++m_summary.copiedRecords;
+            }
+            else
+            {
+                std::fill(r, r + length, std::uint8_t{0});
+                WriteSlot(r, SlotOf(ELasField::ReturnNumber, m_layout), 1);
+                WriteSlot(r, SlotOf(ELasField::NumberOfReturns, m_layout), 1);
+            }
+            if (!keepPosition)
+                EncodePosition(p, r, at);
         }
         for (std::size_t k = 0; k < m_fields.size(); ++k)
-            if (m_columns[k].Has(at))
-                EncodeField(k, at, src, r);
-        for (const ExtraOut& d : m_plan.extras)
-            EncodeExtra(d, at, r + d.at);
-        const auto returnNumber = ReadSlot(r, SlotOf(ELasField::ReturnNumber, m_layout));
-        if (returnNumber >= 1)
-            ++m_summary.pointsByReturn[returnNumber - 1];
-        ++m_summary.pointCount;
+            EncodeColumn(k, n, out);
+        for (std::size_t at = 0; at < n && !m_plan.extras.empty(); ++at)
+            for (const ExtraOut& d : m_plan.extras)
+                EncodeExtra(d, at, out + at * length + d.at);
+        const FieldSlot returns = SlotOf(ELasField::ReturnNumber, m_layout);
+        for (std::size_t at = 0; at < n; ++at)
+        {
+            const std::uint8_t* r = out + at * length;
+            for (std::size_t axis = 0; axis < 3; ++axis)
+            {
+                const std::int32_t stored = I32(r + 4 * axis);
+                m_min[axis] = std::min(m_min[axis], stored);
+                m_max[axis] = std::max(m_max[axis], stored);
+            }
+            const auto returnNumber = ReadSlot(r, returns);
+            if (returnNumber >= 1)
+                ++m_summary.pointsByReturn[returnNumber - 1];
+        }
+        m_summary.pointCount += n;
     }
 
     // The summary, with the bounds of the stored coordinates.
@@ -305,7 +326,7 @@ private:
         const Column& c = m_columns[m_recordColumn];
         const double number = c.Number(at);
         if (!(number >= 0.0 && number < static_cast<double>(m_sourceHeader->pointCount)))
-            (Failure(m_path) << "point " << m_summary.pointCount << " gives record number "
+            (Failure(m_path) << "point " << m_summary.pointCount + at << " gives record number "
                              << number << ", which " << m_source->Name() << " ("
                              << m_sourceHeader->pointCount << " points) does not have")
                 .Throw();
@@ -352,90 +373,130 @@ private:
 
     // Whether the provider's position is the source record's, within the tolerance: then
     // the source's coordinates are written, re-expressed when scale or offset changed.
-    bool Unmoved(const std::uint8_t* src, const GPointDouble& p, std::uint8_t* r)
+    bool Unmoved(const std::uint8_t* src, const GPointDouble& p, std::uint8_t* r, std::size_t at)
     {
-        const LasHeader& sh = *m_sourceHeader;
         const double xyz[3] = {p.x, p.y, p.z};
         double exact[3];
+        bool unmoved = true;
         for (std::size_t axis = 0; axis < 3; ++axis)
         {
-            exact[axis] = I32(src + 4 * axis) * sh.scale[axis] + sh.offset[axis];
+            exact[axis] = I32(src + 4 * axis) * m_sourceScale[axis] + m_sourceOffset[axis];
             const double tolerance =
-                m_plan.tolerance ? (*m_plan.tolerance)[axis]
-                                 : std::max(m_plan.scale[axis], std::abs(exact[axis]) * kFloatStep);
-            if (!(std::abs(xyz[axis] - exact[axis]) <= tolerance))
-                return false;
+                m_fixedTolerance ? m_tolerance[axis]
+                                 : std::max(m_tolerance[axis], std::abs(exact[axis]) * kFloatStep);
+            unmoved &= std::abs(xyz[axis] - exact[axis]) <= tolerance;
         }
-        if (sh.scale != m_plan.scale || sh.offset != m_plan.offset)
-            EncodePosition({exact[0], exact[1], exact[2]}, r);
-        return true;
+        if (unmoved && m_reexpress)
+            EncodePosition({exact[0], exact[1], exact[2]}, r, at);
+        return unmoved;
     }
 
-    void EncodePosition(const GPointDouble& p, std::uint8_t* r) const
+    void EncodePosition(const GPointDouble& p, std::uint8_t* r, std::size_t at) const
     {
         const double xyz[3] = {p.x, p.y, p.z};
         for (std::size_t axis = 0; axis < 3; ++axis)
         {
             const double steps = (xyz[axis] - m_plan.offset[axis]) * m_perStep[axis];
             if (!(steps > -2147483648.5 && steps < 2147483647.5))
-                Unfit(p);
+                Unfit(p, m_summary.pointCount + at);
             PutU32(r + 4 * axis, static_cast<std::uint32_t>(static_cast<std::int32_t>(
                                      Saturate(steps, -2147483648.0, 2147483647.0))));
         }
     }
 
-    void EncodeField(std::size_t k, std::size_t at, const std::uint8_t* src, std::uint8_t* r)
+    // Field k of the n records at `out`, from its column: one loop over the points that have a
+    // value, chosen once for the field (and the column's value type).
+    void EncodeColumn(std::size_t k, std::size_t n, std::uint8_t* out) const
     {
         const Column& c = m_columns[k];
         const FieldSlot slot = m_slots[k];
+        const std::size_t length = m_plan.length;
+        if (c.present == nullptr || (slot.width == 0 && m_fields[k].field != ELasField::ScanAngle))
+            return;
+        const auto each = [&](auto encode)
+        {
+            for (std::size_t at = 0; at < n; ++at)
+                if (c.present[at] != 0)
+                    encode(at, out + at * length);
+        };
+        // The column's values as numbers, read with their own type.
+        const auto numbers = [&](auto encode)
+        {
+            switch (c.component)
+            {
+            case EPointDataComponent::UnsignedInteger:
+                each([&](std::size_t at, std::uint8_t* r)
+                     { encode(static_cast<double>(c.Get<std::uint64_t>(at)), r); });
+                break;
+            case EPointDataComponent::SignedInteger:
+                each([&](std::size_t at, std::uint8_t* r)
+                     { encode(static_cast<double>(c.Get<std::int64_t>(at)), r); });
+                break;
+            default:
+                each([&](std::size_t at, std::uint8_t* r) { encode(c.Get<double>(at), r); });
+            }
+        };
         switch (m_fields[k].field)
         {
         case ELasField::Rgb:
-            if (slot.width != 0)
-                EncodeColour(c.Get<RgbaColor>(at), src, r + slot.at);
+            each([&](std::size_t at, std::uint8_t* r)
+                 { EncodeColor(c.Get<RgbaColor>(at), m_copied[at], r + slot.at); });
             return;
         case ELasField::RecordNumber:
         case ELasField::ExtraBytes:
             return;
         case ELasField::ScanAngle:
             if (m_layout.extended)
-                WriteSlot(r, slot,
-                          static_cast<std::uint16_t>(static_cast<std::int16_t>(
-                              Saturate(c.Number(at) / kScanAngleStep, -30000.0, 30000.0))));
+                numbers(
+                    [&](double degrees, std::uint8_t* r)
+                    {
+                        WriteSlot(r, slot,
+                                  static_cast<std::uint16_t>(static_cast<std::int16_t>(
+                                      Saturate(degrees / kScanAngleStep, -30000.0, 30000.0))));
+                    });
             else
-                r[slot.at] = static_cast<std::uint8_t>(
-                    static_cast<std::int8_t>(Saturate(c.Number(at), -90.0, 90.0)));
+                numbers(
+                    [&](double degrees, std::uint8_t* r)
+                    {
+                        r[slot.at] = static_cast<std::uint8_t>(
+                            static_cast<std::int8_t>(Saturate(degrees, -90.0, 90.0)));
+                    });
             return;
         case ELasField::GpsTime:
-            if (slot.width != 0)
-                PutF64(r + slot.at, c.Number(at));
+            numbers([&](double time, std::uint8_t* r) { PutF64(r + slot.at, time); });
             return;
         default:
-            if (slot.width != 0)
-            {
-                const double top = slot.mask != 0 ? slot.mask : slot.width == 1 ? 255 : 65535;
-                WriteSlot(r, slot, static_cast<std::uint64_t>(Saturate(c.Number(at), 0, top)));
-            }
+        {
+            const double top = slot.mask != 0 ? slot.mask : slot.width == 1 ? 255 : 65535;
+            if (slot.mask == 0 && slot.width == 2) // intensity, point source id, NIR
+                numbers([&](double v, std::uint8_t* r)
+                        { PutU16(r + slot.at, static_cast<std::uint16_t>(Saturate(v, 0, top))); });
+            else if (slot.mask == 0)
+                numbers([&](double v, std::uint8_t* r)
+                        { r[slot.at] = static_cast<std::uint8_t>(Saturate(v, 0, top)); });
+            else
+                numbers([&](double v, std::uint8_t* r)
+                        { WriteSlot(r, slot, static_cast<std::uint64_t>(Saturate(v, 0, top))); });
+        }
         }
     }
 
-    // The source's channels while the provider's colour is what the host kept of them.
-    void EncodeColour(const RgbaColor& colour, const std::uint8_t* src, std::uint8_t* rgb) const
+    // The source's channels (already copied into the record, at `rgb`, when `copied` and the
+    // source has them) while the provider's color is what the host kept of them.
+    void EncodeColor(const RgbaColor& color, bool copied, std::uint8_t* rgb) const
     {
-        const double channels[3] = {colour.r, colour.g, colour.b};
-        const FieldSlot in = src != nullptr ? SlotOf(ELasField::Rgb, *m_sourceLayout) : FieldSlot{};
-        if (in.width != 0)
+        const double channels[3] = {color.r, color.g, color.b};
+        const bool sourceRgb = copied && m_sourceLayout->rgbAt != 0;
+        if (sourceRgb)
         {
+            const unsigned shift = m_eightBit ? 0 : 8;
             bool same = true;
-            for (std::size_t c = 0; c < 3 && same; ++c)
-            {
-                const unsigned v = U16(src + in.at + 2 * c);
-                same = Saturate(channels[c] * 255.0, 0, 255) == (m_eightBit ? v : v >> 8);
-            }
+            for (std::size_t c = 0; c < 3; ++c)
+                same &= Saturate(channels[c] * 255.0, 0, 255) == U16(rgb + 2 * c) >> shift;
             if (same)
-                return std::memcpy(rgb, src + in.at, 6), void();
+                return;
         }
-        const double top = m_eightBit && in.width != 0 ? 255.0 : 65535.0;
+        const double top = m_eightBit && sourceRgb ? 255.0 : 65535.0;
         for (std::size_t c = 0; c < 3; ++c)
             PutU16(rgb + 2 * c, static_cast<std::uint16_t>(Saturate(channels[c] * top, 0, top)));
     }
@@ -448,12 +509,12 @@ private:
         {
         case 3:
         {
-            const RgbaColor* colour = has ? &c.Get<RgbaColor>(at) : nullptr;
-            const double channels[3] = {colour ? colour->r : 0, colour ? colour->g : 0,
-                                        colour ? colour->b : 0};
-            PutU16(p, colour ? static_cast<std::uint16_t>(
-                                   Saturate(channels[d.part] * 65535.0, 0, 65534))
-                             : 0xFFFF);
+            const RgbaColor* color = has ? &c.Get<RgbaColor>(at) : nullptr;
+            const double channels[3] = {color ? color->r : 0, color ? color->g : 0,
+                                        color ? color->b : 0};
+            PutU16(p, color ? static_cast<std::uint16_t>(
+                                  Saturate(channels[d.part] * 65535.0, 0, 65534))
+                            : 0xFFFF);
             return;
         }
         case 7:
@@ -478,13 +539,13 @@ private:
         }
     }
 
-    [[noreturn]] void Unfit(const GPointDouble& p) const
+    [[noreturn]] void Unfit(const GPointDouble& p, std::uint64_t point) const
     {
-        (Failure(m_path) << "point " << m_summary.pointCount << " at (" << p.x << ", " << p.y
-                         << ", " << p.z << ") does not fit 32-bit coordinates with scale ("
-                         << m_plan.scale[0] << ", " << m_plan.scale[1] << ", " << m_plan.scale[2]
-                         << ") and offset (" << m_plan.offset[0] << ", " << m_plan.offset[1] << ", "
-                         << m_plan.offset[2] << ")")
+        (Failure(m_path) << "point " << point << " at (" << p.x << ", " << p.y << ", " << p.z
+                         << ") does not fit 32-bit coordinates with scale (" << m_plan.scale[0]
+                         << ", " << m_plan.scale[1] << ", " << m_plan.scale[2] << ") and offset ("
+                         << m_plan.offset[0] << ", " << m_plan.offset[1] << ", " << m_plan.offset[2]
+                         << ")")
             .Throw();
     }
 
@@ -498,12 +559,18 @@ private:
     std::vector<Column> m_columns;  // one per field, in the map's order
     std::vector<Column> m_extraColumns;
     const PointDataBlock* m_block = nullptr;
+    std::array<bool, PointDataBlock::kCapacity> m_copied{}; // per point: from a source record
     std::array<double, 3> m_perStep; // a multiplication per coordinate, not a division
     const LasReader* m_source = nullptr;
     std::optional<SourceRecords> m_records;
     const LasHeader* m_sourceHeader = nullptr;
     const RecordLayout* m_sourceLayout = nullptr;
     bool m_sameFormat = false;
+    // Unmoved: the source's coordinates, whether they are written re-expressed (another scale
+    // or offset), and the tolerance per axis (given, or at least the scale).
+    std::array<double, 3> m_sourceScale{}, m_sourceOffset{}, m_tolerance{};
+    bool m_reexpress = false;
+    bool m_fixedTolerance = false;
     bool m_eightBit = false;
     std::size_t m_recordColumn = kNone;
     std::array<std::int32_t, 3> m_min{std::numeric_limits<std::int32_t>::max(),
@@ -847,17 +914,18 @@ LasWriteSummary WriteLas(const std::string& path,
                  [&](const PointDataBlock& block)
                  {
                      encoder.Bind(block);
-                     for (std::size_t at = 0; at < block.Size(); ++at)
+                     const std::size_t n = block.Size();
+                     if (pending + n > kRecordsPerWrite)
                      {
-                         encoder.Encode(at, records.data() + pending * plan.length);
-                         if (++pending == kRecordsPerWrite)
-                         {
-                             file.Write(records.data(), pending * plan.length);
-                             pending = 0;
-                         }
-                         if (++written % kProgressEvery == 0 && options.progress)
-                             options.progress(written);
+                         file.Write(records.data(), pending * plan.length);
+                         pending = 0;
                      }
+                     encoder.EncodeBlock(n, records.data() + pending * plan.length);
+                     pending += n;
+                     if (options.progress &&
+                         (written + n) / kProgressEvery != written / kProgressEvery)
+                         options.progress(written + n);
+                     written += n;
                  });
     file.Write(records.data(), pending * plan.length);
 

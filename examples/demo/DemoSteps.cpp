@@ -505,15 +505,15 @@ CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, co
     return run;
 }
 
-orv::Demo::Render::ColourBy WritePicture(const std::string& path,
-                                         const orv::Data::Cloud::PointCloudDataProvider& provider,
-                                         const ScanKeys& keys, const std::vector<QueryRun>& queries,
-                                         orv::Demo::Render::ColourBy colourBy)
+orv::Demo::Render::ColorBy WritePicture(const std::string& path,
+                                        const orv::Data::Cloud::PointCloudDataProvider& provider,
+                                        const ScanKeys& keys, const std::vector<QueryRun>& queries,
+                                        orv::Demo::Render::ColorBy colorBy)
 {
     namespace Render = orv::Demo::Render;
     const Render::PictureKeys pictureKeys{keys.classification, keys.color, keys.intensity};
     Render::PictureOptions options;
-    options.colourBy = colourBy;
+    options.colorBy = colorBy;
     const Render::Picture overview =
         Render::RenderOverview(provider, provider, pictureKeys, options);
     std::vector<Render::Selection> selections;
@@ -526,7 +526,7 @@ orv::Demo::Render::ColourBy WritePicture(const std::string& path,
     // Clearly wide scans one panel above the other, the others side by side.
     const bool sideBySide = 4 * overview.map.width <= 5 * overview.map.height;
     Render::Arrange({&overview.image, &selected.image}, sideBySide).WritePng(path);
-    return overview.colouredBy;
+    return overview.coloredBy;
 }
 
 } // namespace orv::Demo

@@ -109,9 +109,9 @@ CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, co
 // Writes the picture: the scan from above coloured as `colourBy` asks (when the scan has the key
 // for it), and the same view with the query selections drawn over the faded scan. Returns what
 // the colours show.
-orv::Demo::Render::ColourBy WritePicture(const std::string& path,
-                                         const orv::Data::Cloud::PointCloudDataProvider& provider,
-                                         const ScanKeys& keys, const std::vector<QueryRun>& queries,
-                                         orv::Demo::Render::ColourBy colourBy);
+orv::Demo::Render::ColorBy WritePicture(const std::string& path,
+                                        const orv::Data::Cloud::PointCloudDataProvider& provider,
+                                        const ScanKeys& keys, const std::vector<QueryRun>& queries,
+                                        orv::Demo::Render::ColorBy colorBy);
 
 } // namespace orv::Demo

@@ -1,7 +1,7 @@
 // The demo: what the library does, on a generated scan (default) or a LAS file.
 //
 //   orv_demo [--points N] [--threads T] [--seed S] [--las FILE] [--picture PATH]
-//            [--picture-by class|height|colour|intensity] [--verbose]
+//            [--picture-by class|height|color|intensity] [--verbose]
 //
 // Reads the scan on several threads through providers and iterables, a block at a time and
 // again through cursors (the two must agree), runs the four spatial queries with their
@@ -29,7 +29,7 @@ struct Options
     unsigned threads = std::max(1u, std::thread::hardware_concurrency());
     std::string las;
     std::string picture = "demo-overview.png";
-    orv::Demo::Render::ColourBy pictureBy = orv::Demo::Render::ColourBy::Auto;
+    orv::Demo::Render::ColorBy pictureBy = orv::Demo::Render::ColorBy::Auto;
     bool verbose = false;
 };
 
@@ -38,7 +38,7 @@ struct Options
     std::fprintf(stderr,
                  "orv_demo: %s\nusage: orv_demo [--points N] [--threads T] [--seed S] "
                  "[--las FILE] [--picture PATH]\n"
-                 "                [--picture-by class|height|colour|intensity] [--verbose]\n",
+                 "                [--picture-by class|height|color|intensity] [--verbose]\n",
                  problem.c_str());
     std::exit(2);
 }
@@ -94,10 +94,10 @@ Options Parse(int argc, char** argv)
         else if (arg == "--picture-by")
         {
             const std::string name = Value(i, argc, argv);
-            const auto by = orv::Demo::Render::ParseColourBy(name);
+            const auto by = orv::Demo::Render::ParseColorBy(name);
             if (!by)
             {
-                Usage("--picture-by takes class, height, colour or intensity, not " + name);
+                Usage("--picture-by takes class, height, color or intensity, not " + name);
             }
             options.pictureBy = *by;
         }
@@ -165,7 +165,7 @@ int main(int argc, char** argv)
             "          frame: %.1f deg about z, origin (%.3f, %.3f, %.3f); extra data:%s%s%s%s%s\n",
             std::atan2(m[3], m[0]) * 180.0 / M_PI, m[9], m[10], m[11], keys.normal ? " normal" : "",
             keys.intensity ? " intensity" : "", keys.classification ? " class" : "",
-            keys.scanId ? " scan-id" : "", keys.color ? " colour" : "");
+            keys.scanId ? " scan-id" : "", keys.color ? " color" : "");
 
         // Read in blocks, then once more point by point through cursors: the same figures.
         const ReadStats stats = ReadInParallel(provider, keys, options.threads, ReadPath::Blocks);
@@ -234,7 +234,7 @@ int main(int argc, char** argv)
                 WritePicture(options.picture, provider, keys, queries, options.pictureBy);
             std::printf(
                 "picture   %s (by %s) in %.2f s\n", options.picture.c_str(),
-                orv::Demo::Render::ColourByName(by),
+                orv::Demo::Render::ColorByName(by),
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - pictureStart)
                     .count());
         }

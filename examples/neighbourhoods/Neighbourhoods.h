@@ -18,7 +18,7 @@ namespace orv::Demo
 
 using orv::DataProxy::PointArrays;
 
-// The arrays as nanoflann's data set. The tree keeps a reference to it, so it lives beside.
+// The arrays as nanoflann's data set, which the tree keeps a reference to: it lives beside.
 struct KdTree
 {
     struct Adaptor
@@ -29,8 +29,8 @@ struct KdTree
         {
             return (axis == 0 ? points.X() : axis == 1 ? points.Y() : points.Z())[i];
         }
-        template <class Box>
-        bool kdtree_get_bbox(Box&) const // none: the tree computes it
+        template <class Box> // none: the tree computes it
+        bool kdtree_get_bbox(Box&) const
         {
             return false;
         }
@@ -42,18 +42,6 @@ struct KdTree
         index;
 };
 
-// Calls f(t, begin, end) for `threads` consecutive ranges of [0, n), range t on thread t.
-template <class F>
-void OnRanges(std::size_t n, unsigned threads, const F& f)
-{
-    std::vector<std::thread> workers;
-    for (unsigned t = 1; t < threads; ++t)
-        workers.emplace_back([&, t] { f(t, n * t / threads, n * (t + 1) / threads); });
-    f(0u, std::size_t{0}, n / threads);
-    for (std::thread& worker : workers)
-        worker.join();
-}
-
 struct Neighbourhoods
 {
     std::vector<orv::DataProxy::GVector3> normals; // unit, facing up (z >= 0)
@@ -61,57 +49,54 @@ struct Neighbourhoods
 };
 
 // Every point's normal and mean neighbour distance from its k nearest neighbours (itself
-// included), on `threads` threads: queries only read the tree.
+// included), on `threads` threads, each over its own range of points: queries only read the tree.
 inline Neighbourhoods Estimate(const PointArrays& points, const KdTree& tree, unsigned k,
                                unsigned threads)
 {
-    Neighbourhoods out{std::vector<orv::DataProxy::GVector3>(points.Size()),
-                       std::vector<double>(points.Size())};
-    const auto at = [&](std::size_t i)
-    { return Eigen::Vector3d(points.X()[i], points.Y()[i], points.Z()[i]); };
-    OnRanges(points.Size(), threads,
-             [&](unsigned, std::size_t begin, std::size_t end)
-             {
-                 std::vector<std::uint32_t> index(k);
-                 std::vector<double> squared(k);
-                 for (std::size_t i = begin; i < end; ++i)
-                 {
-                     const std::size_t found =
-                         tree.index.knnSearch(at(i).data(), k, index.data(), squared.data());
-                     Eigen::Vector3d mean = Eigen::Vector3d::Zero();
-                     for (std::size_t j = 0; j < found; ++j)
-                         mean += at(index[j]) / double(found);
-                     Eigen::Matrix3d covariance = Eigen::Matrix3d::Zero();
-                     double distances = 0.0; // the point itself adds 0
-                     for (std::size_t j = 0; j < found; ++j)
-                     {
-                         covariance += (at(index[j]) - mean) * (at(index[j]) - mean).transpose();
-                         distances += std::sqrt(squared[j]);
-                     }
-                     // The axis of least spread (eigenvalues increase), facing the sky.
-                     Eigen::Vector3d n = Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d>(covariance)
-                                             .eigenvectors()
-                                             .col(0);
-                     n *= n.z() < 0.0 ? -1.0 : 1.0;
-                     out.normals[i] = {n.x(), n.y(), n.z()};
-                     out.meanDistance[i] = found > 1 ? distances / double(found - 1) : 0.0;
-                 }
-             });
+    const std::size_t n = points.Size();
+    Neighbourhoods out{std::vector<orv::DataProxy::GVector3>(n), std::vector<double>(n)};
+    const auto range = [&](std::size_t begin, std::size_t end)
+    {
+        std::vector<std::uint32_t> index(k);
+        std::vector<double> squared(k);
+        Eigen::Matrix3Xd near(3, k); // the neighbours, then their offsets from their mean
+        for (std::size_t i = begin; i < end; ++i)
+        {
+            const double p[3] = {points.X()[i], points.Y()[i], points.Z()[i]};
+            const std::size_t found = tree.index.knnSearch(p, k, index.data(), squared.data());
+            for (std::size_t j = 0; j < found; ++j)
+                near.col(j) << points.X()[index[j]], points.Y()[index[j]], points.Z()[index[j]];
+            auto offsets = near.leftCols(found);
+            offsets.colwise() -= offsets.rowwise().mean().eval();
+            // The axis of least spread (eigenvalues increase), facing the sky.
+            Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> axes(offsets * offsets.transpose());
+            Eigen::Vector3d normal = axes.eigenvectors().col(0);
+            normal *= normal.z() < 0.0 ? -1.0 : 1.0;
+            out.normals[i] = {normal.x(), normal.y(), normal.z()};
+            const double distances = Eigen::ArrayXd::Map(squared.data(), found).sqrt().sum();
+            out.meanDistance[i] = found > 1 ? distances / double(found - 1) : 0.0; // self: 0
+        }
+    };
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < threads; ++t)
+        workers.emplace_back(range, n * t / threads, n * (t + 1) / threads);
+    for (std::thread& worker : workers)
+        worker.join();
     return out;
 }
 
-// Statistical outliers: mean neighbour distance above the mean of all by `sigmas` deviations.
-inline std::vector<bool> Outliers(const std::vector<double>& distance, double sigmas)
+// Statistical outlier removal: the points (their indices, in order) whose mean neighbour
+// distance is at most `sigmas` standard deviations above the mean of all.
+inline std::vector<std::size_t> Inliers(const std::vector<double>& distance, double sigmas)
 {
-    double sum = 0.0, squares = 0.0;
-    for (const double d : distance)
-        sum += d, squares += d * d;
-    const double n = std::max<double>(1.0, double(distance.size())), mean = sum / n;
-    const double limit = mean + sigmas * std::sqrt(std::max(0.0, squares / n - mean * mean));
-    std::vector<bool> outlier(distance.size());
-    std::transform(distance.begin(), distance.end(), outlier.begin(),
-                   [limit](double d) { return d > limit; });
-    return outlier;
+    const auto d = Eigen::ArrayXd::Map(distance.data(), Eigen::Index(distance.size()));
+    const double n = std::max<double>(1.0, double(distance.size())), mean = d.sum() / n;
+    const double limit = mean + sigmas * std::sqrt((d - mean).square().sum() / n);
+    std::vector<std::size_t> kept;
+    for (std::size_t i = 0; i < distance.size(); ++i)
+        if (distance[i] <= limit)
+            kept.push_back(i);
+    return kept;
 }
 
 } // namespace orv::Demo

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <utility>
 #include <vector>
@@ -73,6 +74,17 @@ double LevelPlaneTilt(unsigned k, unsigned threads)
     for (const GVector3& n : Estimate(points, tree, k, threads).normals)
         tilt = std::max(tilt, std::hypot(n.x, n.y, n.z - 1.0)); // up, not down
     return tilt;
+}
+
+bool CheckNeighbourhoods(const PointArrays& points, const KdTree& tree, unsigned k,
+                         unsigned threads)
+{
+    const bool same = SameNeighbours(points, tree, k, 500);
+    const double tilt = LevelPlaneTilt(k, threads);
+    std::printf("neighbours %s brute force on every 500th point; level plane: normals %.1e from "
+                "vertical\n",
+                same ? "match" : "DIFFER from", tilt);
+    return same && tilt <= 1e-6;
 }
 
 } // namespace orv::Demo

@@ -20,4 +20,9 @@ bool SameNeighbours(const orv::DataProxy::PointArrays& points, const KdTree& tre
 // packed for the host: the largest distance of one from (0, 0, 1).
 double LevelPlaneTilt(unsigned k, unsigned threads);
 
+// Both checks (every 500th point against brute force; the level plane's normals within 1e-6),
+// each reported on a line of stdout; true when both pass.
+bool CheckNeighbourhoods(const orv::DataProxy::PointArrays& points, const KdTree& tree, unsigned k,
+                         unsigned threads);
+
 } // namespace orv::Demo

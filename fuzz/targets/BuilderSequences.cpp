@@ -1,9 +1,10 @@
 // Point and merge sequences on builders of one factory, each builder read back through a cursor
-// after every step against a model: the points it accepted, in order. Every key is mapped at a
-// width that holds what is drawn for it (the width rules are the builder tests'), so values read
-// back as they went in; positions are quarters below 2^12, exact in any frame, and a position
-// that is not finite drops its point. A consumer failing at any of its questions is the
-// fault-injection suite's.
+// against a model (the points it accepted, in order) after every merge, at the result steps the
+// input draws and at the end; the point steps check how often the consumer is asked. Every key
+// is mapped at a width that holds what is drawn for it (the width rules are the builder tests'),
+// so values read back as they went in; positions are quarters below 2^12, exact in any frame,
+// and a position that is not finite drops its point. A consumer failing at any of its questions
+// is the fault-injection suite's.
 
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "fuzz/FuzzSupport.h"
@@ -12,6 +13,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <map>
 #include <vector>
 
 namespace orv::Fuzz
@@ -21,30 +24,59 @@ namespace
 
 using namespace orv::TestSupport;
 
-constexpr std::size_t kMaxOperations = 120, kMaxPoints = 300; // points per builder
-constexpr int kBuilders = 3;
+// Short sequences on small clouds: with subsets of 4 points (Factory) the steps still meet
+// builders of several subsets and merges across subset boundaries, and a thousand inputs or
+// more run in a second.
+constexpr std::size_t kMaxOperations = 16, kMaxPoints = 16; // points per builder
+constexpr int kBuilders = 2;
+
+struct KeyType
+{
+    C component;
+    unsigned char index;
+    int (*type)();
+    std::uint64_t width;
+};
 
 // U0..U3, S0, R0..R1, V0..V1, C0 at widths that hold what is drawn for them; and a Position key,
 // asked about and never stored.
-const PointCloudDataBuilderFactory& Factory()
+const KeyType kKeys[] = {{C::UnsignedInteger, 0, &Type::Class, 1},
+                         {C::UnsignedInteger, 1, &Type::Scan, 4},
+                         {C::UnsignedInteger, 2, &WideType<std::uint64_t>, 8},
+                         {C::UnsignedInteger, 3, &Type::SplitColor, 2},
+                         {C::SignedInteger, 0, &WideType<std::int64_t>, 8},
+                         {C::Real, 0, &Type::IntensityNew, 4},
+                         {C::Real, 1, &WideType<double>, 8},
+                         {C::Vector3, 0, &Type::Normal, 4},
+                         {C::Vector3, 1, &WideType<GVector3>, 24},
+                         {C::Color, 0, &Type::Intensity, 0}};
+constexpr unsigned kAllKeys = (1u << std::size(kKeys)) - 1;
+
+// A factory that maps the keys of `mask` (bit i: kKeys[i]), made once per mask. Each input maps
+// a drawn part of the keys, so a builder carries only a few columns, while every key and every
+// pair of keys meets in a share of the inputs. Clouds of subsets of 4 points.
+const PointCloudDataBuilderFactory& Factory(unsigned mask)
 {
-    static const PointCloudDataBuilderFactory factory = []
+    static std::map<unsigned, PrototypedBuilderFactory> factories;
+    auto found = factories.find(mask);
+    if (found == factories.end())
     {
-        PointCloudDataBuilderFactory f;
-        f.MapOptionalComponent(C::UnsignedInteger, Type::Class(), 1);
-        f.MapOptionalComponent(C::UnsignedInteger, Type::Scan(), 4);
-        f.MapOptionalComponent(C::UnsignedInteger, WideType<std::uint64_t>(), 8);
-        f.MapOptionalComponent(C::UnsignedInteger, Type::SplitColor(), 2);
-        f.MapOptionalComponent(C::SignedInteger, WideType<std::int64_t>(), 8);
-        f.MapOptionalComponent(C::Real, Type::IntensityNew(), 4);
-        f.MapOptionalComponent(C::Real, WideType<double>(), 8);
-        f.MapOptionalComponent(C::Vector3, Type::Normal(), 4);
-        f.MapOptionalComponent(C::Vector3, WideType<GVector3>(), 24);
-        f.MapOptionalComponent(C::Color, Type::Intensity(), 0);
+        PointCloud prototype;
+        prototype.Convert().SetSubsetCapacity(4);
+        PrototypedBuilderFactory& f = factories.emplace(mask, prototype).first->second;
+        // Every key is mapped, so each keeps its index, and those left out are taken off again.
+        for (std::size_t i = 0; i < std::size(kKeys); ++i)
+            f.MapOptionalComponent(kKeys[i].component, kKeys[i].type(), kKeys[i].width);
         f.MapOptionalComponent(C::Position, Type::Scan(), 4);
-        return f;
-    }();
-    return factory;
+        for (std::size_t i = 0; i < std::size(kKeys); ++i)
+            if ((mask >> i & 1) == 0)
+            {
+                f.mapping.extraDataTypeByKey.erase({kKeys[i].component, kKeys[i].index});
+                f.storageWidthByKey.erase({kKeys[i].component, kKeys[i].index});
+            }
+        found = factories.find(mask);
+    }
+    return found->second;
 }
 
 // Declines the keys drawn at the start; counts the questions.
@@ -63,7 +95,6 @@ public:
     {
         return std::find(declined.begin(), declined.end(), key) != declined.end();
     }
-    static std::uint64_t Questions() { return Factory().mapping.extraDataTypeByKey.size(); }
 };
 
 struct Model
@@ -109,7 +140,7 @@ void CheckValue(const orv::DataProxy::IPointDataCursor& read, const PointRecord&
         break;
     case C::Color:
         same = Same(read.GetColor(i), point.GetColor(i),
-                    readable && HostChoice::HostReadsColours(Type::Intensity()),
+                    readable && HostChoice::HostReadsColors(Type::Intensity()),
                     [](const RgbaColor& a, const RgbaColor& b) {
                         return a.r == float(b.r) && a.g == float(b.g) && a.b == float(b.b) &&
                                a.a == 1.0;
@@ -124,23 +155,30 @@ void CheckValue(const orv::DataProxy::IPointDataCursor& read, const PointRecord&
 struct Run
 {
     FuzzInput& in;
+    const unsigned mask; // of the keys mapped
+    const PointCloudDataBuilderFactory& factory;
     Consumer consumer;
     Model models[kBuilders];
 
-    explicit Run(FuzzInput& input) : in(input)
+    explicit Run(FuzzInput& input) : in(input), mask(in.U16() & kAllKeys), factory(Factory(mask))
     {
-        for (const auto& entry : Factory().mapping.extraDataTypeByKey)
+        for (const auto& entry : factory.mapping.extraDataTypeByKey)
             if (in.Below(8) == 0)
                 consumer.declined.push_back(entry.first);
         for (Model& m : models)
-            m.builder = Factory().CreatePointDataBuilder(consumer);
+            m.builder = factory.CreatePointDataBuilder(consumer);
     }
+
+    bool Mapped(std::size_t key) const { return (mask >> key & 1) != 0; }
 
     // The builder's result holds exactly the model's points, every value as it went in.
     void Check(const Model& m) const
     {
         const auto result = m.builder->GetResult();
         ORV_FUZZ_CHECK(orv::DataProxy::PointCount(*result) == m.points.size());
+        ORV_FUZZ_CHECK(result->HasComponent(C::Position, 0));
+        for (std::size_t i = 0; i < std::size(kKeys); ++i)
+            ORV_FUZZ_CHECK(result->HasComponent(kKeys[i].component, kKeys[i].index) == Mapped(i));
         const WantAll everything;
         std::size_t j = 0;
         for (auto c = result->GetIterable(everything)->CreateCursor(); c->IsValid(); c->MoveNext())
@@ -151,10 +189,11 @@ struct Run
             ORV_FUZZ_CHECK(p.x == point.position.x && p.y == point.position.y &&
                            p.z == point.position.z)
                 << "point " << j - 1;
-            for (const auto& entry : Factory().mapping.extraDataTypeByKey)
+            for (std::size_t i = 0; i < std::size(kKeys); ++i)
             {
-                ORV_FUZZ_CHECK(result->HasComponent(entry.first.component, entry.first.index));
-                CheckValue(*c, point, entry.first, !consumer.Declines(entry.first));
+                const Key key{kKeys[i].component, kKeys[i].index};
+                if (Mapped(i))
+                    CheckValue(*c, point, key, !consumer.Declines(key));
             }
         }
         ORV_FUZZ_CHECK(j == m.points.size());
@@ -204,11 +243,11 @@ struct Run
         const std::uint64_t asked = consumer.asked;
         m.builder->AddPointData(p);
         // Asked once per mapped key when the staging is made, never again.
-        ORV_FUZZ_CHECK(consumer.asked - asked == (m.staged ? 0 : Consumer::Questions()));
+        ORV_FUZZ_CHECK(consumer.asked - asked ==
+                       (m.staged ? 0 : factory.mapping.extraDataTypeByKey.size()));
         m.staged = true;
         if (std::isfinite(p.position.x + p.position.y + p.position.z))
             m.points.push_back(p);
-        Check(m);
     }
 
     // Merges `source` into `target` (possibly itself).
@@ -240,13 +279,18 @@ struct Run
                 break;
             case 1:
                 if (in.Below(4) == 0)
-                    m = Model{Factory().CreatePointDataBuilder(consumer), false, {}};
+                    m = Model{factory.CreatePointDataBuilder(consumer), false, {}};
+                break;
+            case 2: // a result between the steps, so later steps meet a builder that gave one
+                Check(m);
                 break;
             default:
                 Add(m);
                 break;
             }
         }
+        for (const Model& m : models)
+            Check(m);
     }
 };
 

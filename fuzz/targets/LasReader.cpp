@@ -38,14 +38,14 @@ const LasFieldMap kFields = {
 class CheckingBuilder final : public orv::DataProxy::IPointDataBuilder
 {
 public:
-    explicit CheckingBuilder(const LasHeader& header) : m_header(header) {}
+    explicit CheckingBuilder(const LasHeader& read) : header(read) {}
     std::uint64_t count = 0;
     std::uint64_t checksum = 0;
 
-    void Reserve(std::uint64_t n) override { ORV_FUZZ_CHECK(n == m_header.pointCount); }
+    void Reserve(std::uint64_t n) override { ORV_FUZZ_CHECK(n == header.pointCount); }
     void AddPointData(const orv::DataProxy::IPointDataAccessor& point) override
     {
-        const unsigned format = m_header.pointFormat;
+        const unsigned format = header.pointFormat;
         const bool extended = format >= 6;
         ORV_FUZZ_CHECK(point.GetPointIndex() == count);
         const auto p = point.GetPosition();
@@ -66,11 +66,11 @@ public:
         ORV_FUZZ_CHECK(*point.GetSignedInteger(0) >= 0 && *point.GetSignedInteger(0) <= 65535);
         ORV_FUZZ_CHECK(std::abs(*point.GetReal(0)) <= (extended ? 32768 * 0.006 : 128.0));
         ORV_FUZZ_CHECK(point.GetReal(1).has_value() == (format != 0 && format != 2));
-        const auto colour = point.GetColor(0);
-        ORV_FUZZ_CHECK(colour.has_value() == m_header.HasRgb());
-        if (colour)
-            for (const double c : {colour->r, colour->g, colour->b})
-                ORV_FUZZ_CHECK(c >= 0.0 && c <= 1.0 && colour->a == 1.0) << c;
+        const auto color = point.GetColor(0);
+        ORV_FUZZ_CHECK(color.has_value() == header.HasRgb());
+        if (color)
+            for (const double c : {color->r, color->g, color->b})
+                ORV_FUZZ_CHECK(c >= 0.0 && c <= 1.0 && color->a == 1.0) << c;
         // Keys of no field have no value.
         ORV_FUZZ_CHECK(!point.GetUnsignedInteger(6) && !point.GetReal(2) && !point.GetVector3(0));
         ++count;
@@ -78,7 +78,7 @@ public:
     std::shared_ptr<orv::DataProxy::IPointDataProvider> GetResult() override { return nullptr; }
 
 private:
-    const LasHeader& m_header;
+    const LasHeader& header;
 };
 
 std::unique_ptr<LasReader> Open(const std::uint8_t* data, std::size_t size)

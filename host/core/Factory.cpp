@@ -18,12 +18,12 @@ class Factory final : public IFactory
 public:
     int GetTypeId(const std::type_info& type) override
     {
-        std::lock_guard<std::mutex> lock(mMutex);
-        Entry& entry = mEntries[type.name()];
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Entry& entry = m_entries[type.name()];
         if (entry.id == 0)
         {
-            entry.id = mNextId;
-            mNextId += mStep;
+            entry.id = m_nextId;
+            m_nextId += m_step;
         }
         ++entry.requests;
         return entry.id;
@@ -31,9 +31,9 @@ public:
 
     uint64_t GetRequestCount(const std::type_info& type) const override
     {
-        std::lock_guard<std::mutex> lock(mMutex);
-        const auto found = mEntries.find(type.name());
-        return found == mEntries.end() ? 0 : found->second.requests;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto found = m_entries.find(type.name());
+        return found == m_entries.end() ? 0 : found->second.requests;
     }
 
 private:
@@ -43,13 +43,13 @@ private:
         uint64_t requests = 0;
     };
 
-    mutable std::mutex mMutex;
-    std::unordered_map<std::string, Entry> mEntries;
+    mutable std::mutex m_mutex;
+    std::unordered_map<std::string, Entry> m_entries;
     // The reference host counts ids up from 1; the alternate host counts down from 30011 in
     // steps of 7, so neither the start nor the order of the first twelve is the classes' table
     // order. Fixed when the factory is built (when the host libraries load).
-    int mNextId = IsAlternateHost() ? 30011 : 1;
-    int mStep = IsAlternateHost() ? -7 : 1;
+    int m_nextId = IsAlternateHost() ? 30011 : 1;
+    int m_step = IsAlternateHost() ? -7 : 1;
 };
 
 } // namespace

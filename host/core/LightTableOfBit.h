@@ -20,8 +20,8 @@ public:
     // New positions take `value`; existing ones keep theirs.
     void Resize(uint32_t n, bool value);
     void Set(uint32_t i, bool v);
-    bool Get(uint32_t i) const { return i < mSize && ((mWords[i >> 6] >> (i & 63)) & 1u) != 0; }
-    uint32_t Size() const { return mSize; }
+    bool Get(uint32_t i) const { return i < m_size && ((m_words[i >> 6] >> (i & 63)) & 1u) != 0; }
+    uint32_t Size() const { return m_size; }
     uint32_t CountSet() const;
 
     // First set position >= from, or Size() when there is none.
@@ -34,25 +34,25 @@ public:
         Iterator() = default;
         // Stands on `position` whether or not that bit is set; Increment looks beyond it.
         Iterator(const LightTableOfBit* table, uint32_t position)
-            : mTable(table), mPosition(position)
+            : m_table(table), m_position(position)
         {
         }
 
         // Moves to the next set position after the current one and gives the distance moved;
         // gives 0 and stays when no set position is left (and for a default iterator).
         uint64_t Increment();
-        uint32_t Position() const { return mPosition; }
+        uint32_t Position() const { return m_position; }
 
     private:
-        const LightTableOfBit* mTable = nullptr;
-        uint32_t mPosition = 0;
+        const LightTableOfBit* m_table = nullptr;
+        uint32_t m_position = 0;
     };
 
 private:
     void ClearTail();
 
-    std::vector<uint64_t> mWords;
-    uint32_t mSize = 0;
+    std::vector<uint64_t> m_words;
+    uint32_t m_size = 0;
 };
 
 } // namespace orv::Collection

@@ -25,16 +25,17 @@ uint32_t ShiftOf(uint32_t n)
 } // namespace
 
 TableCluster::TableCluster(uint32_t elementSize, uint32_t elementsPerBuffer)
-    : mElementSize(elementSize == 0 ? 1 : elementSize),
-      mElementsPerBuffer(elementsPerBuffer == 0 ? 1 : elementsPerBuffer),
-      mShift(ShiftOf(mElementsPerBuffer)), mBufferBytes(size_t(mElementSize) * mElementsPerBuffer),
-      mFreshFill(IsAlternateHost() ? kAlternateFillByte : 0)
+    : m_elementSize(elementSize == 0 ? 1 : elementSize),
+      m_elementsPerBuffer(elementsPerBuffer == 0 ? 1 : elementsPerBuffer),
+      m_shift(ShiftOf(m_elementsPerBuffer)),
+      m_bufferBytes(size_t(m_elementSize) * m_elementsPerBuffer),
+      m_freshFill(IsAlternateHost() ? kAlternateFillByte : 0)
 {
 }
 
 TableCluster::TableCluster(const TableCluster& other)
-    : mElementSize(other.mElementSize), mElementsPerBuffer(other.mElementsPerBuffer),
-      mShift(other.mShift), mBufferBytes(other.mBufferBytes), mFreshFill(other.mFreshFill)
+    : m_elementSize(other.m_elementSize), m_elementsPerBuffer(other.m_elementsPerBuffer),
+      m_shift(other.m_shift), m_bufferBytes(other.m_bufferBytes), m_freshFill(other.m_freshFill)
 {
     try
     {
@@ -46,11 +47,11 @@ TableCluster::TableCluster(const TableCluster& other)
         throw;
     }
     // Buffers are filled in order, so every buffer but the last is full.
-    uint64_t left = uint64_t(other.count) * mElementSize;
+    uint64_t left = uint64_t(other.count) * m_elementSize;
     for (size_t b = 0; left != 0; ++b)
     {
-        const size_t bytes = left < mBufferBytes ? size_t(left) : mBufferBytes;
-        std::memcpy(mBuffers[b], other.mBuffers[b], bytes);
+        const size_t bytes = left < m_bufferBytes ? size_t(left) : m_bufferBytes;
+        std::memcpy(m_buffers[b], other.m_buffers[b], bytes);
         left -= bytes;
     }
     count = other.count;
@@ -67,12 +68,12 @@ TableCluster& TableCluster::operator=(const TableCluster& other)
 }
 
 TableCluster::TableCluster(TableCluster&& other) noexcept
-    : count(other.count), mElementSize(other.mElementSize),
-      mElementsPerBuffer(other.mElementsPerBuffer), mShift(other.mShift),
-      mBufferBytes(other.mBufferBytes), mFreshFill(other.mFreshFill),
-      mBuffers(std::move(other.mBuffers))
+    : count(other.count), m_elementSize(other.m_elementSize),
+      m_elementsPerBuffer(other.m_elementsPerBuffer), m_shift(other.m_shift),
+      m_bufferBytes(other.m_bufferBytes), m_freshFill(other.m_freshFill),
+      m_buffers(std::move(other.m_buffers))
 {
-    other.mBuffers.clear();
+    other.m_buffers.clear();
     other.count = 0;
 }
 
@@ -82,13 +83,13 @@ TableCluster& TableCluster::operator=(TableCluster&& other) noexcept
     {
         Release();
         count = other.count;
-        mElementSize = other.mElementSize;
-        mElementsPerBuffer = other.mElementsPerBuffer;
-        mShift = other.mShift;
-        mBufferBytes = other.mBufferBytes;
-        mFreshFill = other.mFreshFill;
-        mBuffers = std::move(other.mBuffers);
-        other.mBuffers.clear();
+        m_elementSize = other.m_elementSize;
+        m_elementsPerBuffer = other.m_elementsPerBuffer;
+        m_shift = other.m_shift;
+        m_bufferBytes = other.m_bufferBytes;
+        m_freshFill = other.m_freshFill;
+        m_buffers = std::move(other.m_buffers);
+        other.m_buffers.clear();
         other.count = 0;
     }
     return *this;
@@ -101,19 +102,19 @@ TableCluster::~TableCluster()
 
 void TableCluster::Release() noexcept
 {
-    for (uint8_t* buffer : mBuffers)
+    for (uint8_t* buffer : m_buffers)
         orv::Free(buffer);
-    mBuffers.clear();
+    m_buffers.clear();
     count = 0;
 }
 
 void TableCluster::AddBuffer()
 {
-    mBuffers.reserve(mBuffers.size() + 1); // may throw; nothing obtained yet
-    void* buffer = orv::Alloc(mBufferBytes, 16);
+    m_buffers.reserve(m_buffers.size() + 1); // may throw; nothing obtained yet
+    void* buffer = orv::Alloc(m_bufferBytes, 16);
     if (buffer == nullptr)
         throw std::bad_alloc();
-    mBuffers.push_back(static_cast<uint8_t*>(buffer));
+    m_buffers.push_back(static_cast<uint8_t*>(buffer));
 }
 
 void* TableCluster::New(bool zeroFill)
@@ -122,8 +123,8 @@ void* TableCluster::New(bool zeroFill)
         throw std::length_error("TableCluster holds 2^32 - 1 elements");
     if (count >= GetCapacity())
         AddBuffer();
-    uint8_t* element = mBuffers[BufferOf(count)] + SlotOf(count) * mElementSize;
-    std::memset(element, zeroFill ? 0 : mFreshFill, mElementSize);
+    uint8_t* element = m_buffers[BufferOf(count)] + SlotOf(count) * m_elementSize;
+    std::memset(element, zeroFill ? 0 : m_freshFill, m_elementSize);
     ++count;
     return element;
 }
@@ -152,12 +153,12 @@ void TableCluster::Iterator::FirstOfNextBuf()
     // position; otherwise pos is inside the current buffer.
     const uint64_t current = table->BufferOf(ptr < bufEnd ? uint64_t(pos) : uint64_t(pos) - 1);
     const uint64_t next = current + 1;
-    const uint64_t first = next * table->mElementsPerBuffer;
+    const uint64_t first = next * table->m_elementsPerBuffer;
     pos = first > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(first);
-    if (next < table->mBuffers.size() && first <= 0xFFFFFFFFu)
+    if (next < table->m_buffers.size() && first <= 0xFFFFFFFFu)
     {
-        ptr = table->mBuffers[size_t(next)];
-        bufEnd = ptr + table->mBufferBytes;
+        ptr = table->m_buffers[size_t(next)];
+        bufEnd = ptr + table->m_bufferBytes;
     }
     else
     {

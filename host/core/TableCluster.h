@@ -46,25 +46,25 @@ public:
     {
         if (i >= count)
             return nullptr;
-        return mBuffers[BufferOf(i)] + SlotOf(i) * mElementSize;
+        return m_buffers[BufferOf(i)] + SlotOf(i) * m_elementSize;
     }
 
     uint32_t count = 0;
 
     // Where an appender writes: buffer b (b < GetBufferCount()), and how a position splits into
     // its buffer and its slot there (every table of one buffer length splits it alike).
-    uint8_t* GetBuffer(size_t b) const { return mBuffers[b]; }
+    uint8_t* GetBuffer(size_t b) const { return m_buffers[b]; }
     void Locate(uint32_t i, uint32_t& buffer, uint32_t& slot) const
     {
         buffer = uint32_t(BufferOf(i));
         slot = uint32_t(SlotOf(i));
     }
 
-    uint32_t GetElementSize() const { return mElementSize; }
-    uint32_t GetElementsPerBuffer() const { return mElementsPerBuffer; }
-    size_t GetBufferCount() const { return mBuffers.size(); }
+    uint32_t GetElementSize() const { return m_elementSize; }
+    uint32_t GetElementsPerBuffer() const { return m_elementsPerBuffer; }
+    size_t GetBufferCount() const { return m_buffers.size(); }
     // Elements that fit in the buffers already obtained.
-    uint64_t GetCapacity() const { return uint64_t(mBuffers.size()) * mElementsPerBuffer; }
+    uint64_t GetCapacity() const { return uint64_t(m_buffers.size()) * m_elementsPerBuffer; }
 
     // Obtains buffers until at least n elements (at most 2^32 - 1) fit; throws std::bad_alloc.
     void Reserve(uint64_t n);
@@ -73,31 +73,31 @@ public:
 
     // The byte New(false) leaves in a new element. Tests set it to something other than 0 to
     // see the elements a caller did not write.
-    void SetFreshFill(uint8_t byte) { mFreshFill = byte; }
-    uint8_t GetFreshFill() const { return mFreshFill; }
+    void SetFreshFill(uint8_t byte) { m_freshFill = byte; }
+    uint8_t GetFreshFill() const { return m_freshFill; }
 
     class Iterator;
 
 private:
     uint64_t BufferOf(uint64_t i) const
     {
-        return mShift != kNoShift ? i >> mShift : i / mElementsPerBuffer;
+        return m_shift != kNoShift ? i >> m_shift : i / m_elementsPerBuffer;
     }
     uint64_t SlotOf(uint64_t i) const
     {
-        return mShift != kNoShift ? i & (mElementsPerBuffer - 1) : i % mElementsPerBuffer;
+        return m_shift != kNoShift ? i & (m_elementsPerBuffer - 1) : i % m_elementsPerBuffer;
     }
     void AddBuffer();
     void Release() noexcept;
 
     static constexpr uint32_t kNoShift = 0xFFFFFFFFu;
 
-    uint32_t mElementSize;
-    uint32_t mElementsPerBuffer;
-    uint32_t mShift; // log2(elements per buffer) when that is a power of two, else kNoShift
-    size_t mBufferBytes;
-    uint8_t mFreshFill;
-    std::vector<uint8_t*> mBuffers;
+    uint32_t m_elementSize;
+    uint32_t m_elementsPerBuffer;
+    uint32_t m_shift; // log2(elements per buffer) when that is a power of two, else kNoShift
+    size_t m_bufferBytes;
+    uint8_t m_freshFill;
+    std::vector<uint8_t*> m_buffers;
 };
 
 // A position in a TableCluster that walks it element by element, buffer by buffer.
@@ -168,13 +168,13 @@ private:
             stride = 0;
             return;
         }
-        stride = tbl->mElementSize;
+        stride = tbl->m_elementSize;
         const uint64_t buffer = tbl->BufferOf(position);
-        if (position <= 0xFFFFFFFFu && buffer < tbl->mBuffers.size())
+        if (position <= 0xFFFFFFFFu && buffer < tbl->m_buffers.size())
         {
-            uint8_t* base = tbl->mBuffers[size_t(buffer)];
+            uint8_t* base = tbl->m_buffers[size_t(buffer)];
             ptr = base + tbl->SlotOf(position) * stride;
-            bufEnd = base + tbl->mBufferBytes;
+            bufEnd = base + tbl->m_bufferBytes;
         }
     }
 };

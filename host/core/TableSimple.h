@@ -26,13 +26,13 @@ public:
     explicit TableSimple(size_t n, const T& value = T()) { Resize(n, value); }
     TableSimple(const TableSimple& other)
     {
-        Reserve(other.mSize);
-        if (other.mSize != 0)
-            std::memcpy(mData, other.mData, other.mSize * sizeof(T));
-        mSize = other.mSize;
+        Reserve(other.m_size);
+        if (other.m_size != 0)
+            std::memcpy(m_data, other.m_data, other.m_size * sizeof(T));
+        m_size = other.m_size;
     }
     TableSimple(TableSimple&& other) noexcept { Swap(other); }
-    ~TableSimple() { orv::Free(mData); }
+    ~TableSimple() { orv::Free(m_data); }
 
     TableSimple& operator=(const TableSimple& other)
     {
@@ -48,65 +48,65 @@ public:
 
     void Reserve(size_t n)
     {
-        if (n <= mCapacity)
+        if (n <= m_capacity)
             return;
         if (n > size_t(-1) / sizeof(T))
             throw std::bad_alloc();
         T* data = static_cast<T*>(orv::Alloc(n * sizeof(T), alignof(T) < 16 ? 16 : alignof(T)));
         if (data == nullptr)
             throw std::bad_alloc();
-        if (mSize != 0)
-            std::memcpy(data, mData, mSize * sizeof(T));
-        orv::Free(mData);
-        mData = data;
-        mCapacity = n;
+        if (m_size != 0)
+            std::memcpy(data, m_data, m_size * sizeof(T));
+        orv::Free(m_data);
+        m_data = data;
+        m_capacity = n;
     }
 
     // New elements take `value`.
     void Resize(size_t n, const T& value = T())
     {
         Reserve(n);
-        for (size_t i = mSize; i < n; ++i)
-            mData[i] = value;
-        mSize = n;
+        for (size_t i = m_size; i < n; ++i)
+            m_data[i] = value;
+        m_size = n;
     }
 
     void PushBack(const T& value)
     {
-        if (mSize == mCapacity)
+        if (m_size == m_capacity)
         {
             const T copy = value; // `value` may live in the block about to move
-            Reserve(mCapacity < 8 ? 8 : mCapacity * 2);
-            mData[mSize++] = copy;
+            Reserve(m_capacity < 8 ? 8 : m_capacity * 2);
+            m_data[m_size++] = copy;
             return;
         }
-        mData[mSize++] = value;
+        m_data[m_size++] = value;
     }
 
-    void Clear() noexcept { mSize = 0; }
+    void Clear() noexcept { m_size = 0; }
     void Swap(TableSimple& other) noexcept
     {
-        std::swap(mData, other.mData);
-        std::swap(mSize, other.mSize);
-        std::swap(mCapacity, other.mCapacity);
+        std::swap(m_data, other.m_data);
+        std::swap(m_size, other.m_size);
+        std::swap(m_capacity, other.m_capacity);
     }
 
-    size_t Size() const noexcept { return mSize; }
-    size_t Capacity() const noexcept { return mCapacity; }
-    bool Empty() const noexcept { return mSize == 0; }
-    T* Data() noexcept { return mData; }
-    const T* Data() const noexcept { return mData; }
-    T& operator[](size_t i) noexcept { return mData[i]; }
-    const T& operator[](size_t i) const noexcept { return mData[i]; }
-    T* begin() noexcept { return mData; }
-    T* end() noexcept { return mData + mSize; }
-    const T* begin() const noexcept { return mData; }
-    const T* end() const noexcept { return mData + mSize; }
+    size_t Size() const noexcept { return m_size; }
+    size_t Capacity() const noexcept { return m_capacity; }
+    bool Empty() const noexcept { return m_size == 0; }
+    T* Data() noexcept { return m_data; }
+    const T* Data() const noexcept { return m_data; }
+    T& operator[](size_t i) noexcept { return m_data[i]; }
+    const T& operator[](size_t i) const noexcept { return m_data[i]; }
+    T* begin() noexcept { return m_data; }
+    T* end() noexcept { return m_data + m_size; }
+    const T* begin() const noexcept { return m_data; }
+    const T* end() const noexcept { return m_data + m_size; }
 
 private:
-    T* mData = nullptr;
-    size_t mSize = 0;
-    size_t mCapacity = 0;
+    T* m_data = nullptr;
+    size_t m_size = 0;
+    size_t m_capacity = 0;
 };
 
 } // namespace orv::Collection

@@ -18,7 +18,7 @@ public:
     // Alignment of the blocks allocate(n, flags) hands out.
     static constexpr size_t kDefaultAlignment = 16;
 
-    explicit allocator(const char* name = nullptr) noexcept : mName(name) {}
+    explicit allocator(const char* name = nullptr) noexcept : m_name(name) {}
 
     void* allocate(size_t n, int flags = 0)
     {
@@ -39,11 +39,11 @@ public:
         orv::Free(p);
     }
 
-    const char* get_name() const noexcept { return mName; }
-    void set_name(const char* name) noexcept { mName = name; }
+    const char* get_name() const noexcept { return m_name; }
+    void set_name(const char* name) noexcept { m_name = name; }
 
 private:
-    const char* mName;
+    const char* m_name;
 };
 
 // All allocators share one heap, so any two compare equal.

@@ -32,12 +32,12 @@ class function<R(Args...)>
     class callable final : public callable_base
     {
     public:
-        explicit callable(F f) : mFunctor(std::move(f)) {}
+        explicit callable(F f) : m_functor(std::move(f)) {}
         R invoke(Args... args) override
         {
-            return static_cast<R>(std::invoke(mFunctor, std::forward<Args>(args)...));
+            return static_cast<R>(std::invoke(m_functor, std::forward<Args>(args)...));
         }
-        callable_base* clone() const override { return create(mFunctor); }
+        callable_base* clone() const override { return create(m_functor); }
 
         static callable* create(const F& f) { return create_from(f); }
         static callable* create(F&& f) { return create_from(std::move(f)); }
@@ -60,7 +60,7 @@ class function<R(Args...)>
             }
         }
 
-        F mFunctor;
+        F m_functor;
     };
 
     static void destroy(callable_base* c) noexcept
@@ -90,18 +90,18 @@ public:
             if (f == nullptr)
                 return;
         }
-        mpCallable = callable<Stored>::create(Stored(std::forward<F>(f)));
+        m_callable = callable<Stored>::create(Stored(std::forward<F>(f)));
     }
 
     function(const function& other)
-        : mpCallable(other.mpCallable ? other.mpCallable->clone() : nullptr)
+        : m_callable(other.m_callable ? other.m_callable->clone() : nullptr)
     {
     }
-    function(function&& other) noexcept : mpCallable(other.mpCallable)
+    function(function&& other) noexcept : m_callable(other.m_callable)
     {
-        other.mpCallable = nullptr;
+        other.m_callable = nullptr;
     }
-    ~function() { destroy(mpCallable); }
+    ~function() { destroy(m_callable); }
 
     function& operator=(const function& other)
     {
@@ -115,8 +115,8 @@ public:
     }
     function& operator=(std::nullptr_t) noexcept
     {
-        destroy(mpCallable);
-        mpCallable = nullptr;
+        destroy(m_callable);
+        m_callable = nullptr;
         return *this;
     }
     template <class F, class = enable_if_callable<F>>
@@ -126,19 +126,19 @@ public:
         return *this;
     }
 
-    void swap(function& other) noexcept { std::swap(mpCallable, other.mpCallable); }
+    void swap(function& other) noexcept { std::swap(m_callable, other.m_callable); }
 
-    explicit operator bool() const noexcept { return mpCallable != nullptr; }
+    explicit operator bool() const noexcept { return m_callable != nullptr; }
 
     R operator()(Args... args) const
     {
-        if (mpCallable == nullptr)
+        if (m_callable == nullptr)
             throw std::bad_function_call();
-        return mpCallable->invoke(std::forward<Args>(args)...);
+        return m_callable->invoke(std::forward<Args>(args)...);
     }
 
 private:
-    callable_base* mpCallable = nullptr;
+    callable_base* m_callable = nullptr;
 };
 
 template <class R, class... Args>

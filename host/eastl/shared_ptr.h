@@ -43,10 +43,10 @@ public:
     // Releases the control block itself (weak count reached 0); `this` is gone afterwards.
     virtual void free_ref_count_sp() noexcept = 0;
 
-    void addref() noexcept { mRefCount.fetch_add(1, std::memory_order_relaxed); }
+    void addref() noexcept { m_refCount.fetch_add(1, std::memory_order_relaxed); }
     void release() noexcept
     {
-        if (mRefCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        if (m_refCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
         {
             free_value();
             weakrelease();
@@ -54,15 +54,15 @@ public:
     }
     void weakrelease() noexcept
     {
-        if (mWeakRefCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        if (m_weakRefCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
             free_ref_count_sp();
     }
-    int use_count() const noexcept { return mRefCount.load(std::memory_order_relaxed); }
-    int weak_count() const noexcept { return mWeakRefCount.load(std::memory_order_relaxed); }
+    int use_count() const noexcept { return m_refCount.load(std::memory_order_relaxed); }
+    int weak_count() const noexcept { return m_weakRefCount.load(std::memory_order_relaxed); }
 
 private:
-    std::atomic<int> mRefCount{1};
-    std::atomic<int> mWeakRefCount{1};
+    std::atomic<int> m_refCount{1};
+    std::atomic<int> m_weakRefCount{1};
 };
 
 static_assert(sizeof(void*) != 8 || sizeof(ref_count_sp) == 16,
@@ -73,7 +73,7 @@ template <class T>
 class ref_count_sp_inline final : public ref_count_sp
 {
 public:
-    T* value() noexcept { return std::launder(reinterpret_cast<T*>(mStorage)); }
+    T* value() noexcept { return std::launder(reinterpret_cast<T*>(m_storage)); }
     void free_value() noexcept override { value()->~T(); }
     void free_ref_count_sp() noexcept override
     {
@@ -82,7 +82,7 @@ public:
         orv::Free(block);
     }
 
-    alignas(16) alignas(T) unsigned char mStorage[sizeof(T)];
+    alignas(16) alignas(T) unsigned char m_storage[sizeof(T)];
 };
 
 // Control block for an object created elsewhere, released with a deleter.
@@ -90,11 +90,11 @@ template <class T, class Deleter>
 class ref_count_sp_pointer final : public ref_count_sp
 {
 public:
-    ref_count_sp_pointer(T* p, Deleter d) : mpValue(p), mDeleter(std::move(d)) {}
+    ref_count_sp_pointer(T* p, Deleter d) : m_value(p), m_deleter(std::move(d)) {}
     void free_value() noexcept override
     {
-        mDeleter(mpValue);
-        mpValue = nullptr;
+        m_deleter(m_value);
+        m_value = nullptr;
     }
     void free_ref_count_sp() noexcept override
     {
@@ -104,8 +104,8 @@ public:
     }
 
 private:
-    T* mpValue;
-    Deleter mDeleter;
+    T* m_value;
+    Deleter m_deleter;
 };
 
 template <class T>
@@ -153,47 +153,46 @@ public:
             d(p);
             throw std::bad_alloc();
         }
-        mpRefCount = ::new (mem) Block(p, std::move(d));
-        mpValue = p;
+        m_control = ::new (mem) Block(p, std::move(d));
+        m_value = p;
     }
 
     shared_ptr(const shared_ptr& other) noexcept
-        : mpValue(other.mpValue), mpRefCount(other.mpRefCount)
+        : m_value(other.m_value), m_control(other.m_control)
     {
-        if (mpRefCount)
-            mpRefCount->addref();
+        if (m_control)
+            m_control->addref();
     }
     template <class U, class = enable_if_convertible<U>>
     shared_ptr(const shared_ptr<U>& other) noexcept
-        : mpValue(other.mpValue), mpRefCount(other.mpRefCount)
+        : m_value(other.m_value), m_control(other.m_control)
     {
-        if (mpRefCount)
-            mpRefCount->addref();
+        if (m_control)
+            m_control->addref();
     }
-    shared_ptr(shared_ptr&& other) noexcept : mpValue(other.mpValue), mpRefCount(other.mpRefCount)
+    shared_ptr(shared_ptr&& other) noexcept : m_value(other.m_value), m_control(other.m_control)
     {
-        other.mpValue = nullptr;
-        other.mpRefCount = nullptr;
+        other.m_value = nullptr;
+        other.m_control = nullptr;
     }
     template <class U, class = enable_if_convertible<U>>
-    shared_ptr(shared_ptr<U>&& other) noexcept
-        : mpValue(other.mpValue), mpRefCount(other.mpRefCount)
+    shared_ptr(shared_ptr<U>&& other) noexcept : m_value(other.m_value), m_control(other.m_control)
     {
-        other.mpValue = nullptr;
-        other.mpRefCount = nullptr;
+        other.m_value = nullptr;
+        other.m_control = nullptr;
     }
     // Aliasing: shares ownership with `owner` but points at `p` (used by the pointer casts).
     template <class U>
-    shared_ptr(const shared_ptr<U>& owner, T* p) noexcept : mpValue(p), mpRefCount(owner.mpRefCount)
+    shared_ptr(const shared_ptr<U>& owner, T* p) noexcept : m_value(p), m_control(owner.m_control)
     {
-        if (mpRefCount)
-            mpRefCount->addref();
+        if (m_control)
+            m_control->addref();
     }
 
     ~shared_ptr()
     {
-        if (mpRefCount)
-            mpRefCount->release();
+        if (m_control)
+            m_control->release();
     }
 
     shared_ptr& operator=(const shared_ptr& other) noexcept
@@ -233,16 +232,16 @@ public:
 
     void swap(shared_ptr& other) noexcept
     {
-        std::swap(mpValue, other.mpValue);
-        std::swap(mpRefCount, other.mpRefCount);
+        std::swap(m_value, other.m_value);
+        std::swap(m_control, other.m_control);
     }
 
-    T* get() const noexcept { return mpValue; }
-    std::add_lvalue_reference_t<T> operator*() const noexcept { return *mpValue; }
-    T* operator->() const noexcept { return mpValue; }
-    int use_count() const noexcept { return mpRefCount ? mpRefCount->use_count() : 0; }
+    T* get() const noexcept { return m_value; }
+    std::add_lvalue_reference_t<T> operator*() const noexcept { return *m_value; }
+    T* operator->() const noexcept { return m_value; }
+    int use_count() const noexcept { return m_control ? m_control->use_count() : 0; }
     bool unique() const noexcept { return use_count() == 1; }
-    explicit operator bool() const noexcept { return mpValue != nullptr; }
+    explicit operator bool() const noexcept { return m_value != nullptr; }
 
 private:
     template <class U>
@@ -250,8 +249,8 @@ private:
     template <class U, class... Args>
     friend shared_ptr<U> allocate_shared(const allocator& a, Args&&... args);
 
-    T* mpValue = nullptr;
-    internal::ref_count_sp* mpRefCount = nullptr;
+    T* m_value = nullptr;
+    internal::ref_count_sp* m_control = nullptr;
 };
 
 // Size of the single block allocate_shared<T> asks the allocator for.
@@ -269,7 +268,7 @@ shared_ptr<T> allocate_shared(const allocator& a, Args&&... args)
     Block* block = ::new (mem) Block; // no value-initialisation: T is constructed next
     try
     {
-        ::new (static_cast<void*>(block->mStorage)) T(std::forward<Args>(args)...);
+        ::new (static_cast<void*>(block->m_storage)) T(std::forward<Args>(args)...);
     }
     catch (...)
     {
@@ -278,8 +277,8 @@ shared_ptr<T> allocate_shared(const allocator& a, Args&&... args)
         throw;
     }
     shared_ptr<T> result;
-    result.mpValue = block->value();
-    result.mpRefCount = block;
+    result.m_value = block->value();
+    result.m_control = block;
     return result;
 }
 

@@ -32,12 +32,12 @@ public:
     {
         reserve(n);
         for (size_type i = 0; i < n; ++i)
-            mpBegin[i] = c;
+            m_begin[i] = c;
         set_size(n);
     }
     basic_string(const basic_string& other) { assign(other.data(), other.size()); }
     basic_string(basic_string&& other) noexcept { swap(other); }
-    ~basic_string() { orv::Free(mpHeap); }
+    ~basic_string() { orv::Free(m_heap); }
 
     basic_string& operator=(const basic_string& other)
     {
@@ -54,18 +54,18 @@ public:
 
     basic_string& assign(const C* s, size_type n)
     {
-        if (n > mCapacity)
+        if (n > m_capacity)
         {
             // Copy first: `s` may point into our own buffer.
             basic_string copy;
             copy.reserve(n);
-            std::memcpy(copy.mpBegin, s, n * sizeof(C));
+            std::memcpy(copy.m_begin, s, n * sizeof(C));
             copy.set_size(n);
             swap(copy);
             return *this;
         }
         if (n != 0)
-            std::memmove(mpBegin, s, n * sizeof(C));
+            std::memmove(m_begin, s, n * sizeof(C));
         set_size(n);
         return *this;
     }
@@ -74,18 +74,18 @@ public:
     {
         if (s == nullptr || n == 0)
             return *this;
-        if (mSize + n > mCapacity)
+        if (m_size + n > m_capacity)
         {
             basic_string grown;
-            grown.reserve(grow_to(mSize + n));
-            std::memcpy(grown.mpBegin, mpBegin, mSize * sizeof(C));
-            std::memcpy(grown.mpBegin + mSize, s, n * sizeof(C));
-            grown.set_size(mSize + n);
+            grown.reserve(grow_to(m_size + n));
+            std::memcpy(grown.m_begin, m_begin, m_size * sizeof(C));
+            std::memcpy(grown.m_begin + m_size, s, n * sizeof(C));
+            grown.set_size(m_size + n);
             swap(grown);
             return *this;
         }
-        std::memmove(mpBegin + mSize, s, n * sizeof(C));
-        set_size(mSize + n);
+        std::memmove(m_begin + m_size, s, n * sizeof(C));
+        set_size(m_size + n);
         return *this;
     }
     basic_string& operator+=(const basic_string& s) { return append(s.data(), s.size()); }
@@ -95,53 +95,53 @@ public:
 
     void reserve(size_type n)
     {
-        if (n <= mCapacity)
+        if (n <= m_capacity)
             return;
         if (n >= static_cast<size_type>(-1) / sizeof(C))
             throw std::bad_alloc();
         C* buffer = static_cast<C*>(orv::Alloc((n + 1) * sizeof(C), 16));
         if (buffer == nullptr)
             throw std::bad_alloc();
-        std::memcpy(buffer, mpBegin, (mSize + 1) * sizeof(C));
-        orv::Free(mpHeap);
-        mpHeap = buffer;
-        mpBegin = buffer;
-        mCapacity = n;
+        std::memcpy(buffer, m_begin, (m_size + 1) * sizeof(C));
+        orv::Free(m_heap);
+        m_heap = buffer;
+        m_begin = buffer;
+        m_capacity = n;
     }
     void clear() noexcept { set_size(0); }
 
     void swap(basic_string& other) noexcept
     {
-        std::swap(mpHeap, other.mpHeap);
-        std::swap(mpBegin, other.mpBegin);
-        std::swap(mSize, other.mSize);
-        std::swap(mCapacity, other.mCapacity);
+        std::swap(m_heap, other.m_heap);
+        std::swap(m_begin, other.m_begin);
+        std::swap(m_size, other.m_size);
+        std::swap(m_capacity, other.m_capacity);
     }
 
-    const C* c_str() const noexcept { return mpBegin; }
-    const C* data() const noexcept { return mpBegin; }
-    size_type size() const noexcept { return mSize; }
-    size_type length() const noexcept { return mSize; }
-    size_type capacity() const noexcept { return mCapacity; }
-    bool empty() const noexcept { return mSize == 0; }
+    const C* c_str() const noexcept { return m_begin; }
+    const C* data() const noexcept { return m_begin; }
+    size_type size() const noexcept { return m_size; }
+    size_type length() const noexcept { return m_size; }
+    size_type capacity() const noexcept { return m_capacity; }
+    bool empty() const noexcept { return m_size == 0; }
 
-    C& operator[](size_type i) noexcept { return mpBegin[i]; }
-    const C& operator[](size_type i) const noexcept { return mpBegin[i]; }
-    iterator begin() noexcept { return mpBegin; }
-    iterator end() noexcept { return mpBegin + mSize; }
-    const_iterator begin() const noexcept { return mpBegin; }
-    const_iterator end() const noexcept { return mpBegin + mSize; }
+    C& operator[](size_type i) noexcept { return m_begin[i]; }
+    const C& operator[](size_type i) const noexcept { return m_begin[i]; }
+    iterator begin() noexcept { return m_begin; }
+    iterator end() noexcept { return m_begin + m_size; }
+    const_iterator begin() const noexcept { return m_begin; }
+    const_iterator end() const noexcept { return m_begin + m_size; }
 
     // <0, 0, >0 as this string orders before, equal to, after `other` (by character value).
     int compare(const C* s, size_type n) const noexcept
     {
-        const size_type common = mSize < n ? mSize : n;
+        const size_type common = m_size < n ? m_size : n;
         for (size_type i = 0; i < common; ++i)
         {
-            if (mpBegin[i] != s[i])
-                return mpBegin[i] < s[i] ? -1 : 1;
+            if (m_begin[i] != s[i])
+                return m_begin[i] < s[i] ? -1 : 1;
         }
-        return mSize == n ? 0 : (mSize < n ? -1 : 1);
+        return m_size == n ? 0 : (m_size < n ? -1 : 1);
     }
     int compare(const basic_string& other) const noexcept
     {
@@ -162,13 +162,13 @@ public:
 private:
     void set_size(size_type n) noexcept
     {
-        mSize = n;
-        if (mpHeap != nullptr)
-            mpBegin[n] = C();
+        m_size = n;
+        if (m_heap != nullptr)
+            m_begin[n] = C();
     }
     size_type grow_to(size_type needed) const noexcept
     {
-        return needed < 2 * mCapacity ? 2 * mCapacity : needed;
+        return needed < 2 * m_capacity ? 2 * m_capacity : needed;
     }
 
     static C* empty_text() noexcept
@@ -177,10 +177,10 @@ private:
         return &terminator;
     }
 
-    C* mpHeap = nullptr;       // owned buffer (capacity + 1 characters), or null
-    C* mpBegin = empty_text(); // mpHeap, or a shared terminator while nothing is owned
-    size_type mSize = 0;
-    size_type mCapacity = 0;
+    C* m_heap = nullptr;       // owned buffer (capacity + 1 characters), or null
+    C* m_begin = empty_text(); // m_heap, or a shared terminator while nothing is owned
+    size_type m_size = 0;
+    size_type m_capacity = 0;
 };
 
 template <class C>

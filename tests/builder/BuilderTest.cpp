@@ -128,7 +128,7 @@ TEST(BuilderWidths, IntegersAndReals)
 }
 
 // Vectors are three doubles or packed (within the codec's stated bound).
-TEST(BuilderWidths, VectorsAndColours)
+TEST(BuilderWidths, VectorsAndColors)
 {
     const GVector3 wide{1.5, -2.0, 3e-300};
     EXPECT_EQ(Distance(StoreOne<GVector3>(WideType<GVector3>(), 24, wide), wide), 0.0);
@@ -150,8 +150,8 @@ TEST(BuilderWidths, VectorsAndColours)
 
 // A width the component cannot be stored at, or one that disagrees with the element size of a
 // host type the library knows, is refused before anything changes, by the factory and by the
-// builder's own constructor alike. Such widths used to be accepted: the cloud then held zero, or
-// the first bytes of a wider value, for every point.
+// builder's own constructor alike: accepted, they would leave the cloud holding zero, or the
+// first bytes of a wider value, for every point.
 TEST(BuilderWidths, Refused)
 {
     struct NotKnownToTheHost
@@ -245,26 +245,26 @@ TEST(Builder, Copies)
 // A builder mapping Color makes a colour cloud from its first point on, also with the key
 // declined (before it, the cloud has a new cloud's mode); a merge into a builder without points
 // gives the colour type of either side.
-TEST(Builder, ColourCloud)
+TEST(Builder, ColorCloud)
 {
     const auto f = OneKeyPerComponent();
     TestConsumer consumer({{C::Color, 0}}), own;
-    PointCloudDataBuilder colour(consumer, f.mapping, f.storageWidthByKey);
-    EXPECT_EQ(CloudOf(colour.GetResult()).Convert().GetType(), GCloud().GetType());
-    AddPoints(colour, {1.0});
-    EXPECT_EQ(CloudOf(colour.GetResult()).Convert().GetType(), 2);
-    EXPECT_FALSE(CloudOf(colour.GetResult()).Convert().HasExtraData(Type::Intensity()));
+    PointCloudDataBuilder color(consumer, f.mapping, f.storageWidthByKey);
+    EXPECT_EQ(CloudOf(color.GetResult()).Convert().GetType(), GCloud().GetType());
+    AddPoints(color, {1.0});
+    EXPECT_EQ(CloudOf(color.GetResult()).Convert().GetType(), 2);
+    EXPECT_FALSE(CloudOf(color.GetResult()).Convert().HasExtraData(Type::Intensity()));
 
     PointCloudDataBuilderFactory plain;
     plain.MapOptionalComponent(C::UnsignedInteger, Type::Class(), 1);
     PointCloudDataBuilder plainTarget(own, plain.mapping, plain.storageWidthByKey);
-    plainTarget.Merge(colour);
+    plainTarget.Merge(color);
     EXPECT_EQ(CloudOf(plainTarget.GetResult()).Convert().GetType(), 2);
     PointCloudDataBuilder plainSource(own, plain.mapping, plain.storageWidthByKey);
-    PointCloudDataBuilder colourTarget(own, f.mapping, f.storageWidthByKey);
+    PointCloudDataBuilder colorTarget(own, f.mapping, f.storageWidthByKey);
     AddPoints(plainSource, {1.0});
-    colourTarget.Merge(plainSource);
-    EXPECT_EQ(CloudOf(colourTarget.GetResult()).Convert().GetType(), 2);
+    colorTarget.Merge(plainSource);
+    EXPECT_EQ(CloudOf(colorTarget.GetResult()).Convert().GetType(), 2);
 }
 
 // Builders keep the configuration their factory had; clearing the mapping keeps the widths.
@@ -428,9 +428,9 @@ std::vector<double> RealsOf(orv::DataProxy::IPointDataBuilder& builder, unsigned
 } // namespace
 
 // A Real key on the host's own intensity type reads back as given however it was mapped: from a
-// provider's mapping that also holds the plain float type, with and without a width. Such values
-// used to go raw into the intensity type, whose meaning follows the colour mode a new cloud gets
-// from its host: in mode 3 (the alternate host's) 0.25 read back as 0.00073.
+// provider's mapping that also holds the plain float type, with and without a width. Written raw
+// into the intensity type, whose meaning follows the colour mode a new cloud gets from its host,
+// they would read back as other numbers: in mode 3 (the alternate host's) 0.25 as 0.00073.
 TEST(BuilderIntensities, ReadBackAsGiven)
 {
     PointCloudDataProvider source{PointCloud()};
@@ -477,8 +477,8 @@ TEST(BuilderIntensities, ReadBackAsGiven)
 // A builder refuses a point its host would store coarser than the tolerance, with a message that
 // says where, how coarse and what to do; nothing is appended and the builder goes on. A host that
 // keeps the identity frame (the alternate host, or an identity frame set on the prototype) stores
-// projected coordinates as floats: in steps of 0.5 near 5,180,000. Such points used to be stored
-// so, and reported as success.
+// projected coordinates as floats: in steps of 0.5 near 5,180,000, so such a point is refused,
+// never stored coarsely and reported as a success.
 TEST(BuilderPositions, CoarsePositionsRefused)
 {
     const GPointDouble far{637000.0123, 850000.0456, 5180000.0789};

@@ -125,6 +125,19 @@ TEST(OrvClip, KeepAllClipsKeepEveryRecordScaleOffsetAndCoordinateSystem)
     EXPECT_EQ(Clip(in, other, "--sphere 0 0 0 1e9"), 2);
     EXPECT_THAT(Text(other + ".log"), testing::HasSubstr("names the input"));
     EXPECT_EQ(Bytes(in), before);
+    // Points 20,000 km apart: no frame keeps them all within a millimetre in the host's floats.
+    // The builder's refusal is said, and nothing is written; the demo loads such a file alike.
+    orv::TestSupport::Recipe far{2, 0, 40};
+    far.spacing = 50'000'000;
+    const auto bytes = orv::TestSupport::MakeLas(far);
+    std::ofstream(in, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    EXPECT_EQ(Clip(in, out, "--sphere 0 0 0 1e9"), 1);
+    EXPECT_THAT(Text(out + ".log"), testing::HasSubstr("beyond the position tolerance"));
+    EXPECT_FALSE(std::filesystem::exists(out));
+    const std::string demo = std::string(ORV_DEMO) + " --las " + in + " > " + out + ".log 2>&1";
+    EXPECT_EQ(WEXITSTATUS(std::system(demo.c_str())), 1);
+    EXPECT_THAT(Text(out + ".log"), testing::HasSubstr("orv_demo: position ("));
     std::filesystem::remove_all(dir);
 }
 

@@ -114,7 +114,18 @@ bool ShowsText(const PngImage& image, const std::string& text, Rect area)
 
 // A 200 m x 100 m scan on a 0.4 m grid: ground (class 2, z 0) in the west half, a flat roof
 // (class 6, z 10) in the east half, and one vegetation point (class 5) 20 m up over the ground.
-TEST(Picture, FramesColoursAndScalesAScanAsItsDataSay)
+// The names the programs' --picture-by takes: each coloring's own, and "colour" for the points'
+// colours as well, so command lines written with either spelling keep working.
+TEST(Picture, ParsesTheNameOfEveryColoring)
+{
+    for (ColorBy by :
+         {ColorBy::Auto, ColorBy::Class, ColorBy::Height, ColorBy::Color, ColorBy::Intensity})
+        EXPECT_EQ(ParseColorBy(ColorByName(by)), by);
+    EXPECT_EQ(ParseColorBy("colour"), ColorBy::Color);
+    EXPECT_EQ(ParseColorBy("colours"), std::nullopt);
+}
+
+TEST(Picture, FramesColorsAndScalesAScanAsItsDataSay)
 {
     std::vector<std::pair<orv::DataProxy::GPointDouble, std::uint8_t>> points;
     for (int i = 0; i <= 500; ++i)
@@ -128,13 +139,13 @@ TEST(Picture, FramesColoursAndScalesAScanAsItsDataSay)
         scan.MapOptionalComponent(orv::DataProxy::EPointDataComponent::UnsignedInteger,
                                   orv::Data::Cloud::CloudClassificationExtraData::TypeId());
     PictureOptions options;
-    options.colourBy = ColourBy::Class;
+    options.colorBy = ColorBy::Class;
     options.mapSize = 400;
     const Picture picture = RenderOverview(scan, scan, keys, options);
     const PngImage& image = picture.image;
 
     // The map has the data's 2:1 shape and spans the panel but for a thin margin.
-    ASSERT_EQ(picture.colouredBy, ColourBy::Class);
+    ASSERT_EQ(picture.coloredBy, ColorBy::Class);
     ASSERT_EQ(picture.map.width, 400);
     ASSERT_EQ(picture.map.height, 200);
     EXPECT_LE(image.Width() - picture.map.width, 30);
@@ -191,7 +202,7 @@ TEST(Picture, FramesColoursAndScalesAScanAsItsDataSay)
     const Picture upright = RenderOverview(tall, tall, keys, options);
     EXPECT_TRUE(upright.map.width == 133 && upright.map.height == 400);
     EXPECT_GT(upright.image.Height(), upright.image.Width());
-    EXPECT_EQ(upright.colouredBy, ColourBy::Height);
+    EXPECT_EQ(upright.coloredBy, ColorBy::Height);
     orv::Data::Cloud::PointCloudDataProvider empty(Cloud({}));
     const Picture nothing = RenderOverview(empty, empty, keys, options);
     EXPECT_TRUE(nothing.map.width == 0 && nothing.scaleBarMetres == 0.0);

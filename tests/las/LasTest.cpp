@@ -3,6 +3,7 @@
 // reference host with the default field mapping.
 #include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"
+#include "las/LasPrototype.h"
 #include "las/LasReader.h"
 #include "las/LasWriter.h"
 #include "provider/PointCloudDataProvider.h"
@@ -20,6 +21,8 @@
 #include <functional>
 #include <limits>
 #include <tuple>
+
+#include <unistd.h>
 
 using namespace orv::DataProxy;
 using namespace orv::DataProxy::Las;
@@ -106,7 +109,8 @@ struct Scratch
 {
     fs::path dir =
         fs::temp_directory_path() /
-        ("orv_las_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        ("orv_las_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+         "_" + std::to_string(::getpid())); // apart from other runs of the same test
     Scratch() { fs::remove_all(dir), fs::create_directories(dir); }
     ~Scratch() { fs::remove_all(dir); }
     std::string operator/(const char* name) const { return (dir / name).string(); }
@@ -290,8 +294,8 @@ TEST(LasFiles, RoundTripThroughTheHostKeepsTheDefaultFields)
     const Scratch scratch;
     const auto bytes = MakeLas({2, 3, 100});
     const std::string out = scratch / "out.las";
-    orv::Data::Cloud::PointCloudDataBuilderFactory factory;
     const LasReader reader(bytes.data(), bytes.size(), "in.las");
+    auto factory = LasBuilderFactory(reader.Header());
     const LasFieldMap fields = MapDefaultLasFields(factory, reader.Header().HasRgb());
     const auto cloud = reader.ReadAll(factory, fields);
     const auto& host = dynamic_cast<const orv::Data::Cloud::PointCloudDataProvider&>(*cloud);
@@ -306,8 +310,8 @@ TEST(LasFiles, RoundTripThroughTheHostKeepsTheDefaultFields)
     const Points a = Read(reader), b = Read(LasReader(out));
     ASSERT_EQ(b.points.size(), 100u);
     // Colours come back only where the host reads its colour values for Color keys.
-    const bool colours =
-        HostChoice::HostReadsColours(orv::Data::Cloud::CloudIntensityExtraData::TypeId());
+    const bool colors =
+        HostChoice::HostReadsColors(orv::Data::Cloud::CloudIntensityExtraData::TypeId());
     for (std::size_t i = 0; i < 100; ++i)
     {
         const Point &p = a.points[i], &q = b.points[i];
@@ -320,7 +324,7 @@ TEST(LasFiles, RoundTripThroughTheHostKeepsTheDefaultFields)
         EXPECT_NEAR(p.p.z, q.p.z, bound);
         EXPECT_EQ(p.v[0], q.v[0]); // intensity
         EXPECT_EQ(p.v[3], q.v[3]); // classification
-        EXPECT_EQ(q.rgb->b, colours ? p.rgb->b : 0.0);
+        EXPECT_EQ(q.rgb->b, colors ? p.rgb->b : 0.0);
         EXPECT_EQ(q.v[1], 1.0); // return number: not mapped, written as 1
     }
     EXPECT_EQ(LasReader(out).Header().pointsByReturn[0], 100u);

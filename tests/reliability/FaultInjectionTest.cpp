@@ -7,8 +7,8 @@
 // failed is dropped, any other step is done again) and must end bit for bit as a run without
 // fault that drops the same point. Runs without fault also count the operator new calls the
 // adapter's own code makes: none for a point after its builder's first. The FoundFaults tests
-// guard faults the fuzz targets and this suite found: each fails (or, under the sanitizers,
-// crashes) on the code before its fix.
+// each guard one property in a shape the job does not reach: a host type wider than its slot,
+// a cloud moved with no memory left, an append that runs out of memory half-way.
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "tests/reliability/AllocationSwitch.h"
 #include "tests/support/TestClouds.h"
@@ -365,10 +365,10 @@ INSTANTIATE_TEST_SUITE_P(
 } // namespace
 
 // The builder's value slots are 24 bytes (Vector3), 8 (integers, Real) and 4 (Color); the host
-// copies its type's whole width from a registered slot at every point. A key mapped to a wider
-// host type used to be registered all the same, so the host read past the slot. The factory now
-// refuses such widths up front; this guards the types whose size becomes known to the host only
-// after the builder was configured.
+// copies its type's whole width from a registered slot at every point, so a key whose host type
+// is wider than its slot stays out of the cloud and the host never reads past a slot. The
+// factory refuses such widths up front; this is the case it cannot see: a type whose size
+// becomes known to the host only after the builder was configured.
 TEST(FoundFaults, ValueSlotWidth)
 {
     struct LateWide
@@ -390,7 +390,7 @@ TEST(FoundFaults, ValueSlotWidth)
     const auto wide = RegisterCloudExtraDataConversionPolicy(
         unsignedTooWide, typeid(GVector3),
         eastl::allocate_shared<RawPolicy<GVector3>>(eastl::allocator()));
-    const auto colour = RegisterCloudExtraDataConversionPolicy(
+    const auto color = RegisterCloudExtraDataConversionPolicy(
         colorTooWide, typeid(std::uint64_t),
         eastl::allocate_shared<RawPolicy<std::uint64_t>>(eastl::allocator()));
     PointRecord point;
@@ -410,8 +410,8 @@ TEST(FoundFaults, ValueSlotWidth)
         EXPECT_EQ(Stored<double>(cloud.Convert(), realFits, k), 0.5 * double(k));
 }
 
-// Moving a cloud is noexcept; the move constructor used to build a default cloud first, and
-// both moves gave the cloud moved from a new count table: with memory short, std::terminate.
+// Moving a cloud is noexcept and needs no memory: with none left, the cloud moved to holds the
+// points, and the one moved from is empty and usable (no std::terminate from an allocation).
 TEST(FoundFaults, CloudMove)
 {
     PointCloud a = BuildCloud(GridPoints(300), {64, {}, {3, 200}});
@@ -445,9 +445,9 @@ TEST(FoundFaults, CloudMove)
 }
 
 // Appending a cloud grows the last subset, adds subsets and may add types; memory running short
-// half-way used to leave the part already appended, and the tables of the last subset out of
-// step with each other, so appending again gave points whose positions and values no longer
-// belonged together.
+// half-way leaves the target as it was (nothing of the source appended, the tables of its last
+// subset in step with each other), so appending again gives points whose positions and values
+// belong together.
 TEST(FoundFaults, AppendOutOfMemory)
 {
     // Targets: subsets of 16, the last one part full and with a hidden point; and an empty cloud,

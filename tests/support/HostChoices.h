@@ -31,7 +31,7 @@ T Lacking()
 // Whether Color keys over the extra-data type can be read: the library registers no colour
 // conversion, so only one the host registers itself serves them (the reference host has one
 // for its intensity type); without it a Color key reads as absent.
-inline bool HostReadsColours(int typeId)
+inline bool HostReadsColors(int typeId)
 {
     return orv::Data::ExtraData::Details::GetCloudExtraDataConversionPolicy(
                typeId, std::type_index(typeid(orv::Data::Primitive::ColorValue))) != nullptr;

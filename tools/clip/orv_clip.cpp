@@ -3,18 +3,20 @@
 //
 //   orv_clip IN.las OUT.las --box X0 Y0 Z0 X1 Y1 Z1 | --sphere X Y Z R
 //            | --cylinder X Y Z DX DY DZ R LENGTH | --plane NX NY NZ D [--plane ...] [--invert]
-//            [--picture FILE.png [--picture-by class|height|colour|intensity]]
+//            [--picture FILE.png [--picture-by class|height|color|intensity]]
 //
 // Loads IN through a builder into a host cloud, selects with the adapter's spatial query,
 // writes the selection to OUT and reports counts, times and the bounds written. Every field
 // of every point written is its source record's (the writer copies it, found by the record
 // number the host cloud carries), with the input's point format, scale, offset and
 // variable-length records, the coordinate system first. OUT may not name IN.
-// Exit status: 0 done, 1 a file could not be read or written, 2 a usage error.
+// Exit status: 0 done, 1 a file could not be read or written (or a point could not be kept
+// within a millimetre in the host cloud: the message says why), 2 a usage error.
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "helpers/PointDataHelpers.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"
+#include "las/LasPrototype.h"
 #include "las/LasReader.h"
 #include "las/LasWriter.h"
 #include "tools/render/Picture.h"
@@ -51,7 +53,7 @@ struct ClipOptions
     Selection selection;
     bool invert = false;
     std::string picture; // empty: none
-    orv::Demo::Render::ColourBy pictureBy = orv::Demo::Render::ColourBy::Auto;
+    orv::Demo::Render::ColorBy pictureBy = orv::Demo::Render::ColorBy::Auto;
 };
 
 [[noreturn]] void Usage(const std::string& problem)
@@ -70,9 +72,10 @@ struct ClipOptions
                  "  --invert                           keep the points outside instead\n"
                  "  --picture FILE.png                 the input from above, faded, with what was\n"
                  "                                     written highlighted\n"
-                 "  --picture-by class|height|colour|intensity\n"
-                 "                                     what the picture's colours show (default:\n"
-                 "                                     the file's colours, else height)\n",
+                 "  --picture-by class|height|color|intensity\n"
+                 "                                     what the picture's colors show (default:\n"
+                 "                                     the file's colors, else height; colour is\n"
+                 "                                     color)\n",
                  problem.c_str());
     std::exit(2);
 }
@@ -191,10 +194,10 @@ ClipOptions Parse(int argc, char** argv)
                 Usage(arg + " needs a value");
             if (arg == "--picture")
                 options.picture = argv[i];
-            else if (const auto by = orv::Demo::Render::ParseColourBy(argv[i]))
+            else if (const auto by = orv::Demo::Render::ParseColorBy(argv[i]))
                 options.pictureBy = *by;
             else
-                Usage(std::string("--picture-by: not one of class, height, colour, intensity: ") +
+                Usage(std::string("--picture-by: not one of class, height, color, intensity: ") +
                       argv[i]);
         }
         else if (arg.rfind("--", 0) == 0)
@@ -244,7 +247,8 @@ Loaded Load(const std::string& path)
 {
     auto owned = std::make_unique<LasReader>(path);
     const LasReader& reader = *owned;
-    orv::Data::Cloud::PointCloudDataBuilderFactory factory;
+    // New clouds framed at the data: the host keeps the file's coordinates as small floats.
+    orv::Data::Cloud::PrototypedBuilderFactory factory = LasBuilderFactory(reader.Header());
     Loaded loaded{std::move(owned),
                   reader.Header(),
                   MapDefaultLasFields(factory, reader.Header().HasRgb(), /*recordNumbers=*/true),
@@ -287,12 +291,12 @@ void WritePicture(const ClipOptions& options, const Loaded& loaded,
         if (field.field == ELasField::Classification)
             keys.classification = field.key.index;
         else if (field.field == ELasField::Rgb)
-            keys.colour = field.key.index;
+            keys.color = field.key.index;
         else if (field.field == ELasField::Intensity)
             keys.intensity = field.key.index;
     }
     Render::PictureOptions picture;
-    picture.colourBy = options.pictureBy;
+    picture.colorBy = options.pictureBy;
     const IBoundingBoxProvider& bounds = AsBoundingBoxProvider(*loaded.cloud);
     const std::string label = std::string(options.invert ? "OUTSIDE, WRITTEN" : "WRITTEN");
     // The input as it is above, what the clip kept below: one look tells whether the

@@ -43,7 +43,7 @@ public:
         case EPointDataComponent::UnsignedInteger:
             return m_keys.classification == index;
         case EPointDataComponent::Color:
-            return m_keys.colour == index;
+            return m_keys.color == index;
         case EPointDataComponent::Real:
             return m_keys.intensity == index;
         default:
@@ -164,7 +164,7 @@ struct TopView
     std::vector<double> top;                        // NaN: no point
     std::vector<double> value;                      // intensity (Intensity)
     std::vector<std::uint64_t> code;                // class code (Class)
-    std::vector<Rgb> colour;                        // own colour (Colour)
+    std::vector<Rgb> color;                         // own colour (Colour)
     std::map<std::uint64_t, std::uint64_t> classes; // points per class code (Class)
     std::uint64_t points = 0;                       // points read
     std::uint64_t drawn = 0;                        // points inside the map
@@ -173,7 +173,7 @@ struct TopView
 };
 
 TopView Rasterise(const IPointDataProvider& points, const Frame& frame, const PictureKeys& keys,
-                  ColourBy by)
+                  ColorBy by)
 {
     TopView view;
     view.width = frame.width;
@@ -182,20 +182,20 @@ TopView Rasterise(const IPointDataProvider& points, const Frame& frame, const Pi
     view.top.assign(size, std::numeric_limits<double>::quiet_NaN());
     // Only the key the colours need is read.
     PictureKeys wanted;
-    if (by == ColourBy::Class)
+    if (by == ColorBy::Class)
     {
         wanted.classification = keys.classification;
         view.code.assign(size, 0);
     }
-    else if (by == ColourBy::Intensity)
+    else if (by == ColorBy::Intensity)
     {
         wanted.intensity = keys.intensity;
         view.value.assign(size, std::numeric_limits<double>::quiet_NaN());
     }
-    else if (by == ColourBy::Colour)
+    else if (by == ColorBy::Color)
     {
-        wanted.colour = keys.colour;
-        view.colour.assign(size, Rgb{128, 128, 128});
+        wanted.color = keys.color;
+        view.color.assign(size, Rgb{128, 128, 128});
     }
     const Wants consumer(wanted);
     for (auto c = points.GetIterable(consumer)->CreateCursor(); c->IsValid(); c->MoveNext())
@@ -221,10 +221,10 @@ TopView Rasterise(const IPointDataProvider& points, const Frame& frame, const Pi
             view.code[i] = code;
         if (wanted.intensity)
             view.value[i] = c->GetReal(*wanted.intensity).value_or(view.value[i]);
-        if (wanted.colour)
+        if (wanted.color)
         {
-            if (const auto rgb = c->GetColor(*wanted.colour))
-                view.colour[i] = Rgb{Unit(rgb->r), Unit(rgb->g), Unit(rgb->b)};
+            if (const auto rgb = c->GetColor(*wanted.color))
+                view.color[i] = Rgb{Unit(rgb->r), Unit(rgb->g), Unit(rgb->b)};
         }
     }
     return view;
@@ -279,8 +279,8 @@ void FillGaps(TopView& view, int radius)
                 view.value[i] = view.value[from];
             if (!view.code.empty())
                 view.code[i] = view.code[from];
-            if (!view.colour.empty())
-                view.colour[i] = view.colour[from];
+            if (!view.color.empty())
+                view.color[i] = view.color[from];
         }
 }
 
@@ -324,11 +324,11 @@ std::vector<double> Relief(const TopView& view, double metresPerPixel, double st
     return factor;
 }
 
-Rgb Shade(Rgb colour, double factor)
+Rgb Shade(Rgb color, double factor)
 {
     const auto channel = [factor](std::uint8_t c)
     { return static_cast<std::uint8_t>(std::min(255.0, std::round(c * factor))); };
-    return factor == 1.0 ? colour : Rgb{channel(colour.r), channel(colour.g), channel(colour.b)};
+    return factor == 1.0 ? color : Rgb{channel(color.r), channel(color.g), channel(color.b)};
 }
 
 // The values at the `low` and `high` fractions of the finite values; (0, 0) without any.
@@ -365,14 +365,14 @@ Item Text(const std::string& text)
             { picture.image.DrawText(x, y, text, kInk, kText); }};
 }
 
-Item Swatch(Rgb colour, const std::string& label)
+Item Swatch(Rgb color, const std::string& label)
 {
     return {kSwatch + 6 + PngImage::TextWidth(label, kText),
-            [colour, label](Picture& picture, int x, int y)
+            [color, label](Picture& picture, int x, int y)
             {
-                picture.image.FillRect(x, y, kSwatch, kSwatch, colour);
+                picture.image.FillRect(x, y, kSwatch, kSwatch, color);
                 picture.image.DrawText(x + kSwatch + 6, y, label, kInk, kText);
-                picture.legend.push_back({label, colour, Rect{x, y, kSwatch, kSwatch}});
+                picture.legend.push_back({label, color, Rect{x, y, kSwatch, kSwatch}});
             }};
 }
 
@@ -414,7 +414,7 @@ struct Panel
 {
     std::string title;
     PictureKeys keys;
-    ColourBy colouredBy = ColourBy::Height;
+    ColorBy coloredBy = ColorBy::Height;
     Frame frame;
     std::vector<Rgb> map; // frame.width x frame.height, row by row; empty: nothing to draw
     std::vector<Item> items;
@@ -485,7 +485,7 @@ Picture Draw(const Panel& panel)
 
     Picture picture(PngImage(content + 2 * kMargin, height, kBackground));
     PngImage& image = picture.image;
-    picture.colouredBy = panel.colouredBy;
+    picture.coloredBy = panel.coloredBy;
     image.DrawText(kMargin, kMargin, panel.title, kInk, kText);
     DrawNorth(image, kMargin + content, kMargin - 4);
     if (frame.valid)
@@ -511,7 +511,7 @@ Picture Draw(const Panel& panel)
 }
 
 // The scan read, gaps filled, coloured as `by` says and shaded, with its legend items.
-struct Coloured
+struct Colored
 {
     TopView view;
     int radius = 1;
@@ -520,45 +520,45 @@ struct Coloured
     std::vector<Item> legend;
 };
 
-Coloured ColourScan(const IPointDataProvider& scan, const Frame& frame, const PictureKeys& keys,
-                    ColourBy by)
+Colored ColorScan(const IPointDataProvider& scan, const Frame& frame, const PictureKeys& keys,
+                  ColorBy by)
 {
-    Coloured result;
+    Colored result;
     result.view = Rasterise(scan, frame, keys, by);
     TopView& view = result.view;
     result.radius = FillRadius(view);
     FillGaps(view, result.radius);
     // Own colours carry their own shadows; the others get the full relief.
-    const double strength = by == ColourBy::Colour || by == ColourBy::Intensity ? 0.5 : 1.0;
+    const double strength = by == ColorBy::Color || by == ColorBy::Intensity ? 0.5 : 1.0;
     result.relief = Relief(view, frame.metresPerPixel, strength);
 
-    std::function<Rgb(std::size_t)> colourOf;
-    if (by == ColourBy::Class)
+    std::function<Rgb(std::size_t)> colorOf;
+    if (by == ColorBy::Class)
     {
-        colourOf = [&view](std::size_t i) { return ClassColour(view.code[i]); };
+        colorOf = [&view](std::size_t i) { return ClassColor(view.code[i]); };
         for (const auto& [code, count] : view.classes)
         {
             const char* name = ClassName(code);
-            result.legend.push_back(Swatch(ClassColour(code), std::to_string(code) + " " +
-                                                                  (name ? name : "CLASS") + ": " +
-                                                                  Thousands(count)));
+            result.legend.push_back(Swatch(ClassColor(code), std::to_string(code) + " " +
+                                                                 (name ? name : "CLASS") + ": " +
+                                                                 Thousands(count)));
         }
     }
-    else if (by == ColourBy::Colour)
+    else if (by == ColorBy::Color)
     {
-        colourOf = [&view](std::size_t i) { return view.colour[i]; };
+        colorOf = [&view](std::size_t i) { return view.color[i]; };
         result.legend.push_back(Text("TRUE COLOUR OF THE POINTS"));
     }
     else
     {
-        const bool height = by == ColourBy::Height;
+        const bool height = by == ColorBy::Height;
         const std::vector<double>& values = height ? view.top : view.value;
         const auto [low, high] =
             height ? Percentiles(values, 0.01, 0.99) : Percentiles(values, 0.02, 0.98);
         const auto ramp = height ? std::function<Rgb(double)>(Viridis) : [](double t) {
             return Mix(Rgb{0, 0, 0}, Rgb{255, 255, 255}, t);
         };
-        colourOf = [&values, low = low, high = high, ramp](std::size_t i)
+        colorOf = [&values, low = low, high = high, ramp](std::size_t i)
         { return ramp(high > low ? (values[i] - low) / (high - low) : 0.5); };
         const char* format = !height ? "%.0f" : high - low >= 10.0 ? "%.0f M" : "%.1f M";
         result.legend.push_back(RampItem(height ? "HEIGHT" : "INTENSITY", Format(format, low),
@@ -567,7 +567,7 @@ Coloured ColourScan(const IPointDataProvider& scan, const Frame& frame, const Pi
     result.pixels.assign(view.top.size(), kBackground);
     for (std::size_t i = 0; i < view.top.size(); ++i)
         if (view.Filled(i))
-            result.pixels[i] = Shade(colourOf(i), result.relief[i]);
+            result.pixels[i] = Shade(colorOf(i), result.relief[i]);
     return result;
 }
 
@@ -580,9 +580,9 @@ Panel Start(const IPointDataProvider& scan, const orv::DataProxy::IBoundingBoxPr
     { return key && scan.HasComponent(component, *key) ? key : std::nullopt; };
     Panel panel;
     panel.keys.classification = has(keys.classification, EPointDataComponent::UnsignedInteger);
-    panel.keys.colour = has(keys.colour, EPointDataComponent::Color);
+    panel.keys.color = has(keys.color, EPointDataComponent::Color);
     panel.keys.intensity = has(keys.intensity, EPointDataComponent::Real);
-    panel.colouredBy = ResolveColourBy(options.colourBy, panel.keys);
+    panel.coloredBy = ResolveColorBy(options.colorBy, panel.keys);
     // What a host answers for the box of a cloud without points is its own choice (an
     // inverted box, or six zeros): ask the size first where the provider tells it.
     const auto* sized = dynamic_cast<const orv::DataProxy::ISizedCollection*>(&scan);
@@ -593,48 +593,48 @@ Panel Start(const IPointDataProvider& scan, const orv::DataProxy::IBoundingBoxPr
 
 } // namespace
 
-std::optional<ColourBy> ParseColourBy(const std::string& name)
+std::optional<ColorBy> ParseColorBy(const std::string& name)
 {
-    for (ColourBy by :
-         {ColourBy::Auto, ColourBy::Class, ColourBy::Height, ColourBy::Colour, ColourBy::Intensity})
-        if (name == ColourByName(by))
+    for (ColorBy by :
+         {ColorBy::Auto, ColorBy::Class, ColorBy::Height, ColorBy::Color, ColorBy::Intensity})
+        if (name == ColorByName(by))
             return by;
-    if (name == "color")
-        return ColourBy::Colour;
+    if (name == "colour") // the British spelling, accepted as well
+        return ColorBy::Color;
     return std::nullopt;
 }
 
-const char* ColourByName(ColourBy by)
+const char* ColorByName(ColorBy by)
 {
     switch (by)
     {
-    case ColourBy::Class:
+    case ColorBy::Class:
         return "class";
-    case ColourBy::Height:
+    case ColorBy::Height:
         return "height";
-    case ColourBy::Colour:
-        return "colour";
-    case ColourBy::Intensity:
+    case ColorBy::Color:
+        return "color";
+    case ColorBy::Intensity:
         return "intensity";
     default:
         return "auto";
     }
 }
 
-ColourBy ResolveColourBy(ColourBy wanted, const PictureKeys& keys)
+ColorBy ResolveColorBy(ColorBy wanted, const PictureKeys& keys)
 {
     switch (wanted)
     {
-    case ColourBy::Class:
-        return keys.classification ? wanted : ColourBy::Height;
-    case ColourBy::Colour:
-        return keys.colour ? wanted : ColourBy::Height;
-    case ColourBy::Intensity:
-        return keys.intensity ? wanted : ColourBy::Height;
-    case ColourBy::Height:
+    case ColorBy::Class:
+        return keys.classification ? wanted : ColorBy::Height;
+    case ColorBy::Color:
+        return keys.color ? wanted : ColorBy::Height;
+    case ColorBy::Intensity:
+        return keys.intensity ? wanted : ColorBy::Height;
+    case ColorBy::Height:
         return wanted;
     default:
-        return keys.colour ? ColourBy::Colour : ColourBy::Height;
+        return keys.color ? ColorBy::Color : ColorBy::Height;
     }
 }
 
@@ -643,18 +643,18 @@ Picture RenderOverview(const IPointDataProvider& scan,
                        const PictureOptions& options)
 {
     Panel panel = Start(scan, bounds, keys, options);
-    panel.title = options.title.empty()
-                      ? std::string("SCAN FROM ABOVE BY ") + (panel.colouredBy == ColourBy::Colour
-                                                                  ? "TRUE COLOUR"
-                                                                  : ColourByName(panel.colouredBy))
-                      : options.title;
+    panel.title =
+        options.title.empty()
+            ? std::string("SCAN FROM ABOVE BY ") +
+                  (panel.coloredBy == ColorBy::Color ? "TRUE COLOUR" : ColorByName(panel.coloredBy))
+            : options.title;
     if (panel.frame.valid)
     {
-        Coloured coloured = ColourScan(scan, panel.frame, panel.keys, panel.colouredBy);
-        panel.map = std::move(coloured.pixels);
-        AddScale(panel.frame, coloured.view.points, panel.items);
+        Colored colored = ColorScan(scan, panel.frame, panel.keys, panel.coloredBy);
+        panel.map = std::move(colored.pixels);
+        AddScale(panel.frame, colored.view.points, panel.items);
         panel.items.push_back(kNewRow);
-        for (Item& item : coloured.legend)
+        for (Item& item : colored.legend)
             panel.items.push_back(std::move(item));
     }
     return Draw(panel);
@@ -670,17 +670,17 @@ Picture RenderSelections(const IPointDataProvider& scan,
     if (!panel.frame.valid)
         return Draw(panel);
     const Frame& frame = panel.frame;
-    Coloured coloured = ColourScan(scan, frame, panel.keys, panel.colouredBy);
+    Colored colored = ColorScan(scan, frame, panel.keys, panel.coloredBy);
     // Faded: the colours greyed and lightened, the relief kept.
-    for (std::size_t i = 0; i < coloured.pixels.size(); ++i)
-        if (coloured.view.Filled(i))
+    for (std::size_t i = 0; i < colored.pixels.size(); ++i)
+        if (colored.view.Filled(i))
         {
-            const Rgb c = coloured.pixels[i];
+            const Rgb c = colored.pixels[i];
             const auto grey =
                 static_cast<std::uint8_t>(std::lround(0.3 * c.r + 0.59 * c.g + 0.11 * c.b));
-            coloured.pixels[i] = Mix(Rgb{grey, grey, grey}, kBackground, 0.55);
+            colored.pixels[i] = Mix(Rgb{grey, grey, grey}, kBackground, 0.55);
         }
-    AddScale(frame, coloured.view.points, panel.items);
+    AddScale(frame, colored.view.points, panel.items);
     panel.items.push_back(kNewRow);
 
     // Each selection's pixels, the gaps filled as the scan's.
@@ -690,8 +690,8 @@ Picture RenderSelections(const IPointDataProvider& scan,
         masks.push_back(TopView{});
         if (selection.points == nullptr)
             continue;
-        masks.back() = Rasterise(*selection.points, frame, {}, ColourBy::Height);
-        FillGaps(masks.back(), coloured.radius);
+        masks.back() = Rasterise(*selection.points, frame, {}, ColorBy::Height);
+        FillGaps(masks.back(), colored.radius);
     }
     std::vector<std::size_t> order(selections.size());
     std::iota(order.begin(), order.end(), 0);
@@ -709,7 +709,7 @@ Picture RenderSelections(const IPointDataProvider& scan,
             const TopView& mask = masks[q];
             if (mask.top.empty())
                 continue;
-            const Rgb colour = outline ? Mix(Palette(q), Rgb{0, 0, 0}, 0.45) : Palette(q);
+            const Rgb color = outline ? Mix(Palette(q), Rgb{0, 0, 0}, 0.45) : Palette(q);
             for (int y = 0; y < frame.height; ++y)
                 for (int x = 0; x < frame.width; ++x)
                 {
@@ -719,12 +719,12 @@ Picture RenderSelections(const IPointDataProvider& scan,
                                       !inside(mask, x, y - 1) || !inside(mask, x, y + 1);
                     const std::size_t i = static_cast<std::size_t>(y) * frame.width + x;
                     if (!outline)
-                        coloured.pixels[i] = Shade(colour, coloured.relief[i]);
+                        colored.pixels[i] = Shade(color, colored.relief[i]);
                     else if (edge)
-                        coloured.pixels[i] = colour;
+                        colored.pixels[i] = color;
                 }
         }
-    panel.map = std::move(coloured.pixels);
+    panel.map = std::move(colored.pixels);
     for (std::size_t q = 0; q < selections.size(); ++q)
         panel.items.push_back(
             Swatch(Palette(q), selections[q].label + ": " + Thousands(masks[q].points)));

@@ -26,18 +26,18 @@ namespace orv::Demo::Render
 {
 
 // What the colours of the map say. Auto is Colour when the scan has a colour key, else Height.
-enum class ColourBy
+enum class ColorBy
 {
     Auto,
     Class,     // the LAS class codes, in their customary colours
     Height,    // the top height on a viridis ramp between the 1st and 99th percentiles
-    Colour,    // the points' own colours
+    Color,     // the points' own colours
     Intensity, // grey from dark to bright between the 2nd and 98th percentiles
 };
 
-// "auto", "class", "height", "colour" (or "color"), "intensity"; nullopt for anything else.
-std::optional<ColourBy> ParseColourBy(const std::string& name);
-const char* ColourByName(ColourBy by);
+// "auto", "class", "height", "color" (or "colour"), "intensity"; nullopt for anything else.
+std::optional<ColorBy> ParseColorBy(const std::string& name);
+const char* ColorByName(ColorBy by);
 
 // The keys of the scan's provider the picture reads, each optional; keys the scan's provider
 // does not have (HasComponent false) are ignored. Values a point lacks are drawn as class 0, the
@@ -45,17 +45,17 @@ const char* ColourByName(ColourBy by);
 struct PictureKeys
 {
     std::optional<unsigned char> classification; // (UnsignedInteger, index): LAS class codes
-    std::optional<unsigned char> colour;         // (Color, index): r, g, b in [0, 1]
+    std::optional<unsigned char> color;          // (Color, index): r, g, b in [0, 1]
     std::optional<unsigned char> intensity;      // (Real, index)
 };
 
 // What is drawn when `wanted` is asked for with these keys: Auto resolved, and a mode whose key
 // is missing replaced by Height.
-ColourBy ResolveColourBy(ColourBy wanted, const PictureKeys& keys);
+ColorBy ResolveColorBy(ColorBy wanted, const PictureKeys& keys);
 
 struct PictureOptions
 {
-    ColourBy colourBy = ColourBy::Auto;
+    ColorBy colorBy = ColorBy::Auto;
     // Pixels along the longer side of the map, clamped to [64, 2048].
     int mapSize = 900;
     // Empty: a title saying what is drawn.
@@ -81,7 +81,7 @@ struct Rect
 struct LegendEntry
 {
     std::string label; // as drawn
-    Rgb colour;
+    Rgb color;
     Rect swatch;
 };
 
@@ -91,7 +91,7 @@ struct Picture
     explicit Picture(PngImage drawn) : image(std::move(drawn)) {}
 
     PngImage image;
-    ColourBy colouredBy = ColourBy::Height;
+    ColorBy coloredBy = ColorBy::Height;
     Rect map;                    // the data's extent; empty when there was nothing to draw
     double left = 0.0;           // world x at the map's left edge
     double top = 0.0;            // world y at the map's top edge (world +y is up, north)

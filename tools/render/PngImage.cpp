@@ -110,7 +110,7 @@ Rgb Viridis(double t)
     return Mix(stops[stop], stops[stop + 1], position - stop);
 }
 
-Rgb ClassColour(std::uint64_t classification)
+Rgb ClassColor(std::uint64_t classification)
 {
     switch (classification)
     {
@@ -151,9 +151,9 @@ Rgb ClassColour(std::uint64_t classification)
 
 Rgb Palette(size_t index)
 {
-    static const Rgb colours[] = {{230, 25, 75},  {60, 180, 75},  {0, 130, 200},  {245, 130, 48},
-                                  {145, 30, 180}, {70, 200, 200}, {240, 50, 230}, {128, 128, 0}};
-    return colours[index % (sizeof(colours) / sizeof(colours[0]))];
+    static const Rgb colors[] = {{230, 25, 75},  {60, 180, 75},  {0, 130, 200},  {245, 130, 48},
+                                 {145, 30, 180}, {70, 200, 200}, {240, 50, 230}, {128, 128, 0}};
+    return colors[index % (sizeof(colors) / sizeof(colors[0]))];
 }
 
 PngImage::PngImage(int width, int height, Rgb background) : m_width(width), m_height(height)
@@ -175,17 +175,17 @@ Rgb PngImage::GetPixel(int x, int y) const
     return Rgb{p[0], p[1], p[2]};
 }
 
-void PngImage::SetPixel(int x, int y, Rgb colour)
+void PngImage::SetPixel(int x, int y, Rgb color)
 {
     if (x < 0 || y < 0 || x >= m_width || y >= m_height)
         return;
     uint8_t* p = &m_bytes[(static_cast<size_t>(y) * m_width + x) * 3];
-    p[0] = colour.r;
-    p[1] = colour.g;
-    p[2] = colour.b;
+    p[0] = color.r;
+    p[1] = color.g;
+    p[2] = color.b;
 }
 
-void PngImage::FillRect(int x, int y, int width, int height, Rgb colour)
+void PngImage::FillRect(int x, int y, int width, int height, Rgb color)
 {
     // 64-bit arithmetic: x + width must not overflow for extreme arguments.
     const auto x0 = std::max<int64_t>(x, 0);
@@ -194,25 +194,25 @@ void PngImage::FillRect(int x, int y, int width, int height, Rgb colour)
     const auto y1 = std::min<int64_t>(int64_t{y} + height, m_height);
     for (int64_t row = y0; row < y1; ++row)
         for (int64_t column = x0; column < x1; ++column)
-            SetPixel(static_cast<int>(column), static_cast<int>(row), colour);
+            SetPixel(static_cast<int>(column), static_cast<int>(row), color);
 }
 
-void PngImage::StrokeRect(int x, int y, int width, int height, Rgb colour)
+void PngImage::StrokeRect(int x, int y, int width, int height, Rgb color)
 {
     if (width <= 0 || height <= 0)
         return;
     const int64_t right = int64_t{x} + width - 1;
     const int64_t bottom = int64_t{y} + height - 1;
-    FillRect(x, y, width, 1, colour);
-    FillRect(x, y, 1, height, colour);
+    FillRect(x, y, width, 1, color);
+    FillRect(x, y, 1, height, color);
     // Beyond the far edge the side is invisible (and may not fit in an int).
     if (bottom < m_height)
-        FillRect(x, static_cast<int>(bottom), width, 1, colour);
+        FillRect(x, static_cast<int>(bottom), width, 1, color);
     if (right < m_width)
-        FillRect(static_cast<int>(right), y, 1, height, colour);
+        FillRect(static_cast<int>(right), y, 1, height, color);
 }
 
-void PngImage::DrawPoint(double x, double y, int radius, Rgb colour)
+void PngImage::DrawPoint(double x, double y, int radius, Rgb color)
 {
     if (radius < 0 || !std::isfinite(x) || !std::isfinite(y))
         return;
@@ -227,7 +227,7 @@ void PngImage::DrawPoint(double x, double y, int radius, Rgb colour)
     for (int dy = -radius; dy <= radius; ++dy)
         for (int dx = -radius; dx <= radius; ++dx)
             if (dx * dx + dy * dy <= radius * radius)
-                SetPixel(px + dx, py + dy, colour);
+                SetPixel(px + dx, py + dy, color);
 }
 
 void PngImage::Paste(const PngImage& source, int x, int y)
@@ -241,7 +241,7 @@ void PngImage::Paste(const PngImage& source, int x, int y)
         }
 }
 
-int PngImage::DrawText(int x, int y, const std::string& text, Rgb colour, int scale)
+int PngImage::DrawText(int x, int y, const std::string& text, Rgb color, int scale)
 {
     scale = std::clamp(scale, 1, 64);
     int64_t left = x;
@@ -258,7 +258,7 @@ int PngImage::DrawText(int x, int y, const std::string& text, Rgb colour, int sc
             for (int column = 0; column < 5; ++column)
                 if (glyph.rows[row] & (0x10 >> column))
                     FillRect(static_cast<int>(left + column * scale), static_cast<int>(top), scale,
-                             scale, colour);
+                             scale, color);
         }
         left += kGlyphAdvance * scale;
     }

@@ -36,7 +36,7 @@ Rgb Mix(Rgb a, Rgb b, double t);
 Rgb Viridis(double t);
 // The customary colours of the common LAS classes (ground brown, vegetation greens,
 // buildings red, water blue, ...); other classes get distinct colours from Palette.
-Rgb ClassColour(std::uint64_t classification);
+Rgb ClassColor(std::uint64_t classification);
 // Well separated colours for labelling a few categories; repeats after 8.
 Rgb Palette(size_t index);
 
@@ -58,18 +58,18 @@ public:
 
     // Throws std::out_of_range outside the image.
     Rgb GetPixel(int x, int y) const;
-    void SetPixel(int x, int y, Rgb colour);
-    void FillRect(int x, int y, int width, int height, Rgb colour);
+    void SetPixel(int x, int y, Rgb color);
+    void FillRect(int x, int y, int width, int height, Rgb color);
     // Copies `source` with its top-left corner at (x, y), clipped at the edges.
     void Paste(const PngImage& source, int x, int y);
     // A one-pixel outline of the rectangle FillRect would fill.
-    void StrokeRect(int x, int y, int width, int height, Rgb colour);
+    void StrokeRect(int x, int y, int width, int height, Rgb color);
     // A filled disc of the pixels whose centres lie within `radius` pixels of the centre
     // of the pixel holding (x, y); radius 0 sets that one pixel, a negative radius nothing.
-    void DrawPoint(double x, double y, int radius, Rgb colour);
+    void DrawPoint(double x, double y, int radius, Rgb color);
     // Upper-case letters, digits and " .,:-/()=+%_"; lower case is drawn as upper case and
     // any other character as '?'. (x, y) is the top-left corner. Returns the width drawn.
-    int DrawText(int x, int y, const std::string& text, Rgb colour, int scale = 1);
+    int DrawText(int x, int y, const std::string& text, Rgb color, int scale = 1);
     static int TextWidth(const std::string& text, int scale = 1);
 
     // Writes an 8-bit RGB PNG; throws std::runtime_error naming the path on failure.

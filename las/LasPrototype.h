@@ -1,0 +1,35 @@
+#pragma once
+
+// For our own hosts only (the reference host and its alternate), not part of the LAS library's
+// binary: an empty cloud whose frame sits at a LAS file's data, set with the reference host's
+// own frame call (GCloud::SetMatrix). The real host sets a cloud's frame with its own means, so
+// its callers build the prototype themselves, from LasHeader::FrameOrigin, and hand it to a
+// PrototypedBuilderFactory as below.
+
+#include "builder/PointCloudDataBuilderFactory.h"
+#include "las/LasHeader.h"
+
+namespace orv::DataProxy::Las
+{
+
+// The prototype of clouds built from `header`'s file: empty, its frame the translation to
+// header.FrameOrigin(). Builders starting from it store the file's projected coordinates as
+// small floats; without it, a host that keeps a new cloud's frame at the identity stores them
+// in steps of centimetres or more, and builders refuse such points (std::range_error).
+inline orv::Data::Cloud::PointCloud LasPrototype(const LasHeader& header)
+{
+    const std::array<double, 3> origin = header.FrameOrigin();
+    orv::Data::Cloud::PointCloud prototype;
+    (void)prototype.Convert().SetMatrix(
+        orv::Math::Algebra::Translation(origin[0], origin[1], origin[2]));
+    return prototype;
+}
+
+// A builder factory whose builders start every cloud from LasPrototype(header): what a read of
+// that file into a host cloud takes (MapDefaultLasFields configures it further).
+inline orv::Data::Cloud::PrototypedBuilderFactory LasBuilderFactory(const LasHeader& header)
+{
+    return orv::Data::Cloud::PrototypedBuilderFactory(LasPrototype(header));
+}
+
+} // namespace orv::DataProxy::Las
