@@ -2,6 +2,8 @@
 
 #include "host/geometry/ExtraDataTypes.h"
 
+#include <algorithm>
+
 namespace orv::DataProxy::Las
 {
 
@@ -25,6 +27,73 @@ LasFieldMap MapDefaultLasFields(orv::Data::Cloud::PointCloudDataBuilderFactory& 
                           factory.MapOptionalComponent(
                               C::UnsignedInteger, CloudGridPositionIndexExtraData::TypeId(), 4)});
     return fields;
+}
+
+std::size_t MapLasExtraBytes(orv::Data::Cloud::PointCloudDataBuilderFactory& factory,
+                             const LasHeader& header, LasFieldMap& fields)
+{
+    using namespace orv::Data::Cloud;
+    using C = orv::DataProxy::EPointDataComponent;
+    struct Type
+    {
+        int id;
+        std::uint64_t width;
+    };
+    const Type classification{CloudClassificationExtraData::TypeId(), 1};
+    const Type instance{CloudClassificationInstanceExtraData::TypeId(), 2};
+    const Type segment{CloudSegmentationExtraData::TypeId(), 4};
+    const Type statistic{CloudImprovementStatsExtraData::TypeId(), 4};
+    const auto taken = [&](int id)
+    {
+        const auto& types = factory.mapping.extraDataTypeByKey;
+        return std::any_of(types.begin(), types.end(),
+                           [&](const auto& entry) { return entry.second == id; });
+    };
+    std::size_t mapped = 0;
+    for (std::size_t d = 0; d < header.extraBytes.size() && d < 256; ++d)
+    {
+        const LasExtraBytesDimension& dimension = header.extraBytes[d];
+        if (dimension.scale != 1.0 || dimension.offset != 0.0)
+        {
+            continue;
+        }
+        // Data types 1 to 10: u8 i8 u16 i16 u32 i32 u64 i64 f32 f64.
+        // The host types that may take the dimension, in order of preference.
+        Type row[3]{};
+        std::size_t types = 0;
+        C component = C::UnsignedInteger;
+        switch (dimension.dataType)
+        {
+        case 1:
+            row[types++] = classification;
+            [[fallthrough]];
+        case 3:
+            row[types++] = instance;
+            [[fallthrough]];
+        case 5:
+            row[types++] = segment;
+            break;
+        case 2:
+        case 4:
+        case 9:
+            row[types++] = statistic;
+            component = C::Real;
+            break;
+        default:
+            continue;
+        }
+        const Type* const free =
+            std::find_if(row, row + types, [&](const Type& type) { return !taken(type.id); });
+        if (free == row + types)
+        {
+            continue;
+        }
+        fields.push_back({ELasField::ExtraBytes,
+                          factory.MapOptionalComponent(component, free->id, free->width),
+                          static_cast<std::uint8_t>(d)});
+        ++mapped;
+    }
+    return mapped;
 }
 
 } // namespace orv::DataProxy::Las

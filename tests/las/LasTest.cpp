@@ -1,6 +1,7 @@
 // The LAS library: files of every version and point format written by the test itself, read,
 // written back and read again; hostile headers; the atomic write; a round trip through the
 // reference host with the default field mapping.
+#include "helpers/PointDataHelpers.h"
 #include "host/geometry/ExtraDataTypes.h"
 #include "las/LasDefaultMapping.h"
 #include "las/LasPrototype.h"
@@ -328,4 +329,58 @@ TEST(LasFiles, RoundTripThroughTheHostKeepsTheDefaultFields)
         EXPECT_EQ(q.v[1], 1.0); // return number: not mapped, written as 1
     }
     EXPECT_EQ(LasReader(out).Header().pointsByReturn[0], 100u);
+}
+
+// Extra-bytes dimensions land on host types that hold them exactly, each type once, and read
+// back through the host as the file has them; a dimension with nowhere to go stays out.
+TEST(LasFiles, ExtraBytesReadOntoFreeHostTypes)
+{
+    Recipe recipe{4, 6, 20};
+    recipe.extraBytes = 4;
+    recipe.full = true;
+    auto bytes = MakeLas(recipe);
+    const std::size_t descriptors = 375 + 54 + 48 + 54;
+    bytes[descriptors + 192 * 2 + 2] = 2; // signed char
+    bytes[descriptors + 192 * 3 + 2] = 2; // a second one: its only host type is taken by then
+    std::uint32_t offset = 0;
+    std::uint16_t length = 0;
+    std::memcpy(&offset, &bytes[96], sizeof offset);
+    std::memcpy(&length, &bytes[105], sizeof length);
+    for (std::size_t i = 0; i < 20; ++i)
+    {
+        std::uint8_t* extra = &bytes[offset + (i + 1) * length - 4];
+        extra[0] = std::uint8_t(3 * i);
+        extra[1] = std::uint8_t(250 - i);
+        extra[2] = std::uint8_t(std::int8_t(-7 - int(i)));
+    }
+    const LasReader reader(bytes.data(), bytes.size(), "extra.las");
+    auto factory = LasBuilderFactory(reader.Header());
+    LasFieldMap fields = MapDefaultLasFields(factory, false); // classification's type is taken
+    ASSERT_EQ(MapLasExtraBytes(factory, reader.Header(), fields), 3u);
+    using orv::Data::Cloud::CloudClassificationInstanceExtraData;
+    using orv::Data::Cloud::CloudImprovementStatsExtraData;
+    using orv::Data::Cloud::CloudSegmentationExtraData;
+    const int expected[] = {CloudClassificationInstanceExtraData::TypeId(),
+                            CloudSegmentationExtraData::TypeId(),
+                            CloudImprovementStatsExtraData::TypeId()};
+    std::vector<LasFieldKey> extras;
+    for (const LasFieldKey& entry : fields)
+        if (entry.field == ELasField::ExtraBytes)
+            extras.push_back(entry);
+    ASSERT_EQ(extras.size(), 3u);
+    for (std::size_t d = 0; d < 3; ++d)
+    {
+        EXPECT_EQ(extras[d].extraBytes, d);
+        EXPECT_EQ(factory.mapping.extraDataTypeByKey.at(extras[d].key), expected[d]) << d;
+    }
+    const auto cloud = reader.ReadAll(factory, fields);
+    const WantAll all;
+    const auto cursor = cloud->GetIterable(all)->CreateCursor();
+    for (std::size_t i = 0; i < 20; ++i, cursor->MoveNext())
+    {
+        ASSERT_TRUE(cursor->IsValid());
+        EXPECT_EQ(cursor->GetUnsignedInteger(extras[0].key.index), 3 * i);
+        EXPECT_EQ(cursor->GetUnsignedInteger(extras[1].key.index), 250 - i);
+        EXPECT_EQ(cursor->GetReal(extras[2].key.index), -7.0 - double(i));
+    }
 }
