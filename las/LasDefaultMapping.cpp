@@ -57,25 +57,24 @@ std::size_t MapLasExtraBytes(orv::Data::Cloud::PointCloudDataBuilderFactory& fac
         {
             continue;
         }
-        // Data types 1 to 10: u8 i8 u16 i16 u32 i32 u64 i64 f32 f64.
         // The host types that may take the dimension, in order of preference.
         Type row[3]{};
         std::size_t types = 0;
         C component = C::UnsignedInteger;
-        switch (dimension.dataType)
+        switch (static_cast<ELasExtraBytesType>(dimension.dataType))
         {
-        case 1:
+        case ELasExtraBytesType::U8:
             row[types++] = classification;
             [[fallthrough]];
-        case 3:
+        case ELasExtraBytesType::U16:
             row[types++] = instance;
             [[fallthrough]];
-        case 5:
+        case ELasExtraBytesType::U32:
             row[types++] = segment;
             break;
-        case 2:
-        case 4:
-        case 9:
+        case ELasExtraBytesType::I8:
+        case ELasExtraBytesType::I16:
+        case ELasExtraBytesType::F32:
             row[types++] = statistic;
             component = C::Real;
             break;

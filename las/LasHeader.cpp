@@ -109,7 +109,6 @@ void ReadEvlrs(const std::string& name, std::uint64_t size, const LasHeader::Fet
 // The dimensions the extra-bytes record describes, each placed after the format's fields.
 void ReadExtraBytes(const std::string& name, LasHeader& h)
 {
-    static const std::uint8_t kWidths[11] = {0, 1, 1, 2, 2, 4, 4, 8, 8, 4, 8};
     for (const LasVlr& vlr : h.vlrs)
     {
         if (vlr.userId != "LASF_Spec" || vlr.recordId != 4)
@@ -124,10 +123,10 @@ void ReadExtraBytes(const std::string& name, LasHeader& h)
             const std::uint8_t options = p[3];
             dim.name = Text(p + 4, 32);
             if (dim.dataType <= 10)
-                dim.width = dim.dataType == 0 ? options : kWidths[dim.dataType];
+                dim.width = dim.dataType == 0 ? options : LasExtraBytesWidth(dim.dataType);
             else if (dim.dataType <= 30) // the deprecated tuples: kept, not read as a field
             {
-                dim.width = std::uint16_t(kWidths[(dim.dataType - 1) % 10 + 1] *
+                dim.width = std::uint16_t(LasExtraBytesWidth((dim.dataType - 1) % 10 + 1) *
                                           ((dim.dataType - 1) / 10 + 1));
                 dim.dataType = 0;
             }

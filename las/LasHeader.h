@@ -26,12 +26,36 @@ struct LasVlr
     bool IsCoordinateSystem() const;
 };
 
+// The data types an extra-bytes dimension may have (the descriptor's byte 2); Opaque is a run of
+// bytes with no value of its own.
+enum class ELasExtraBytesType : std::uint8_t
+{
+    Opaque = 0,
+    U8,
+    I8,
+    U16,
+    I16,
+    U32,
+    I32,
+    U64,
+    I64,
+    F32,
+    F64
+};
+
+// Bytes of one value of `type`; 0 for Opaque and for codes the format does not define.
+inline std::uint16_t LasExtraBytesWidth(std::uint8_t type)
+{
+    constexpr std::uint8_t kWidths[11] = {0, 1, 1, 2, 2, 4, 4, 8, 8, 4, 8};
+    return type < 11 ? kWidths[type] : 0;
+}
+
 // One dimension of the extra bytes that follow a record's standard fields, as the extra-bytes
 // record (user "LASF_Spec", id 4) describes it. Reading gives raw * scale + offset.
 struct LasExtraBytesDimension
 {
     std::string name;
-    std::uint8_t dataType = 0; // 1 to 10: u8 i8 u16 i16 u32 i32 u64 i64 f32 f64; 0 opaque
+    std::uint8_t dataType = 0; // an ELasExtraBytesType
     std::uint16_t at = 0;      // byte position in the record
     std::uint16_t width = 0;   // bytes
     double scale = 1.0;

@@ -12,17 +12,23 @@
 namespace orv::DataProxy::Las
 {
 
-// The prototype of clouds built from `header`'s file: empty, its frame the translation to
-// header.FrameOrigin(). Builders starting from it store the file's projected coordinates as
-// small floats; without it, a host that keeps a new cloud's frame at the identity stores them
-// in steps of centimetres or more, and builders refuse such points (std::range_error).
+// An empty cloud whose frame is the translation to (x, y, z): the prototype of clouds whose
+// points lie around that place.
+inline orv::Data::Cloud::PointCloud PrototypeAt(double x, double y, double z)
+{
+    orv::Data::Cloud::PointCloud prototype;
+    (void)prototype.Convert().SetMatrix(orv::Math::Algebra::Translation(x, y, z));
+    return prototype;
+}
+
+// The prototype of clouds built from `header`'s file: its frame at header.FrameOrigin().
+// Builders starting from it store the file's projected coordinates as small floats; without it,
+// a host that keeps a new cloud's frame at the identity stores them in steps of centimetres or
+// more, and builders refuse such points (std::range_error).
 inline orv::Data::Cloud::PointCloud LasPrototype(const LasHeader& header)
 {
     const std::array<double, 3> origin = header.FrameOrigin();
-    orv::Data::Cloud::PointCloud prototype;
-    (void)prototype.Convert().SetMatrix(
-        orv::Math::Algebra::Translation(origin[0], origin[1], origin[2]));
-    return prototype;
+    return PrototypeAt(origin[0], origin[1], origin[2]);
 }
 
 // A builder factory whose builders start every cloud from LasPrototype(header): what a read of

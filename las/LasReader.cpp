@@ -63,33 +63,33 @@ std::optional<double> ExtraBytesValue(const LasExtraBytesDimension& dim, const s
 {
     const std::uint8_t* p = record + dim.at;
     double raw = 0.0;
-    switch (dim.dataType)
+    switch (static_cast<ELasExtraBytesType>(dim.dataType))
     {
-    case 1:
+    case ELasExtraBytesType::U8:
         raw = p[0];
         break;
-    case 2:
+    case ELasExtraBytesType::I8:
         raw = static_cast<std::int8_t>(p[0]);
         break;
-    case 3:
+    case ELasExtraBytesType::U16:
         raw = U16(p);
         break;
-    case 4:
+    case ELasExtraBytesType::I16:
         raw = I16(p);
         break;
-    case 5:
+    case ELasExtraBytesType::U32:
         raw = U32(p);
         break;
-    case 6:
+    case ELasExtraBytesType::I32:
         raw = I32(p);
         break;
-    case 7:
+    case ELasExtraBytesType::U64:
         raw = static_cast<double>(U64(p));
         break;
-    case 8:
+    case ELasExtraBytesType::I64:
         raw = static_cast<double>(static_cast<std::int64_t>(U64(p)));
         break;
-    case 9:
+    case ELasExtraBytesType::F32:
     {
         const std::uint32_t bits = U32(p);
         float f;
@@ -97,7 +97,7 @@ std::optional<double> ExtraBytesValue(const LasExtraBytesDimension& dim, const s
         raw = f;
         break;
     }
-    case 10:
+    case ELasExtraBytesType::F64:
         raw = F64(p);
         break;
     default:

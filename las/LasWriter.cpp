@@ -90,9 +90,9 @@ struct ExtraOut
 {
     std::string name;
     std::string description;
-    std::uint8_t dataType; // 3 u16, 7 u64, 8 i64, 10 f64
-    std::size_t key;       // in the extra keys
-    std::uint8_t part;     // Vector3 and Color: which of the three
+    ELasExtraBytesType dataType; // U16 (colour channels), U64, I64 or F64
+    std::size_t key;             // in the extra keys
+    std::uint8_t part;           // Vector3 and Color: which of the three
     std::uint16_t at = 0;
 };
 
@@ -102,7 +102,7 @@ std::vector<ExtraOut> PlanExtraBytes(const std::vector<LasExtraBytesKey>& keys)
     for (std::size_t k = 0; k < keys.size(); ++k)
     {
         const LasExtraBytesKey& entry = keys[k];
-        const auto add = [&](std::string name, std::uint8_t type, std::uint8_t part)
+        const auto add = [&](std::string name, ELasExtraBytesType type, std::uint8_t part)
         {
             if (name.empty() || name.size() > 32 || entry.description.size() > 32)
                 throw std::invalid_argument("extra bytes \"" + name +
@@ -113,21 +113,21 @@ std::vector<ExtraOut> PlanExtraBytes(const std::vector<LasExtraBytesKey>& keys)
         switch (entry.key.component)
         {
         case EPointDataComponent::UnsignedInteger:
-            add(entry.name, 7, 0);
+            add(entry.name, ELasExtraBytesType::U64, 0);
             break;
         case EPointDataComponent::SignedInteger:
-            add(entry.name, 8, 0);
+            add(entry.name, ELasExtraBytesType::I64, 0);
             break;
         case EPointDataComponent::Real:
-            add(entry.name, 10, 0);
+            add(entry.name, ELasExtraBytesType::F64, 0);
             break;
         case EPointDataComponent::Vector3:
             for (std::uint8_t part = 0; part < 3; ++part)
-                add(entry.name + "_" + "xyz"[part], 10, part);
+                add(entry.name + "_" + "xyz"[part], ELasExtraBytesType::F64, part);
             break;
         case EPointDataComponent::Color:
             for (std::uint8_t part = 0; part < 3; ++part)
-                add(entry.name + "_" + "rgb"[part], 3, part);
+                add(entry.name + "_" + "rgb"[part], ELasExtraBytesType::U16, part);
             break;
         default:
             throw std::invalid_argument("extra bytes \"" + entry.name +
@@ -137,23 +137,18 @@ std::vector<ExtraOut> PlanExtraBytes(const std::vector<LasExtraBytesKey>& keys)
     return out;
 }
 
-std::uint8_t WidthOf(std::uint8_t dataType)
-{
-    return dataType == 3 ? 2 : 8;
-}
-
 // The descriptor of one written dimension in the extra-bytes record, "no data" declared.
 void Describe(const ExtraOut& d, std::vector<std::uint8_t>& payload)
 {
     std::uint8_t p[kExtraBytesDescriptorSize] = {};
-    p[2] = d.dataType;
+    p[2] = static_cast<std::uint8_t>(d.dataType);
     p[3] = 0x01; // no_data is set
     std::memcpy(p + 4, d.name.data(), d.name.size());
-    if (d.dataType == 3)
+    if (d.dataType == ELasExtraBytesType::U16)
         PutU16(p + 40, 0xFFFF);
-    else if (d.dataType == 7)
+    else if (d.dataType == ELasExtraBytesType::U64)
         PutU64(p + 40, ~std::uint64_t{0});
-    else if (d.dataType == 8)
+    else if (d.dataType == ELasExtraBytesType::I64)
         PutU64(p + 40, std::uint64_t{1} << 63);
     else
         PutF64(p + 40, std::numeric_limits<double>::quiet_NaN());
@@ -507,7 +502,7 @@ private:
         const bool has = c.Has(at);
         switch (d.dataType)
         {
-        case 3:
+        case ELasExtraBytesType::U16:
         {
             const RgbaColor* color = has ? &c.Get<RgbaColor>(at) : nullptr;
             const double channels[3] = {color ? color->r : 0, color ? color->g : 0,
@@ -517,10 +512,10 @@ private:
                             : 0xFFFF);
             return;
         }
-        case 7:
+        case ELasExtraBytesType::U64:
             PutU64(p, has ? c.Get<std::uint64_t>(at) : ~std::uint64_t{0});
             return;
-        case 8:
+        case ELasExtraBytesType::I64:
             PutU64(p, has ? static_cast<std::uint64_t>(c.Get<std::int64_t>(at))
                           : std::uint64_t{1} << 63);
             return;
@@ -650,7 +645,7 @@ Plan MakePlan(const std::string& path, const orv::DataProxy::IPointDataProvider&
     for (ExtraOut& d : plan.extras)
     {
         d.at = static_cast<std::uint16_t>(length);
-        length += WidthOf(d.dataType);
+        length += LasExtraBytesWidth(static_cast<std::uint8_t>(d.dataType));
     }
     if (length > 0xFFFF)
         throw std::invalid_argument("the extra bytes make records longer than 65535 bytes");

@@ -6,6 +6,7 @@
 #include "builder/PointCloudDataBuilderFactory.h"
 #include "helpers/PointDataHelpers.h"
 #include "host/geometry/ExtraDataTypes.h"
+#include "las/LasPrototype.h"
 
 #include <algorithm>
 #include <array>
@@ -382,10 +383,7 @@ bool Near(const std::array<double, 3>& a, const std::array<double, 3>& b, double
 orv::Data::Cloud::PointCloud EmptyCloudAtOriginOf(const orv::Data::Cloud::PointCloud& source)
 {
     const double* origin = source.Convert().GetMatrix().v + 9;
-    orv::Data::Cloud::PointCloud prototype;
-    (void)prototype.Convert().SetMatrix(
-        orv::Math::Algebra::Translation(origin[0], origin[1], origin[2]));
-    return prototype;
+    return orv::DataProxy::Las::PrototypeAt(origin[0], origin[1], origin[2]);
 }
 
 CopyRun CopyWithBuilders(const orv::DataProxy::IPointDataProvider& selection, const ScanKeys& keys,
